@@ -1,0 +1,45 @@
+#include "core/AppContext.h"
+
+#include "engine/MDI_Frmmanage.h"
+#include "engine/frm_HomePage.h"
+#include "modem/SerialPort.h"
+
+#include <QDir>
+#include <QThread>
+#include <cstdio>
+#include <unistd.h>
+
+AppContext::AppContext(QString programFolder)
+    : sleep([](int ms) {
+          if (ms > 0)
+              QThread::msleep(static_cast<unsigned long>(ms));
+      }),
+      endProcess([](int code) {
+          std::fflush(nullptr);
+          ::_exit(code);
+      }),
+      programFolder_(std::move(programFolder)) {}
+
+AppContext::~AppContext() {
+    // Windows refer to the context; they go first.
+    delete mainWindow.data();
+    delete homePage.data();
+}
+
+QString AppContext::programFile(const QString& name) const {
+    return QDir(programFolder_).filePath(name);
+}
+
+SerialPort& AppContext::MSComm1() {
+    if (!serial_)
+        throw std::logic_error("no serial control installed");
+    return *serial_;
+}
+
+void AppContext::setSerialPort(std::unique_ptr<SerialPort> port) { serial_ = std::move(port); }
+
+frm_HomePage& AppContext::ensureHomePage() {
+    if (!homePage)
+        homePage = new frm_HomePage(*this);
+    return *homePage;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/ActivityLog.h"
+#include "core/AppState.h"
+#include "core/Database.h"
+
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class SerialPort;
+class QWidget;
+class frm_HomePage;
+class MDI_Frmmanage;
+
+// The one application context: shared state, the database connection, the serial
+// control and the windows that are open. Tests build a fresh one per test.
+class AppContext {
+public:
+    // programFolder: where BulkSMS.db, the sounds and ports/ live (the executable's
+    // folder in the program; a temporary folder in tests).
+    explicit AppContext(QString programFolder);
+    ~AppContext();
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    const QString& programFolder() const { return programFolder_; }
+    QString programFile(const QString& name) const;
+
+    CoreState core;
+    ModemState modem;
+    EngineState engine;
+    ActivityLog activityLog{*this};
+
+    // The one database connection.
+    Database DBConnection;
+
+    // The serial control of the main window. Owned by the context; tests install a
+    // scripted one.
+    SerialPort& MSComm1();
+    void setSerialPort(std::unique_ptr<SerialPort> port);
+    bool hasSerialPort() const { return serial_ != nullptr; }
+
+    // The blocking pause of the modem routines ("the whole program stops"). Tests
+    // replace it to count sleeps without waiting.
+    std::function<void(int ms)> sleep;
+
+    // Windows that exist.
+    QPointer<frm_HomePage> homePage;
+    QPointer<MDI_Frmmanage> mainWindow;
+
+    // The home page, created on first use (the activity log lives in it).
+    frm_HomePage& ensureHomePage();
+
+    // Ends the process at once (menu Exit, No to the screen warning, restart after a
+    // settings change). Tests replace it to record the request.
+    std::function<void(int code)> endProcess;
+
+    // Opens the settings window modelessly (the no-such-port question's Yes). Empty
+    // until the settings window exists; tests set it to record the request.
+    std::function<void()> showSettingsWindow;
+
+    // The open message box, as the engine reaches it: its folder counts and lists
+    // follow a change (refreshMessageBox); a stored message goes on top of its Inbox
+    // list while that folder is shown (showNewInboxRow returns false when it is not).
+    std::function<void()> refreshMessageBox;
+    std::function<bool(const QString& sender, const QString& text, qint64 id)> showNewInboxRow;
+
+private:
+    QString programFolder_;
+    std::unique_ptr<SerialPort> serial_;
+};

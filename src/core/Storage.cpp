@@ -1,0 +1,29 @@
+#include "core/Storage.h"
+
+#include "core/AppContext.h"
+#include "ui/Ui.h"
+
+QString connectionErrorMessage(const QString& description) {
+    return QStringLiteral("Following error occur while connecting with database") +
+           QStringLiteral("\r\n\r\nError: ") + description +
+           QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your "
+                          "application.");
+}
+
+bool ConnectDatabase(AppContext& ctx) {
+    try {
+        if (ctx.DBConnection.State() == 1)
+            ctx.DBConnection.close();
+        ctx.DBConnection.open(ctx.programFile(QStringLiteral("BulkSMS.db")), databasePassword());
+        ctx.core.DatabaseConnected = true;
+    } catch (const DbError& e) {
+        ctx.core.DatabaseConnected = false;
+        ui::MsgBox(connectionErrorMessage(e.description()));
+    }
+    return ctx.core.DatabaseConnected;
+}
+
+int ResetSendingMessages(AppContext& ctx) {
+    return ctx.DBConnection.execute(QStringLiteral(
+        "update Message_OutBox set DeliveryStatus='' where DeliveryStatus='SENDING'"));
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class QWidget;
+
+// The thin layer every window uses: message boxes, showing windows, twips, the event
+// pump and timers with the program's interval semantics. Message boxes and modal shows
+// go through replaceable handlers so that tests answer them without blocking.
+namespace ui {
+
+// The application's title, used as the caption of message boxes.
+QString appTitle();
+
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+// Shows a message box and returns the answer.
+Answer MsgBox(const QString& text, Buttons buttons = Buttons::Ok, const QString& title = appTitle());
+
+using MsgBoxHandler = std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
+// Replaces the message box (tests); an empty handler restores the real one.
+void setMsgBoxHandler(MsgBoxHandler handler);
+
+// Shows a window modally: returns when it has closed.
+void showModal(QWidget* window);
+// Shows a window modelessly.
+void showModeless(QWidget* window);
+using ShowHandler = std::function<void(QWidget* window, bool modal)>;
+// Replaces how windows are shown (tests); an empty handler restores the real one.
+void setShowHandler(ShowHandler handler);
+
+// 1440 twips per inch at 96 pixels per inch: 15 twips per pixel.
+constexpr int twipsPerPixel = 15;
+inline int twips(int t) { return (t + (t >= 0 ? twipsPerPixel / 2 : -twipsPerPixel / 2)) / twipsPerPixel; }
+
+// Lets pending window events run (timers, serial data, clicks).
+void pumpEvents();
+
+// A window timer as the program knows it: an interval of 0 means idle, setting an
+// interval restarts the count, and enabled and interval are separate properties. The
+// timer runs only while it is enabled and its interval is above 0.
+class LegacyTimer : public QObject {
+    Q_OBJECT
+public:
+    explicit LegacyTimer(QObject* parent = nullptr);
+
+    int interval() const { return interval_; }
+    void setInterval(int ms);
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool on);
+    // True while the timer is counting.
+    bool isRunning() const { return timer_.isActive(); }
+
+signals:
+    void timeout();
+
+private:
+    void apply();
+    QTimer timer_;
+    int interval_ = 0;
+    bool enabled_ = true;
+};
+
+} // namespace ui

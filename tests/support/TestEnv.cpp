@@ -1,0 +1,42 @@
+#include "support/TestEnv.h"
+
+#include "core/Storage.h"
+
+#include <QFile>
+#include <QWidget>
+#include <stdexcept>
+
+TestEnv::TestEnv(Db db) {
+    if (!dir_.isValid())
+        throw std::runtime_error("no temporary folder");
+    if (db != Db::None) {
+        if (!QFile::copy(QStringLiteral(BULKSMS_SHIPPED_DB), dbPath()))
+            throw std::runtime_error("cannot copy the shipped database");
+        QFile::setPermissions(dbPath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+    ui::setMsgBoxHandler([this](const QString& text, ui::Buttons buttons, const QString&) {
+        messages << text;
+        return buttons == ui::Buttons::YesNo ? yesNoAnswer : ui::Answer::Ok;
+    });
+    ui::setShowHandler([this](QWidget* w, bool) {
+        shown << w;
+        w->show();
+    });
+    ctx_ = std::make_unique<AppContext>(dir_.path());
+    ctx_->endProcess = [this](int) { ++endRequests; };
+    if (db == Db::Connected && !ConnectDatabase(*ctx_))
+        throw std::runtime_error("cannot open the test database: " + messages.join(' ').toStdString());
+}
+
+TestEnv::~TestEnv() {
+    ctx_.reset();
+    ui::setMsgBoxHandler({});
+    ui::setShowHandler({});
+}
+
+QString TestEnv::dbPath() const { return dir_.filePath(QStringLiteral("BulkSMS.db")); }
+
+qint64 TestEnv::scalar(const QString& sql, const QVariantList& params) {
+    const QueryResult r = ctx_->DBConnection.query(sql, params);
+    return r.rows.value(0).value(0).toLongLong();
+}

@@ -1,0 +1,203 @@
+// The shipped database, the connection and its failures, and what is stored.
+#include "core/Storage.h"
+#include "support/TestEnv.h"
+
+#include <QFile>
+#include <QtTest>
+#include <sqlite3.h>
+
+class TestDatabase : public QObject {
+    Q_OBJECT
+private slots:
+    void shippedFileIsUnreadableWithoutTheKey();
+    void shippedFileHoldsTablesSettingsAndCountries();
+    void newRowsGetTheirDefaults();
+    void connectionFailuresShowTheMessage_data();
+    void connectionFailuresShowTheMessage();
+    void resetSendingMessagesTouchesOnlySendingRows();
+    void textsAreStoredExactly();
+    void failedTransactionLeavesNothing();
+};
+
+void TestDatabase::shippedFileIsUnreadableWithoutTheKey() {
+    QFile f(QStringLiteral(BULKSMS_SHIPPED_DB));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(!f.read(16).startsWith("SQLite format 3"));
+
+    // Without a key the library reads the file as a plain SQLite client would.
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open_v2(BULKSMS_SHIPPED_DB, &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, &err);
+    QVERIFY(rc != SQLITE_OK);
+    QVERIFY(QString::fromUtf8(err).contains(QLatin1String("not a database")));
+    sqlite3_free(err);
+    sqlite3_close(db);
+}
+
+void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
+    TestEnv env;
+    Database& db = env.ctx().DBConnection;
+    const QueryResult tables = db.query(QStringLiteral(
+        "select name from sqlite_master where type='table' and name not like 'sqlite_%' order by name"));
+    QStringList names;
+    for (const auto& row : tables.rows)
+        names << row.value(0).toString();
+    QCOMPARE(names, (QStringList{"AutoReply_OnMissedCall", "Country", "Message_InBox",
+                                 "Message_OutBox", "MissedCallStatistics", "ModemSetting",
+                                 "Timer_setting"}));
+
+    const QueryResult timer = db.query(QStringLiteral("select * from Timer_setting"));
+    QCOMPARE(timer.count(), 1);
+    QCOMPARE(timer.value(0, "EnableReceiveTimer").toInt(), -1);
+    QCOMPARE(timer.value(0, "ReceiveAllMessagesTime").toInt(), 10);
+    QCOMPARE(timer.value(0, "EnableSendTimer").toInt(), -1);
+    QCOMPARE(timer.value(0, "SendAllMessagesTime").toInt(), 10);
+    QCOMPARE(timer.value(0, "SMSDelevaryMode").toString(), QStringLiteral("DIRECT DELIVER"));
+    QCOMPARE(env.scalar("select count(*) from ModemSetting"), 0);
+    QCOMPARE(env.scalar("select count(*) from AutoReply_OnMissedCall"), 0);
+
+    // Country codes come longest first, so the first row that matches wins.
+    const QueryResult countries = db.query(QStringLiteral("select * from Country"));
+    QVERIFY(countries.count() > 200);
+    int previous = 99;
+    QSet<QString> codes;
+    for (int i = 0; i < countries.count(); ++i) {
+        const QString code = countries.value(i, "CountryCode").toString();
+        QVERIFY2(code.size() <= previous, qPrintable(code));
+        previous = static_cast<int>(code.size());
+        QVERIFY2(!codes.contains(code), qPrintable(code));
+        codes << code;
+    }
+    auto firstMatch = [&](const QString& number) {
+        for (int i = 0; i < countries.count(); ++i)
+            if (number.startsWith(countries.value(i, "CountryCode").toString()))
+                return countries.value(i, "CountryId").toString();
+        return QString();
+    };
+    QCOMPARE(firstMatch("919812345678"), QStringLiteral("IN"));
+    QCOMPARE(firstMatch("447911123456"), QStringLiteral("GB"));
+    QCOMPARE(firstMatch("12125550100"), QStringLiteral("US"));
+    QCOMPARE(firstMatch("18765550100"), QStringLiteral("JM"));
+    QCOMPARE(firstMatch("97150123456"), QStringLiteral("AE"));
+}
+
+void TestDatabase::newRowsGetTheirDefaults() {
+    TestEnv env;
+    Database& db = env.ctx().DBConnection;
+    db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
+                              "values (?,0,?,?)"),
+               {"+911234567890", "hi", "2026-12-08 10:00:00"});
+    db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
+                              "values (?,0,?,?)"),
+               {"+911234567891", "hi", "2026-12-08 10:00:01"});
+    QCOMPARE(env.scalar("select count(*) from Message_InBox where IsRead=false"), 2);
+    QCOMPARE(env.scalar("select max(InBox_Id) from Message_InBox"), db.lastInsertId());
+
+    db.execute(QStringLiteral("insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime) values (?,?,?)"),
+               {"9812345678", "x", "2026-12-08 10:00:00"});
+    const QueryResult out = db.query(QStringLiteral("select * from Message_OutBox"));
+    QCOMPARE(out.value(0, "RecepId").toInt(), 0);
+    QVERIFY(out.value(0, "DeliveryStatus").isNull());
+    QVERIFY(out.value(0, "DeliveryDatetime").isNull());
+}
+
+void TestDatabase::connectionFailuresShowTheMessage_data() {
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing file") << QByteArray() << "Could not find file";
+    QTest::newRow("garbage") << QByteArray(8192, 'x') << "not the program's database";
+    QTest::newRow("another key") << QByteArray("other-key") << "not the program's database";
+    QTest::newRow("plain SQLite") << QByteArray("plain") << "not the program's database";
+}
+
+void TestDatabase::connectionFailuresShowTheMessage() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    TestEnv env(TestEnv::Db::None);
+    const QByteArray path = env.dbPath().toUtf8();
+    if (content == "other-key" || content == "plain") {
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(path.constData(), &db), SQLITE_OK);
+        if (content == "other-key")
+            sqlite3_key(db, "not-the-password", 16);
+        QCOMPARE(sqlite3_exec(db, "create table t(x); insert into t values (1);", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    } else if (!content.isEmpty()) {
+        QFile f(env.dbPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+
+    QVERIFY(!ConnectDatabase(env.ctx()));
+    QVERIFY(!env.ctx().core.DatabaseConnected);
+    QVERIFY(!env.ctx().DBConnection.isOpen());
+    QCOMPARE(env.messages.size(), 1);
+    const QString m = env.messages.first();
+    QVERIFY(m.startsWith(QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ")));
+    QVERIFY(m.endsWith(QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your application.")));
+    QVERIFY2(m.contains(reason), qPrintable(m));
+    // The program never creates the file.
+    if (content.isEmpty())
+        QVERIFY(!QFile::exists(env.dbPath()));
+}
+
+void TestDatabase::resetSendingMessagesTouchesOnlySendingRows() {
+    TestEnv env;
+    Database& db = env.ctx().DBConnection;
+    const QString insert = QStringLiteral(
+        "insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus,DeliveryDatetime) "
+        "values (?,?,?,?,?)");
+    db.execute(insert, {"1", "a", "2026-12-08 10:00:00", "SENDING", QVariant()});
+    db.execute(insert, {"2", "b", "2026-12-08 10:00:00", "SENDING", QVariant()});
+    db.execute(insert, {"3", "c", "2026-12-08 10:00:00", "SENT", "2026-12-08 10:01:00"});
+    db.execute(insert, {"4", "d", "2026-12-08 10:00:00", QVariant(), QVariant()});
+
+    QCOMPARE(ResetSendingMessages(env.ctx()), 2);
+    const QueryResult r = db.query(QStringLiteral(
+        "select RecipientMobileNo, DeliveryStatus from Message_OutBox order by Outbox_Id"));
+    QCOMPARE(r.value(0, "DeliveryStatus").toString(), QString(""));
+    QVERIFY(!r.value(0, "DeliveryStatus").isNull());
+    QCOMPARE(r.value(1, "DeliveryStatus").toString(), QString(""));
+    QCOMPARE(r.value(2, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+    QVERIFY(r.value(3, "DeliveryStatus").isNull());
+    // Reset rows are waiting again, by the dispatcher's own selection.
+    QCOMPARE(db.count(QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
+                                     "(DeliveryStatus is null or DeliveryStatus=\"\")")),
+             3);
+    QCOMPARE(ResetSendingMessages(env.ctx()), 0);
+}
+
+void TestDatabase::textsAreStoredExactly() {
+    TestEnv env;
+    Database& db = env.ctx().DBConnection;
+    const QStringList texts = {
+        QStringLiteral("He said \"hi\" and it's 'fine'"), QStringLiteral("line one\r\nline two\n"),
+        QStringLiteral("   "), QString(""), QStringLiteral("true #1/1/2000# \"\" ; drop table x; --"),
+        QStringLiteral("Grüße ₹ 你好")};
+    for (const QString& t : texts)
+        db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
+                                  "values (?,0,?,?)"),
+                   {"+1", t, "2026-12-08 10:00:00"});
+    const QueryResult r = db.query(QStringLiteral("select Message from Message_InBox order by InBox_Id"));
+    QCOMPARE(r.count(), texts.size());
+    for (int i = 0; i < texts.size(); ++i)
+        QCOMPARE(r.value(i, "Message").toString(), texts[i]);
+    QCOMPARE(env.scalar("select count(*) from sqlite_master where name='x'"), 0);
+}
+
+void TestDatabase::failedTransactionLeavesNothing() {
+    TestEnv env;
+    Database& db = env.ctx().DBConnection;
+    QVERIFY_THROWS_EXCEPTION(DbError, db.transaction([&] {
+        db.execute(QStringLiteral("insert into MissedCallStatistics (callDateTime,callerNumber,IsMissCall) "
+                                  "values (?,?,true)"),
+                   {"2026-12-08 10:00:00", "+1"});
+        db.execute(QStringLiteral("insert into NoSuchTable values (1)"));
+    }));
+    QCOMPARE(env.scalar("select count(*) from MissedCallStatistics"), 0);
+}
+
+QTEST_MAIN(TestDatabase)
+#include "test_database.moc"
