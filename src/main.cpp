@@ -1,6 +1,7 @@
 #include "core/AppContext.h"
 #include "core/Startup.h"
 #include "engine/MDI_Frmmanage.h"
+#include "modem/QtSerialPort.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(BULKSMS_VERSION));
 
     AppContext ctx(QCoreApplication::applicationDirPath());
+    ctx.setSerialPort(std::make_unique<QtSerialPort>(ctx.programFolder()));
     auto showMainWindow = [&ctx] {
         auto* w = new MDI_Frmmanage(ctx);
         ctx.mainWindow = w;

@@ -3,10 +3,12 @@
 #include "core/Storage.h"
 #include "engine/MDI_Frmmanage.h"
 #include "engine/frm_HomePage.h"
+#include "support/ScriptedSerialPort.h"
 #include "support/TestEnv.h"
 #include "ui/ClickLabel.h"
 #include "ui/Ui.h"
 
+#include <QAction>
 #include <QFile>
 #include <QtTest>
 
@@ -105,10 +107,17 @@ void TestStartup::loadReadsSettings() {
     db.execute(QStringLiteral("insert into AutoReply_OnMissedCall (IsActive,Message) values (-1,'  Sorry, busy  ')"));
     db.execute(QStringLiteral("update Timer_setting set EnableSendTimer=0, ReceiveAllMessagesTime=20"));
 
+    // A modem that never answers: the load connects, the initialisation fails quietly.
+    ctx.setSerialPort(std::make_unique<ScriptedSerialPort>());
+    ctx.sleep = [](int) {};
     MDI_Frmmanage w(ctx);
     ctx.mainWindow = &w;
     w.MDIForm_Load();
     QVERIFY2(env.messages.isEmpty(), qPrintable(env.messages.join('|')));
+    QVERIFY(!ctx.modem.ModemConnected);
+    QCOMPARE(w.toolButton1->text(), QStringLiteral("Connect"));
+    QCOMPARE(w.toolButton1Image(), 2);
+    QVERIFY(w.start->isEnabled() && !w.mnustop->isEnabled());
     QCOMPARE(ctx.modem.ModemDelayFactor, 2.5);
     QVERIFY(ctx.engine.AutoReplyActive);
     QCOMPARE(ctx.engine.AutoReplyMessage, QStringLiteral("Sorry, busy"));

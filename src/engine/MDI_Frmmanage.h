@@ -1,26 +1,106 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMap>
+#include <QString>
+#include <QVariant>
 
 class AppContext;
+class QAction;
 class QMdiArea;
 class QMdiSubWindow;
+class QToolBar;
+namespace ui {
+class LegacyTimer;
+}
 
-// The main window: the parent of every other window, with the home page inside.
+// The main window: the parent of every other window, with the home page inside, the
+// menus and toolbar, and the three timers that drive the message engine: Timer1
+// receives, Timer2 sends, timerRefreshHomePage follows calls, the counters and the
+// missed-call reply. Unsolicited modem reports arrive through MSComm1_OnComm.
 class MDI_Frmmanage : public QMainWindow {
     Q_OBJECT
 public:
     explicit MDI_Frmmanage(AppContext& ctx, QWidget* parent = nullptr);
+    ~MDI_Frmmanage() override;
 
-    // The load sequence: flags, delay factor, auto reply, timer settings, home page.
-    // Errors are shown as their description and end the load.
+    // The load sequence: flags, delay factor, auto reply, timer settings, home page,
+    // then connecting to the modem. Errors show their description and end the load.
     void MDIForm_Load();
+
+    // Connects to the modem and starts listening.
+    void start_Click();
+    // Disconnects.
+    void mnustop_Click();
+    // Toolbar buttons, numbered from 1 (1 Connect/Disconnect, 5 Exit).
+    void Toolbar1_ButtonClick(int index);
+    void Exit_Click();
+    void mnuAbout_Click();
+
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void timerRefreshHomePage_Timer();
+
+    // Data arrived on the serial line: rings, caller numbers, hang-ups.
+    void MSComm1_OnComm();
+    // Finds the caller's country code and whether the number is a mobile one.
+    void IdentifyCallerNumber(const QString& number);
+    // Adds one row to the call log.
+    void RecordCallStatistics(const QString& callerNumber, const QString& callStatus);
 
     QMdiArea* mdiArea() const { return mdi_; }
 
+    // Controls.
+    ui::LegacyTimer* Timer1;
+    ui::LegacyTimer* Timer2;
+    ui::LegacyTimer* timerRefreshHomePage;
+    QAction* start;
+    QAction* mnustop;
+    QAction* mnuAbout;
+    QAction* Exit;
+    QToolBar* Toolbar1;
+    QAction* toolButton1; // "Connect" / "Disconnect"
+    QAction* toolButton5; // "Exit"
+    // The image shown on toolbar button 1: 1 connected, 2 not connected.
+    int toolButton1Image() const { return toolButton1Image_; }
+
+    // Call variables.
+    QString CountryID = QStringLiteral("0");
+    QString CountryCode = QStringLiteral("0");
+    QVariant MobileNumber = 0;
+    QString LastCallStatus;
+    QString LastCallerNumber;
+    QString LandlineNumber = QStringLiteral("0");
+    bool IsLastCallerNumberMobile = false;
+    int RingCounter = 1;
+    int CLIPFoundCounter = 0;
+    bool CallRinging = false;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
 private:
     void showHomePage();
+    void setToolButton1(bool connected);
+    void missedCallAutoReply();
+    // Shows an error of a recurring task once; the same error of the same task is not
+    // shown again until that task has succeeded.
+    void reportError(const QString& task, const QString& description);
+    void clearError(const QString& task) { shownErrors_.remove(task); }
+    // Background work waits while the user answers a message box, and never starts an
+    // exchange while another one waits for its answer.
+    bool engineMayRun() const;
+    // A polling tick that came while an exchange waited for its answer runs as soon as
+    // that exchange is over (timers of equal period would otherwise keep colliding).
+    void deferTick(bool& pending, void (MDI_Frmmanage::*tick)());
+
     AppContext& ctx_;
     QMdiArea* mdi_;
     QMdiSubWindow* homeWindow_ = nullptr;
+    int toolButton1Image_ = 2;
+    bool inOnComm_ = false;
+    bool readingForReply_ = false;
+    bool timer1Deferred_ = false;
+    bool timer2Deferred_ = false;
+    QMap<QString, QString> shownErrors_;
 };

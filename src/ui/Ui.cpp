@@ -18,11 +18,21 @@ ShowHandler& showHandler() {
     static ShowHandler h;
     return h;
 }
+int openBoxes = 0;
+struct OpenBox {
+    OpenBox() { ++openBoxes; }
+    ~OpenBox() { --openBoxes; }
+    OpenBox(const OpenBox&) = delete;
+    OpenBox& operator=(const OpenBox&) = delete;
+};
 } // namespace
+
+int openMessageBoxes() { return openBoxes; }
 
 QString appTitle() { return QStringLiteral("Varnex - Bulk SMS"); }
 
 Answer MsgBox(const QString& text, Buttons buttons, const QString& title) {
+    OpenBox open;
     if (msgBoxHandler())
         return msgBoxHandler()(text, buttons, title);
     QMessageBox box(buttons == Buttons::YesNo ? QMessageBox::Question : QMessageBox::Information,

@@ -21,6 +21,9 @@ enum class Answer { Ok, Yes, No };
 // Shows a message box and returns the answer.
 Answer MsgBox(const QString& text, Buttons buttons = Buttons::Ok, const QString& title = appTitle());
 
+// How many message boxes are waiting for an answer right now.
+int openMessageBoxes();
+
 using MsgBoxHandler = std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
 // Replaces the message box (tests); an empty handler restores the real one.
 void setMsgBoxHandler(MsgBoxHandler handler);

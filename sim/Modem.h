@@ -1,0 +1,205 @@
+#pragma once
+
+// The simulated GSM modem: the AT command interpreter, the SIM message store and the
+// voice-call state, without any I/O. The simulator feeds it the bytes that arrive on
+// the line and the current time, and writes out what it has to send; control commands
+// call its public methods. Everything is 8-bit text (bytes), as on the wire.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+struct ModemConfig {
+    int slots = 30;                          // SIM message slots, indexes 1..slots
+    std::string manufacturer = "SIMCOM_Ltd"; // AT+CGMI
+    std::string model = "SIMCOM_SIM800";     // AT+CGMM
+    std::string revision = "Revision:1418B04SIM800L24"; // AT+CGMR
+    std::string imei = "867856030123450";    // AT+CGSN
+    // Character sets AT+CSCS accepts (compared without regard to case).
+    std::vector<std::string> charsets = {"GSM", "IRA", "UCS2", "HEX", "PCCP437", "8859-1",
+                                         "ANSI", "ASCII"};
+    int64_t textTimeoutMs = 60000; // a message text without Ctrl-Z is dropped after this pause
+    size_t maxLine = 4096;         // longest command line; longer ones answer ERROR
+    size_t maxText = 160;          // longest message text (0: no limit); longer: +CMS ERROR: 305
+    bool clccSpaces = false;       // +CLCC fields separated by ", " as some phones do
+    int firstRef = 1;              // first message reference of +CMGS / +CMSS
+    int initialCmgf = 0;           // SMS mode after power-up (0 PDU, as real modems)
+    int ringIntervalMs = 3000;     // default pause between two RINGs
+};
+
+struct SimSlot {
+    bool used = false;
+    std::string stat;   // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"
+    std::string number; // originator or destination address
+    int type = 129;     // type of address: 145 international, 129 national, 208 alphanumeric
+    std::string time;   // service-centre time stamp of received messages, yy/MM/dd,hh:mm:ss+zz
+    std::string text;
+};
+
+class Modem {
+public:
+    explicit Modem(ModemConfig config);
+
+    // One JSON object (a transcript line without its newline) per event.
+    std::function<void(const std::string&)> onTranscript;
+
+    // ---- the line ------------------------------------------------------------------
+    // Bytes written by the client. They are processed at once, or later while the
+    // modem is busy answering slowly (see setDelay).
+    void receive(std::string_view bytes, int64_t now);
+    // Runs what is due at `now`: queued input, rings, the text-entry time limit.
+    void advance(int64_t now);
+    // Bytes due on the line at `now` (removed from the queue).
+    std::string takeOutput(int64_t now);
+    // Milliseconds until the modem next has something to do; -1 when nothing is pending.
+    int64_t nextWakeup(int64_t now) const;
+    // Power-up state: settings back to their defaults, pending line input and output
+    // dropped, a text entry abandoned, a call ended. The SIM content stays.
+    void powerCycle();
+
+    // ---- control -------------------------------------------------------------------
+    // Puts a message on the SIM as the network (REC ...) or the user (STO ...) would.
+    // index 0 takes the first free slot. Returns the index, or 0 with `error` set.
+    // A REC message is announced with +CMTI (or shown with +CMT) as AT+CNMI asks.
+    int putMessage(const std::string& stat, const std::string& number, const std::string& text,
+                   const std::string& time, int index, std::string& error, int64_t now);
+    // Starts an incoming call that rings `rings` times, `intervalMs` apart, then the
+    // caller hangs up (NO CARRIER). An empty number is a withheld one (no +CLIP).
+    bool ring(int rings, const std::string& number, int intervalMs, std::string& error,
+              int64_t now);
+    // The caller hangs up now: NO CARRIER. False when there was no call.
+    bool hangup(int64_t now);
+    void setDelay(int ms) { delayMs_ = ms < 0 ? 0 : ms; }
+    void setSilent(bool on) { silent_ = on; }
+    void setRejectSends(int cmsCode) { rejectCode_ = cmsCode; }
+    void setFull(bool on) { full_ = on; }
+    // Fills every free slot with a message of status `stat`; returns how many.
+    int fill(const std::string& stat);
+    void clear();
+    bool deleteSlot(int index);
+    // Writes bytes on the line as the modem would (unsolicited).
+    void raw(const std::string& bytes, int64_t now);
+
+    // JSON texts for the control's status and list commands.
+    std::string statusJson() const; // members of an object, without braces
+    std::string listJson() const;   // an array
+    int slotsUsed() const;
+    int slots() const { return static_cast<int>(sim_.size()); }
+
+private:
+    enum class Final { Ok, Error, CmsError, NoCarrier, None };
+    struct Exec {
+        std::string out; // information text so far
+        Final final = Final::Ok;
+        int cms = 0;
+        bool textEntry = false;
+    };
+    struct Param {
+        std::string value;
+        bool quoted = false;
+    };
+    struct Settings {
+        bool echo = true;
+        bool verbose = true;
+        bool quiet = false;
+        int cmgf = 0;
+        int clip = 0;
+        std::string cscs = "IRA";
+        int flo = 0;
+        int ifcDce = 0, ifcDte = 0;
+        int ipr = 0;
+        int cmee = 0;
+        int cnmi[5] = {0, 0, 0, 0, 0};
+        int csdh = 0;
+        int creg = 0;
+        std::string csca = "+10000000000";
+        unsigned char s[256] = {};
+    };
+    struct Call {
+        bool present = false;
+        bool answered = false;
+        std::string number;
+        int type = 129;
+        int ringsTotal = 0;
+        int ringsDone = 0;
+        int intervalMs = 3000;
+        int64_t nextAt = 0;
+    };
+    struct TextEntry {
+        bool cmgs = false;
+        std::string number;
+        int type = 129;
+        std::string stat;
+        std::string text;
+        bool overflow = false;
+        bool skipLf = true;
+        int64_t lastByte = 0;
+    };
+
+    void resetSettings();
+    void processByte(char c, int64_t now);
+    void commandByte(char c, int64_t now);
+    void textByte(char c, int64_t now);
+    void executeLine(const std::string& line, int64_t now);
+    void runBody(const std::string& body, Exec& ex, int64_t now);
+    bool basic(const std::string& body, size_t& i, Exec& ex, int64_t now);
+    bool extended(const std::string& name, char op, const std::string& args, Exec& ex,
+                  int64_t now);
+    bool smsCommand(const std::string& name, char op, const std::vector<Param>& p, Exec& ex,
+                    int64_t now);
+    void finishText(bool send, int64_t now, const char* how);
+    void listMessages(const std::string& stat, bool keepStatus, Exec& ex);
+
+    std::string crlf() const;
+    std::string info(std::string_view text) const;
+    std::string finalText(Final f, int cms) const;
+    static std::string finalName(Final f, int cms);
+    void emitAt(int64_t when, std::string bytes);
+    void respond(std::string bytes, int64_t now);
+    void emitRing(int64_t now);
+    void transcript(const std::string& json);
+    std::string clccLine() const;
+    int freeSlot() const;
+    bool simFull() const { return full_ || freeSlot() == 0; }
+    int nextRef();
+    static std::string timestamp();
+
+    ModemConfig config_;
+    Settings settings_;
+    std::vector<SimSlot> sim_;
+    Call call_;
+    TextEntry text_;
+    bool inText_ = false;
+
+    std::string line_;
+    bool lineOverflow_ = false;
+    std::string lastLine_;
+
+    std::string inQueue_;
+    size_t inPos_ = 0;
+    int64_t busyUntil_ = 0;
+    std::deque<std::pair<int64_t, std::string>> out_;
+    size_t outBytes_ = 0;
+    int64_t lastOutTime_ = 0;
+
+    bool deferring_ = false;
+    std::vector<std::string> deferred_;
+
+    int delayMs_ = 0;
+    bool silent_ = false;
+    int rejectCode_ = 0;
+    bool full_ = false;
+    int ref_ = 1;
+};
+
+// Text helpers shared with the control side.
+std::string upper(std::string_view s);
+bool validTimestamp(std::string_view s);
+int addressType(std::string_view number);
+
+} // namespace sim

@@ -1,0 +1,84 @@
+#include "modem/ModemInit.h"
+
+#include "core/AppContext.h"
+#include "modem/Module1.h"
+#include "modem/PortLifecycle.h"
+
+#include <cmath>
+
+namespace {
+
+const QString kOk = QStringLiteral("OK");
+
+// The flow-control setting as a number ("2", " 1 ", "1.0").
+int flowControlNumber(const QString& text) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || std::fabs(value) > 32767.0)
+        throw std::invalid_argument("Type mismatch");
+    return static_cast<int>(std::nearbyint(value));
+}
+
+// Sends one setup command, keeps its answer in LastResponse and logs the response line.
+// Returns whether the command succeeded.
+bool setupStep(AppContext& ctx, SerialPort& comm, const QString& command, const QString& shown,
+               const QString& errorMessage, bool keepCrLf = false) {
+    const QVariant answer =
+        ExecuteCommand(ctx, comm, command + QStringLiteral("\r"), delayMs(ctx, 50), kOk, 5, errorMessage);
+    ctx.modem.LastResponse = answer;
+    const QString text = answerText(answer);
+    WriteActivityLog(ctx, QStringLiteral("Response for ") + shown + QStringLiteral(" is '") +
+                              (keepCrLf ? text : withoutCrLf(text)) + QStringLiteral("'"));
+    return ctx.modem.CommandSucceeded;
+}
+
+QVariant secondLine(AppContext& ctx, SerialPort& comm, const QString& command) {
+    const QVariant answer =
+        ExecuteCommand(ctx, comm, command + QStringLiteral("\r"), delayMs(ctx, 50), kOk, 5, QString());
+    ctx.modem.LastResponse = answer;
+    const QStringList lines = answerText(answer).split(QStringLiteral("\r\n"));
+    if (lines.size() < 2)
+        throw ModemAnswerError();
+    return trimSpaces(lines.at(1));
+}
+
+} // namespace
+
+void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowControl,
+                     const QString& characterSet, bool enableCallerId) {
+    const QString errorPrefix = QStringLiteral("Error occured while executing this command: ");
+
+    if (flowControlNumber(flowControl) != 0) {
+        const QString command = QStringLiteral("AT+FLO=") + flowControl;
+        setupStep(ctx, comm, command, command, QString(), true); // outcome does not matter
+    }
+    if (!setupStep(ctx, comm, QStringLiteral("ATE0"), QStringLiteral("ATE0"),
+                   errorPrefix + QStringLiteral("ATE0"))) {
+        ClosePort(ctx, comm);
+        return;
+    }
+    const QString cscs = QStringLiteral("AT+CSCS=\"") + characterSet + QStringLiteral("\"");
+    if (!setupStep(ctx, comm, cscs, cscs, errorPrefix + QStringLiteral("AT+CSCS"))) {
+        ClosePort(ctx, comm);
+        return;
+    }
+    if (enableCallerId &&
+        !setupStep(ctx, comm, QStringLiteral("AT+CLIP=1"), QStringLiteral("AT+CLIP=1"),
+                   QStringLiteral("Your modem does not support 'CallerID' feature."))) {
+        ClosePort(ctx, comm);
+        return;
+    }
+    if (setupStep(ctx, comm, QStringLiteral("AT+CMGF=1"), QStringLiteral("AT+CMGF=1"),
+                  errorPrefix + QStringLiteral("AT+CMGF=1")))
+        ctx.modem.ModemInitialized = true;
+    else
+        ClosePort(ctx, comm);
+}
+
+QVariant GetManufacturer(AppContext& ctx, SerialPort& comm) {
+    return secondLine(ctx, comm, QStringLiteral("AT+CGMI"));
+}
+
+QVariant GetModelNumber(AppContext& ctx, SerialPort& comm) {
+    return secondLine(ctx, comm, QStringLiteral("AT+CGMM"));
+}

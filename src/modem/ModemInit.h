@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <stdexcept>
+
+class AppContext;
+class SerialPort;
+
+// An identification answer without a second line. The callers (the modem search)
+// catch it and carry on with the next port.
+class ModemAnswerError : public std::runtime_error {
+public:
+    ModemAnswerError() : std::runtime_error("Subscript out of range") {}
+};
+
+// Puts the open modem into the state the program relies on: AT+FLO (unless flow control
+// is "0"), ATE0, AT+CSCS, AT+CLIP=1 (with caller id), AT+CMGF=1. Sets ModemInitialized
+// when all succeeded; a failed step closes the port. A flow-control text that is not a
+// number throws std::invalid_argument("Type mismatch").
+void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowControl,
+                     const QString& characterSet, bool enableCallerId);
+
+// The second line of the answer to AT+CGMI / AT+CGMM, without blanks around it.
+// Throws ModemAnswerError when the answer has no second line.
+QVariant GetManufacturer(AppContext& ctx, SerialPort& comm);
+QVariant GetModelNumber(AppContext& ctx, SerialPort& comm);

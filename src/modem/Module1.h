@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+class AppContext;
+class SerialPort;
+
+// The AT command exchange: every command the program sends to the modem goes through
+// ExecuteCommand, and every answer is collected by ReadResponse. Outcomes are reported
+// through ctx.modem (ModemBusy, CommandSucceeded, ResponseBuffer) and the returned
+// answer; an invalid QVariant is the "Empty" answer (nothing was sent or the port flag
+// dropped during a read).
+//
+// Errors of the serial control itself (SerialError, e.g. writing to a port that
+// vanished) are not caught here: they reach the caller. ModemBusy is cleared and
+// ExchangeDepth restored on the way out, so the flags stay usable after such an error.
+
+// Modem waits: ModemDelayFactor x multiplier in milliseconds, rounded to the nearest
+// integer (halves to even). A wait beyond 32767 ms (or below -32768) throws
+// std::overflow_error("Overflow").
+int delayMs(const AppContext& ctx, double multiplier);
+
+// The one blocking pause of the modem routines (ctx.sleep; a real sleep when unset).
+void modemSleep(AppContext& ctx, int ms);
+
+// Text helpers shared by the modem routines.
+QString trimSpaces(const QString& text);   // removes leading/trailing blanks only
+QString withoutCrLf(const QString& text);  // removes every CR LF pair
+QString answerText(const QVariant& answer); // Empty -> ""
+
+// Writes `command` (complete, with its terminator), waits `delay` ms, reads and judges
+// the answer. `expected` is trimmed of blanks ("> " is searched as ">"); an empty one
+// makes the first answer final. `errorMessage` is shown after three ERROR answers
+// when it is not blank.
+QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& command, int delay,
+                        QString expected, int maxEmptyReads, const QString& errorMessage);
+
+// One read pass: appends what has arrived to ResponseBuffer (up to six passes with data,
+// until `expected`, or "OK" CR LF when `expected` is blank, is present), then discards
+// unread input. Returns ResponseBuffer without leading/trailing blanks, "ERROR" when an
+// ERROR line came without the target, or Empty when ModemConnected dropped.
+// `convertUnicode` has no effect (the control always works in text mode).
+QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected,
+                      bool convertUnicode);
+
+// Empties ResponseBuffer.
+void ClearResponseBuffer(AppContext& ctx);
+
+// Plays a .wav file (a name without a folder is looked up in the program folder).
+// Returns false when the file is missing or no sound device exists; never disturbs
+// the modem work.
+bool PlayWaveFile(AppContext& ctx, const QString& fileName, bool async);

@@ -1,0 +1,62 @@
+#include "modem/PortLifecycle.h"
+
+#include "core/AppContext.h"
+#include "modem/SerialPort.h"
+#include "ui/Ui.h"
+
+void ConfigurePort(AppContext& ctx, SerialPort& comm, int portNumber, const QString& settings) {
+    if (comm.portOpen()) {
+        ui::MsgBox(QStringLiteral("Comm Port : ") + QString::number(portNumber) +
+                       QStringLiteral(" already open or some other program is using it."),
+                   ui::Buttons::Ok, ui::appTitle());
+        return;
+    }
+    comm.setCommPort(portNumber);
+    comm.setInputLen(0);
+    comm.setDTREnable(true);
+    comm.setHandshaking(SerialPort::Handshaking::RtsCts);
+    comm.setRThreshold(1);
+    comm.setSThreshold(1);
+    comm.setSettings(settings);
+    comm.setDTREnable(true);
+    ctx.modem.ModemConnected = true;
+}
+
+void OpenPort(AppContext& ctx, SerialPort& comm) {
+    try {
+        if (!comm.portOpen()) {
+            WriteActivityLog(ctx, QStringLiteral("Opening COM Port"));
+            comm.setPortOpen(true);
+            ctx.modem.ModemConnected = true;
+        }
+        WriteActivityLog(ctx, QStringLiteral("COM Port opened successfully."));
+    } catch (const SerialError& e) {
+        WriteActivityLog(ctx, QStringLiteral("**ERROR** Error occured while opening the COM Port. "
+                                             "Error number: ") +
+                                  QString::number(e.number()) + QStringLiteral(" Description: ") +
+                                  e.description());
+        ctx.modem.ModemConnected = false;
+        if (e.number() == SerialError::InvalidPortNumber) {
+            const ui::Answer answer = ui::MsgBox(
+                QStringLiteral("No modem found on COM Port ") + QString::number(comm.commPort()) +
+                    QStringLiteral("\r\nDo you wish to enter the correct COM port settings for "
+                                   "the attached modem?"),
+                ui::Buttons::YesNo, ui::appTitle());
+            if (answer == ui::Answer::Yes && ctx.showSettingsWindow)
+                ctx.showSettingsWindow();
+        } else {
+            ui::MsgBox(e.description(), ui::Buttons::Ok, ui::appTitle());
+        }
+    }
+}
+
+void ClosePort(AppContext& ctx, SerialPort& comm) {
+    if (comm.portOpen()) {
+        comm.setPortOpen(false);
+        ctx.modem.ModemConnected = false;
+    }
+    ctx.modem.ModemInitialized = false;
+    ctx.engine.SendingInProgress = false;
+    ctx.modem.ListingInProgress = false;
+    ctx.modem.ModemBusy = false;
+}

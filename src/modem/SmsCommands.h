@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+class AppContext;
+class SerialPort;
+
+// The text-mode SMS commands. Every exchange goes through ExecuteCommand; the answers
+// are kept in ctx.modem.LastResponse. A send result that contains "ERROR" is a failure,
+// anything else a success.
+
+// Longest part of a message; longer texts go out as independent parts.
+inline constexpr int SmsPartLength = 160;
+
+// Lists the SIM's messages with the given status ("ALL", "REC UNREAD", ...; upper-cased)
+// into ctx.modem.SimMessageCount and the four Sim* arrays (count + 1 slots). Skipped
+// (count 0, arrays untouched) while a call is in progress, the modem is busy or not
+// connected, or when the listing fails. A call in progress leaves ModemBusy set.
+void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay);
+
+// Lists the messages of a status and deletes each one listed.
+void DeleteListedMessages(AppContext& ctx, SerialPort& comm, QString status);
+
+// Deletes the message at a storage index; returns the answer.
+QVariant DeleteMessage(AppContext& ctx, SerialPort& comm, int index);
+
+// Writes a message into SIM storage (AT+CMGW, text in the same write). CR LF pairs of
+// `text` become LF in place. Returns the storage index as text, or Empty.
+QVariant StoreMessage(AppContext& ctx, SerialPort& comm, const QString& number, QString& text);
+
+// Sends the stored message at `index` (AT+CMSS); returns the answer.
+QVariant SendStoredMessage(AppContext& ctx, SerialPort& comm, int index);
+
+// Sends a message straight away (AT+CMGS per part of 160 characters). CR LF pairs of
+// `text` become LF in place.
+QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& number, QString& text);
+
+// Store and deliver: per part, stores it on the SIM, sends it from there and deletes the
+// stored copy, also when sending it fails. Returns "ERROR" on failure.
+QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& number,
+                           const QString& text);

@@ -1,0 +1,761 @@
+// gsm-modem-sim's own protocol, driven through the program's serial control
+// (QtSerialPort) over a real pseudo-terminal, and its control commands and transcript.
+
+#include "modem/QtSerialPort.h"
+#include "support/SimProcess.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString Ok = QStringLiteral("\r\nOK\r\n");
+const QString Error = QStringLiteral("\r\nERROR\r\n");
+const QChar CtrlZ(26);
+const QChar Esc(27);
+const QString Number = QStringLiteral("+919812345678");
+
+QString cms(int code) { return QStringLiteral("\r\n+CMS ERROR: %1\r\n").arg(code); }
+
+} // namespace
+
+class TestModemSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() {
+        line_.reset();
+        port_.reset();
+        sim_.reset();
+        dir_.reset();
+    }
+
+    // ---- basics ------------------------------------------------------------------------
+
+    void echoUntilAte0() {
+        QVERIFY(start());
+        QCOMPARE(at("AT\r"), QStringLiteral("AT\r\r\nOK\r\n"));
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("AT\r"), Ok);
+        QCOMPARE(at("ATE1\r"), Ok);
+        QCOMPARE(at("AT\r"), QStringLiteral("AT\r\r\nOK\r\n"));
+    }
+
+    void initialisationAsTheProgramDoesIt() {
+        QVERIFY(start());
+        // Part 2.3's sequence, CR alone after each command.
+        QCOMPARE(at("AT+FLO=2\r"), QStringLiteral("AT+FLO=2\r\r\nOK\r\n"));
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("AT+CSCS=\"GSM\"\r"), Ok);
+        QCOMPARE(at("AT+CLIP=1\r"), Ok);
+        QCOMPARE(at("AT+CMGF=1\r"), Ok);
+        QCOMPARE(at("AT+CGMI\r"), QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CGMM\r"), QStringLiteral("\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CSCS=\"ANSI\"\r"), Ok);
+        QCOMPARE(at("AT+CSCS=\"ASCII\"\r"), Ok);
+        QCOMPARE(at("AT+CSCS=\"KLINGON\"\r"), Error);
+        QCOMPARE(at("AT+FLO=1\r"), Ok);
+        QCOMPARE(at("AT+FLO=0\r"), Ok);
+        QCOMPARE(at("AT+FLO=7\r"), Error);
+        QCOMPARE(at("AT+CLIP=2\r"), Error);
+        QCOMPARE(at("AT+CMGF=2\r"), Error);
+        QCOMPARE(sim_->commands().mid(0, 5),
+                 QStringList({"AT+FLO=2", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"}));
+    }
+
+    void identificationByOption() {
+        QVERIFY(start({"--manufacturer", "WAVECOM MODEM", "--model", "MULTIBAND  900E  1800",
+                       "--charsets", "GSM,IRA"}));
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("AT+CGMI\r"), QStringLiteral("\r\nWAVECOM MODEM\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CGMM\r"), QStringLiteral("\r\nMULTIBAND  900E  1800\r\n\r\nOK\r\n"));
+        // A modem that knows only the standard character sets refuses "ANSI".
+        QCOMPARE(at("AT+CSCS=\"ANSI\"\r"), Error);
+        QCOMPARE(at("AT+CSCS=\"GSM\"\r"), Ok);
+        QCOMPARE(at("AT+CSCS?\r"), QStringLiteral("\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n"));
+    }
+
+    void textModeIsNeededForSmsCommands() {
+        QVERIFY(start());
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 0\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), cms(302));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), cms(302));
+        QCOMPARE(at("AT+CMGF=1\r"), Ok);
+        QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGF=?\r"), QStringLiteral("\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"));
+    }
+
+    // ---- sending -------------------------------------------------------------------------
+
+    void sendWithPrompt() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CMGS=\"+919812345678\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("Hello, world") + CtrlZ), QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGS=\"9812345678\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("two\nlines") + CtrlZ), QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+
+        const auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent[0]["via"].toString(), QStringLiteral("CMGS"));
+        QCOMPARE(sent[0]["number"].toString(), Number);
+        QCOMPARE(sent[0]["text"].toString(), QStringLiteral("Hello, world"));
+        QCOMPARE(sent[0]["ref"].toInt(), 1);
+        QCOMPARE(sent[1]["number"].toString(), QStringLiteral("9812345678"));
+        QCOMPARE(sent[1]["text"].toString(), QStringLiteral("two\nlines"));
+        QCOMPARE(sent[1]["ref"].toInt(), 2);
+        // A direct send stores nothing.
+        QVERIFY(sim_->simMessages().isEmpty());
+
+        // Bad numbers get no prompt.
+        QCOMPARE(at("AT+CMGS=\"\"\r"), Error);
+        QCOMPARE(at("AT+CMGS=\"12ab\"\r"), Error);
+        QCOMPARE(at("AT+CMGS=123\r"), Error);
+        QCOMPARE(at("AT+CMGS\r"), Error);
+    }
+
+    void textLongerThanAnSms() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QString(160, QLatin1Char('x')) + CtrlZ), QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QString(161, QLatin1Char('x')) + CtrlZ), cms(305));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 1);
+    }
+
+    void storeAndSendFromSim() {
+        QVERIFY(startTextMode());
+        // The program's one write: command, text and Ctrl-Z without waiting for "> ".
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"+919812345678\"\rfirst part") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"+919800000001\"\rline one\nline two") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        auto sim = sim_->simMessages();
+        QCOMPARE(sim.size(), 2);
+        QCOMPARE(sim[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
+        QCOMPARE(sim[1]["text"].toString(), QStringLiteral("line one\nline two"));
+
+        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 2\r\n\r\nOK\r\n"));
+        // A stored message may be sent again, and to another number.
+        QCOMPARE(at("AT+CMSS=1,\"5551234\"\r"), QStringLiteral("\r\n+CMSS: 3\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO SENT"));
+
+        const auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 3);
+        QCOMPARE(sent[0]["via"].toString(), QStringLiteral("CMSS"));
+        QCOMPARE(sent[0]["number"].toString(), QStringLiteral("+919800000001"));
+        QCOMPARE(sent[0]["text"].toString(), QStringLiteral("line one\nline two"));
+        QCOMPARE(sent[0]["ref"].toInt(), 1);
+        QCOMPARE(sent[1]["text"].toString(), QStringLiteral("first part"));
+        QCOMPARE(sent[2]["number"].toString(), QStringLiteral("5551234"));
+
+        // Deleting the stored copies, as the store-and-deliver send does.
+        QCOMPARE(at("AT+CMGD=1\r"), Ok);
+        QCOMPARE(at("AT+CMGD=2\r"), Ok);
+        QVERIFY(sim_->simMessages().isEmpty());
+        QCOMPARE(at("AT+CMSS=1\r"), cms(321));
+        QCOMPARE(at("AT+CMSS=0\r"), cms(321));
+        QCOMPARE(at("AT+CMSS=31\r"), cms(321));
+        QCOMPARE(at("AT+CMSS=x\r"), Error);
+
+        // The prompt is there for clients that wait for it.
+        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("after the prompt") + CtrlZ), QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        // A received message is not sent from the SIM.
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("hi")), 2);
+        QCOMPARE(at("AT+CMSS=2\r"), cms(302));
+    }
+
+    void escapeCancelsAText() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("never mind") + Esc), Ok);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rnot stored") + Esc), QStringLiteral("\r\n> \r\nOK\r\n"));
+        QVERIFY(sim_->transcript(QStringLiteral("sent")).isEmpty());
+        QVERIFY(sim_->simMessages().isEmpty());
+        QCOMPARE(at("AT\r"), Ok);
+    }
+
+    // ---- listing -------------------------------------------------------------------------
+
+    void listingFormat() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), Ok); // an empty SIM
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("Hello"), QStringLiteral("26/12/08,10:15:30+22")), 1);
+        QCOMPARE(sim_->deliverSms(QStringLiteral("9812345678"), QStringLiteral("two\nlines"),
+                                  QStringLiteral("26/12/08,10:16:00+22")), 2);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"+919800000001\"\rdraft") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 3\r\n\r\nOK\r\n"));
+
+        const QString all = QStringLiteral(
+            "\r\n+CMGL: 1,\"%1\",\"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\nHello\r\n"
+            "+CMGL: 2,\"%1\",\"9812345678\",\"\",\"26/12/08,10:16:00+22\"\r\ntwo\nlines\r\n"
+            "+CMGL: 3,\"STO UNSENT\",\"+919800000001\",\"\",\r\ndraft\r\n"
+            "\r\nOK\r\n");
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), all.arg(QStringLiteral("REC UNREAD")));
+        // Listed once, the received messages are read.
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), all.arg(QStringLiteral("REC READ")));
+        QCOMPARE(at("AT+CMGL=\"REC UNREAD\"\r\n"), Ok);
+
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("new one"), QStringLiteral("26/12/08,11:00:00+22")), 4);
+        QCOMPARE(at("AT+CMGL=\"REC UNREAD\"\r\n"),
+                 QStringLiteral("\r\n+CMGL: 4,\"REC UNREAD\",\"+919812345678\",\"\",\"26/12/08,11:00:00+22\"\r\n"
+                                "new one\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGL=\"STO UNSENT\"\r\n"),
+                 QStringLiteral("\r\n+CMGL: 3,\"STO UNSENT\",\"+919800000001\",\"\",\r\ndraft\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGL=\"STO SENT\"\r\n"), Ok);
+        QCOMPARE(at("AT+CMGL=\"REC READ\"\r\n").count(QStringLiteral("+CMGL: ")), 3);
+        QCOMPARE(at("AT+CMGL=\"FOO\"\r\n"), Error);
+        QCOMPARE(at("AT+CMGL=ALL\r\n"), Error);
+
+        // The stray LF after the listing's CR is no empty command.
+        QCOMPARE(at("AT\r"), Ok);
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).last()["result"].toString(), QStringLiteral("OK"));
+    }
+
+    void listingParsesLikeThePart24() {
+        // Part 2.4's parse: split at "+CMGL: ", header to the first CR LF, text up to the
+        // last CR LF (the last entry: up to CR LF "OK" CR LF, keeping its CR LF).
+        QVERIFY(startTextMode());
+        sim_->deliverSms(Number, QStringLiteral("first\nsecond line"));
+        sim_->deliverSms(QStringLiteral("+15551234"), QStringLiteral("last"));
+        const QString answer = at("AT+CMGL=\"ALL\"\r\n");
+        const QStringList pieces = answer.split(QStringLiteral("+CMGL: "));
+        QCOMPARE(pieces.size(), 3);
+        auto text = [&](int i, const QString& marker) {
+            const QString body = pieces[i].mid(pieces[i].indexOf(QStringLiteral("\r\n")) + 2);
+            return body.left(body.lastIndexOf(marker));
+        };
+        QCOMPARE(text(1, QStringLiteral("\r\n")), QStringLiteral("first\nsecond line"));
+        QCOMPARE(text(2, QStringLiteral("\r\nOK\r\n")), QStringLiteral("last\r\n"));
+        QCOMPARE(pieces[2].split(QLatin1Char(','))[2].remove(QLatin1Char('"')), QStringLiteral("+15551234"));
+    }
+
+    void readAndDelete() {
+        QVERIFY(startTextMode());
+        sim_->deliverSms(Number, QStringLiteral("read me"), QStringLiteral("26/12/08,10:15:30+22"));
+        QCOMPARE(at("AT+CMGR=1\r"),
+                 QStringLiteral("\r\n+CMGR: \"REC UNREAD\",\"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\n"
+                                "read me\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("REC READ"));
+        QCOMPARE(at("AT+CMGR=2\r"), Ok); // an empty slot
+        QCOMPARE(at("AT+CMGR=31\r"), cms(321));
+
+        QCOMPARE(at("AT+CMGD=1\r"), Ok);
+        QCOMPARE(at("AT+CMGD=1\r"), Ok); // already empty
+        QCOMPARE(at("AT+CMGD=0\r"), cms(321));
+        QCOMPARE(at("AT+CMGD=31\r"), cms(321));
+        QCOMPARE(at("AT+CMGD=abc\r"), Error);
+        QCOMPARE(at("AT+CMGD\r"), Error);
+        QVERIFY(sim_->simMessages().isEmpty());
+        QCOMPARE(sim_->transcript(QStringLiteral("deleted")).size(), 2);
+
+        // Delete flags: 1 read, 2 read and sent, 3 also unsent, 4 all.
+        sim_->deliverSms(Number, QStringLiteral("a"), {}, QStringLiteral("read"));
+        sim_->deliverSms(Number, QStringLiteral("b"), {}, QStringLiteral("unread"));
+        sim_->deliverSms(Number, QStringLiteral("c"), {}, QStringLiteral("sent"));
+        sim_->deliverSms(Number, QStringLiteral("d"), {}, QStringLiteral("unsent"));
+        QCOMPARE(at("AT+CMGD=?\r"), QStringLiteral("\r\n+CMGD: (1,2,3,4),(0-4)\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGD=1,1\r"), Ok);
+        QCOMPARE(sim_->simMessages().size(), 3);
+        QCOMPARE(at("AT+CMGD=1,2\r"), Ok);
+        QCOMPARE(sim_->simMessages().size(), 2);
+        QCOMPARE(at("AT+CMGD=1,3\r"), Ok);
+        QCOMPARE(sim_->simMessages().size(), 1);
+        QCOMPARE(at("AT+CMGD=1,4\r"), Ok);
+        QVERIFY(sim_->simMessages().isEmpty());
+    }
+
+    // ---- a full SIM and refused sends ----------------------------------------------------
+
+    void simFull() {
+        QVERIFY(startTextMode({"--slots", "2"}));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"1\"\ra") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"2\"\rb") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> ") + cms(322));
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("lost")), -1);
+        QVERIFY(sim_->errorString().contains(QStringLiteral("full")));
+        QCOMPARE(at("AT+CPMS?\r"), QStringLiteral("\r\n+CPMS: \"SM\",2,2,\"SM\",2,2,\"SM\",2,2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGD=3\r"), cms(321));
+
+        // Room again after a delete; "full on" makes it full whatever it holds.
+        QCOMPARE(at("AT+CMGD=1\r"), Ok);
+        QVERIFY(sim_->setFull(true));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> ") + cms(322));
+        QVERIFY(sim_->setFull(false));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+
+        // "fill" fills the free slots.
+        QVERIFY(sim_->ok(QStringLiteral("clear")));
+        QCOMPARE(sim_->command(QStringLiteral("fill")), QStringLiteral("OK 2"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> ") + cms(322));
+        QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
+        QVERIFY(sim_->transcript(QStringLiteral("store-failed")).size() >= 2);
+    }
+
+    void rejectedSends() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->rejectSends(331));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("no network") + CtrlZ), cms(331));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rstored") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=1\r"), cms(331));
+        QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
+        const auto rejected = sim_->transcript(QStringLiteral("rejected"));
+        QCOMPARE(rejected.size(), 2);
+        QCOMPARE(rejected[0]["via"].toString(), QStringLiteral("CMGS"));
+        QCOMPARE(rejected[0]["code"].toInt(), 331);
+        QCOMPARE(rejected[1]["via"].toString(), QStringLiteral("CMSS"));
+        QVERIFY(sim_->transcript(QStringLiteral("sent")).isEmpty());
+
+        QVERIFY(sim_->rejectSends(0));
+        QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
+    }
+
+    // ---- calls ---------------------------------------------------------------------------
+
+    void ringWithCallerId() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CLIP=1\r"), Ok);
+        QCOMPARE(at("AT+CLCC\r"), Ok);
+        QVERIFY(sim_->ring(2, Number, 600));
+        const QString ring = QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919812345678\",145,\"\",,\"\",0\r\n");
+        QCOMPARE(line_->collect([&](const QString& t) { return t.size() >= ring.size(); }), ring);
+        // While it rings the call is listed as incoming.
+        QCOMPARE(at("AT+CLCC\r"), QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->status()["call"].toString(), QStringLiteral("ringing"));
+        const QString rest = line_->collect(
+            [](const QString& t) { return t.endsWith(QStringLiteral("\r\nNO CARRIER\r\n")); }, 3000);
+        QCOMPARE(rest, ring + QStringLiteral("\r\nNO CARRIER\r\n"));
+        QCOMPARE(at("AT+CLCC\r"), Ok);
+        QCOMPARE(sim_->transcript(QStringLiteral("ring")).size(), 2);
+        QCOMPARE(sim_->transcript(QStringLiteral("hangup")).size(), 1);
+    }
+
+    void ringWithoutCallerId() {
+        QVERIFY(startTextMode());
+        // Caller identification off: RING only.
+        QVERIFY(sim_->ring(1, Number, 200));
+        QCOMPARE(line_->collect([](const QString& t) { return t.contains(QStringLiteral("NO CARRIER")); }),
+                 QStringLiteral("\r\nRING\r\n\r\nNO CARRIER\r\n"));
+        // A withheld number: RING only even with AT+CLIP=1; +CLCC has no number.
+        QCOMPARE(at("AT+CLIP=1\r"), Ok);
+        QVERIFY(sim_->ring(3, {}, 5000));
+        QCOMPARE(line_->collect([](const QString& t) { return t.size() >= 8; }), QStringLiteral("\r\nRING\r\n"));
+        QCOMPARE(at("AT+CLCC\r"), QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"\",128\r\n\r\nOK\r\n"));
+        // The caller hangs up early.
+        QVERIFY(sim_->hangup());
+        QCOMPARE(line_->collect([](const QString& t) { return t.contains(QStringLiteral("NO CARRIER")); }),
+                 QStringLiteral("\r\nNO CARRIER\r\n"));
+        QCOMPARE(sim_->command(QStringLiteral("hangup")), QStringLiteral("OK no call"));
+        QVERIFY(!sim_->ring(0));
+    }
+
+    void clccWithSpaces() {
+        QVERIFY(startTextMode({"--clcc-spaces"}));
+        QVERIFY(sim_->ring(1, Number, 5000));
+        line_->readFor(100);
+        const QString answer = at("AT+CLCC\r");
+        QCOMPARE(answer, QStringLiteral("\r\n+CLCC: 1, 1, 4, 0, 0, \"+919812345678\", 145\r\n\r\nOK\r\n"));
+        // Part 3.4 finds the number 23 characters after "+CLCC: ".
+        const int start = answer.indexOf(QStringLiteral("+CLCC: ")) + 23;
+        QCOMPARE(answer.mid(start, answer.indexOf(QLatin1Char('"'), start) - start), Number);
+    }
+
+    void answerAndHangUpByCommand() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("ATA\r"), QStringLiteral("\r\nNO CARRIER\r\n")); // nothing to answer
+        QVERIFY(sim_->ring(5, Number, 5000));
+        line_->readFor(100);
+        QCOMPARE(at("ATA\r"), Ok);
+        QCOMPARE(at("AT+CLCC\r"), QStringLiteral("\r\n+CLCC: 1,1,0,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"));
+        QCOMPARE(at("ATH\r"), Ok);
+        QCOMPARE(at("AT+CLCC\r"), Ok);
+    }
+
+    // ---- incoming SMS ----------------------------------------------------------------------
+
+    void incomingSmsWithAnyCharacters() {
+        QVERIFY(startTextMode());
+        const QString text = QStringLiteral("Quote \" comma , CR\r LF\n tab\t back\\slash \u00e9\u00ff and \u0001");
+        QCOMPARE(sim_->deliverSms(Number, text, QStringLiteral("25/01/31,23:59:59-16")), 1);
+        auto list = sim_->simMessages();
+        QCOMPARE(list[0]["text"].toString(), text);
+        QCOMPARE(list[0]["time"].toString(), QStringLiteral("25/01/31,23:59:59-16"));
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"),
+                 QStringLiteral("\r\n+CMGL: 1,\"REC UNREAD\",\"+919812345678\",\"\",\"25/01/31,23:59:59-16\"\r\n") +
+                     text + QStringLiteral("\r\n\r\nOK\r\n"));
+
+        // Ctrl-Z is no SMS character, but a text holding one is kept as it is.
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("odd") + CtrlZ + QStringLiteral("byte")), 2);
+        QCOMPARE(sim_->simMessages()[1]["text"].toString(), QStringLiteral("odd") + CtrlZ + QStringLiteral("byte"));
+
+        // Every byte value but Ctrl-Z round-trips through the SIM listing.
+        QString all;
+        for (int c = 1; c < 256; ++c)
+            if (c != 26)
+                all += QChar(c);
+        QCOMPARE(sim_->deliverSms(Number, all), 3);
+        QCOMPARE(at("AT+CMGD=1\r"), Ok);
+        QCOMPARE(at("AT+CMGD=2\r"), Ok);
+        const QString listing = at("AT+CMGL=\"ALL\"\r\n");
+        QVERIFY(listing.contains(QStringLiteral("\r\n") + all + QStringLiteral("\r\n\r\nOK\r\n")));
+
+        // The received time defaults to now; a bad one is refused.
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("now")), 1);
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d$"))
+                    .match(sim_->simMessages()[0]["time"].toString())
+                    .hasMatch());
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("x"), QStringLiteral("yesterday")), -1);
+        QCOMPARE(sim_->command(QStringLiteral("sms")).left(5), QStringLiteral("ERROR"));
+    }
+
+    void newMessageIndication() {
+        QVERIFY(startTextMode());
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("quiet")), 1);
+        QCOMPARE(line_->readFor(150), QString()); // AT+CNMI=0: no indication
+        QCOMPARE(at("AT+CNMI=2,1,0,0,0\r"), Ok);
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("told")), 2);
+        QCOMPARE(line_->collect([](const QString& t) { return t.endsWith(QStringLiteral("\r\n")) && t.size() > 2; }),
+                 QStringLiteral("\r\n+CMTI: \"SM\",2\r\n"));
+        QCOMPARE(at("AT+CNMI?\r"), QStringLiteral("\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n"));
+        // AT+CNMI=x,2: shown at once, not stored.
+        QCOMPARE(at("AT+CNMI=2,2\r"), Ok);
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("direct"), QStringLiteral("26/12/08,10:15:30+22")), 0);
+        QCOMPARE(line_->collect([](const QString& t) { return t.endsWith(QStringLiteral("direct\r\n")); }),
+                 QStringLiteral("\r\n+CMT: \"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\ndirect\r\n"));
+        QCOMPARE(sim_->simMessages().size(), 2);
+    }
+
+    // ---- an ordinary AT client -----------------------------------------------------------
+
+    void ordinaryClient() {
+        QVERIFY(start());
+        // CR LF endings, lower case, chained commands, queries.
+        QCOMPARE(at("ATE0\r\n"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("at\r\n"), Ok);
+        QCOMPARE(at("at+cgmi\r\n"), QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n"));
+        QCOMPARE(at("ATE0V1Q0\r"), Ok);
+        QCOMPARE(at("AT+CMGF=1;+CLIP=1\r"), Ok);
+        QCOMPARE(at("AT+CLIP?\r"), QStringLiteral("\r\n+CLIP: 1,1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CGMI;+CGMM\r"), QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT + CMGF = 1\r"), Ok); // blanks do not count
+        QCOMPARE(at("ATI\r"), QStringLiteral("\r\nSIMCOM_Ltd SIMCOM_SIM800\r\nRevision:1418B04SIM800L24\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CPIN?\r"), QStringLiteral("\r\n+CPIN: READY\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CSQ\r"), QStringLiteral("\r\n+CSQ: 20,0\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CREG?\r"), QStringLiteral("\r\n+CREG: 0,1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CPMS=\"SM\"\r"), QStringLiteral("\r\n+CPMS: 0,30,0,30,0,30\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CPMS=\"ME\"\r"), cms(302));
+        QCOMPARE(at("ATS3?\r"), QStringLiteral("\r\n013\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT&F\r"), Ok);
+        QCOMPARE(at("AT\r"), QStringLiteral("AT\r\r\nOK\r\n")); // factory settings: echo on
+        QCOMPARE(at("ATZ\r"), QStringLiteral("ATZ\r\r\nOK\r\n"));
+        // Numeric results with ATV0.
+        QCOMPARE(at("ATE0V0\r", 300), QStringLiteral("ATE0V0\r0\r"));
+        QCOMPARE(at("AT\r", 300), QStringLiteral("0\r"));
+        QCOMPARE(at("AT+BOGUS\r", 300), QStringLiteral("4\r"));
+        QCOMPARE(at("ATV1\r"), Ok);
+        // A/ repeats the last command line.
+        QCOMPARE(at("AT+CGMM\r"), QStringLiteral("\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QCOMPARE(at("A/"), QStringLiteral("\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+    }
+
+    void unknownAndMalformedCommands() {
+        QVERIFY(startTextMode());
+        for (const char* c : {"AT+FOO\r", "ATX9\r", "AT+CMGF\r", "AT+CMGF=\r", "AT+CMGF=1,2\r",
+                              "AT+CMGD=\"1\"\r", "AT+CSCS=GSM\r", "AT+CMGS=\"123\r", "AT+\r",
+                              "AT+CGMI=5\r", "ATE2\r", "hello\r", "AT#X\r"})
+            QCOMPARE(at(c), Error);
+        QCOMPARE(at("AT\r"), Ok);
+        // A bare CR is no command: no answer.
+        QCOMPARE(at("\r", 200), QString());
+        QCOMPARE(at("AT\r"), Ok);
+    }
+
+    // ---- bad input -----------------------------------------------------------------------
+
+    void randomBytes() {
+        QVERIFY(startTextMode());
+        QRandomGenerator rng(20260108);
+        for (int round = 0; round < 20; ++round) {
+            QString junk;
+            for (int i = 0; i < 2000; ++i)
+                junk += QChar(rng.bounded(256));
+            port_->output(junk);
+            QTest::qWait(5);
+        }
+        line_->readFor(300);
+        // Whatever state the junk left (a text entry, half a line), ESC and a CR end it.
+        port_->output(QString(Esc) + QStringLiteral("\r"));
+        line_->readFor(300);
+        QCOMPARE(at("ATE0V1Q0\r").right(6), Ok);
+        QCOMPARE(at("AT\r"), Ok);
+        QVERIFY(sim_->isRunning());
+        QVERIFY(sim_->ok(QStringLiteral("ping")));
+    }
+
+    void overlongLine() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at(QString(5000, QLatin1Char('A')) + QStringLiteral("\r")), Error);
+        QCOMPARE(at(QStringLiteral("AT+CGMI") + QString(10000, QLatin1Char(' ')) + QStringLiteral("X\r")), Error);
+        QCOMPARE(at("AT\r"), Ok);
+        const auto cmds = sim_->transcript(QStringLiteral("cmd"));
+        QVERIFY(cmds[cmds.size() - 2]["overflow"].toBool());
+        // A line just under the limit is fine.
+        QCOMPARE(at(QStringLiteral("AT") + QString(4000, QLatin1Char(' ')) + QStringLiteral("\r")), Ok);
+    }
+
+    void textWithoutCtrlZ() {
+        QVERIFY(startTextMode({"--text-timeout", "500"}));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at("a text that never ends", 3000), Error);
+        QVERIFY(timer.elapsed() >= 450);
+        QCOMPARE(at("AT\r"), Ok);
+        QCOMPARE(sim_->transcript(QStringLiteral("text-dropped")).size(), 1);
+        QVERIFY(sim_->transcript(QStringLiteral("sent")).isEmpty());
+        // Bytes keep the entry alive: the limit counts from the last one.
+        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
+        for (int i = 0; i < 4; ++i) {
+            port_->output(QStringLiteral("x"));
+            QTest::qWait(200);
+        }
+        QCOMPARE(at(QString(CtrlZ)), QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->simMessages()[0]["text"].toString(), QStringLiteral("xxxx"));
+        // A text beyond the buffer is refused when it ends.
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QString(6000, QLatin1Char('y')) + CtrlZ), cms(305));
+    }
+
+    // ---- slow, silent, unplugged ---------------------------------------------------------
+
+    void slowAnswers() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->setDelay(400));
+        QElapsedTimer timer;
+        timer.start();
+        port_->discardInput();
+        port_->output(QStringLiteral("AT\r"));
+        QCOMPARE(line_->readFor(200), QString());
+        QCOMPARE(line_->collect(AtLine::isFinal), Ok);
+        QVERIFY(timer.elapsed() >= 380);
+        // Commands written meanwhile wait their turn.
+        timer.restart();
+        port_->output(QStringLiteral("AT+CGMI\rAT+CGMM\r"));
+        const QString both = line_->collect(
+            [](const QString& t) { return t.count(QStringLiteral("OK")) == 2; }, 3000);
+        QCOMPARE(both, QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QVERIFY(timer.elapsed() >= 780);
+        QVERIFY(sim_->setDelay(0));
+        QCOMPARE(at("AT\r"), Ok);
+    }
+
+    void startsSlow() {
+        QVERIFY(startTextMode({"--delay", "300"}));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(at("AT\r"), Ok);
+        QVERIFY(timer.elapsed() >= 280);
+    }
+
+    void silentModem() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->setSilent(true));
+        QCOMPARE(at("AT\r", 400), QString());
+        QCOMPARE(at("AT+CMGF=0\r", 200), QString());
+        QVERIFY(sim_->ring(1, Number, 100));
+        QCOMPARE(line_->readFor(300), QString());
+        QVERIFY(sim_->setSilent(false));
+        QCOMPARE(at("AT\r"), Ok);
+        // Commands were not carried out while silent.
+        QCOMPARE(sim_->status()["cmgf"].toInt(), 1);
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).at(2)["result"].toString(), QStringLiteral("silent"));
+    }
+
+    void unplugAndPlugBack() {
+        QVERIFY(startTextMode());
+        const QString firstPty = sim_->status()["pty"].toString();
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("kept")), 1);
+        QVERIFY(sim_->unplug());
+        QVERIFY(!QFileInfo::exists(sim_->linkPath()));
+        QTRY_VERIFY(!port_->portOpen());
+        QCOMPARE(sim_->command(QStringLiteral("unplug")).left(5), QStringLiteral("ERROR"));
+        QCOMPARE(sim_->command(QStringLiteral("ring 1")).left(5), QStringLiteral("ERROR"));
+        QVERIFY(!sim_->status()["plugged"].toBool());
+
+        QVERIFY(sim_->plug());
+        QVERIFY(QFileInfo::exists(sim_->linkPath()));
+        QVERIFY(sim_->status()["plugged"].toBool());
+        port_->setPortOpen(true);
+        // A new power-up: echo on and PDU mode again; the SIM kept its message.
+        QCOMPARE(at("AT\r"), QStringLiteral("AT\r\r\nOK\r\n"));
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 0\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->simMessages().size(), 1);
+        QVERIFY(!sim_->status()["pty"].toString().isEmpty());
+        Q_UNUSED(firstPty);
+    }
+
+    void reopenKeepsTheModem() {
+        QVERIFY(startTextMode());
+        for (int i = 0; i < 5; ++i) {
+            port_->setPortOpen(false);
+            port_->setPortOpen(true);
+            QCOMPARE(at("AT\r"), Ok); // settings stay: echo still off
+        }
+    }
+
+    // ---- control channel and transcript --------------------------------------------------
+
+    void controlChannel() {
+        QVERIFY(start());
+        QCOMPARE(sim_->command(QStringLiteral("ping")), QStringLiteral("OK pong"));
+        QVERIFY(sim_->command(QStringLiteral("help")).startsWith(QStringLiteral("OK ")));
+        QVERIFY(sim_->command(QStringLiteral("frobnicate")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("sms \"unterminated")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("sms 123 \\xZZ")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("delay soon")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("silent maybe")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("ring x")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("delete 5")).startsWith(QStringLiteral("ERROR")));
+        // Text as the rest of the line, escapes resolved; options before the number.
+        QCOMPARE(sim_->command(QStringLiteral("sms +44123 Hello there,\\tfriend")), QStringLiteral("OK 1"));
+        QCOMPARE(sim_->command(QStringLiteral("sms --status read --index 7 123 \"quoted \\\"text\\\"\"")),
+                 QStringLiteral("OK 7"));
+        QCOMPARE(sim_->command(QStringLiteral("sms --index 7 123 taken")).left(5), QStringLiteral("ERROR"));
+        const auto list = sim_->simMessages();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list[0]["text"].toString(), QStringLiteral("Hello there,\tfriend"));
+        QCOMPARE(list[0]["number"].toString(), QStringLiteral("+44123"));
+        QCOMPARE(list[1]["index"].toInt(), 7);
+        QCOMPARE(list[1]["stat"].toString(), QStringLiteral("REC READ"));
+        QCOMPARE(list[1]["text"].toString(), QStringLiteral("quoted \"text\""));
+        QVERIFY(sim_->ok(QStringLiteral("delete 7")));
+        QCOMPARE(sim_->simMessages().size(), 1);
+
+        const QJsonObject status = sim_->status();
+        QCOMPARE(status["slots"].toInt(), 30);
+        QCOMPARE(status["used"].toInt(), 1);
+        QCOMPARE(status["link"].toString(), sim_->linkPath());
+        QVERIFY(status["plugged"].toBool());
+        QVERIFY(status["echo"].toBool());
+
+        // Every control command is in the transcript, with its reply.
+        const auto ctl = sim_->transcript(QStringLiteral("ctl"));
+        QVERIFY(ctl.size() >= 10);
+        QCOMPARE(ctl[0]["text"].toString(), QStringLiteral("ping"));
+        QCOMPARE(ctl[0]["reply"].toString(), QStringLiteral("OK pong"));
+    }
+
+    void transcriptOfCommands() {
+        QVERIFY(startTextMode());
+        at("AT+CMGW=\"123\"\rhi\x1a");
+        at("AT+CMSS=1\r");
+        at("AT+CMGD=1\r");
+        const auto events = sim_->transcript();
+        QStringList kinds;
+        for (const auto& e : events)
+            if (e["t"].toString() != QLatin1String("ctl"))
+                kinds << e["t"].toString();
+        // plug, the two commands of startTextMode, then each command before its effects.
+        QCOMPARE(kinds, QStringList({"plug", "cmd", "cmd", "cmd", "stored", "cmd", "sent", "cmd", "deleted"}));
+        QCOMPARE(sim_->commands(),
+                 QStringList({"ATE0", "AT+CMGF=1", "AT+CMGW=\"123\"", "AT+CMSS=1", "AT+CMGD=1"}));
+        for (const auto& e : events)
+            QVERIFY(e.contains(QStringLiteral("ms")));
+    }
+
+    void quitRemovesLinkAndSocket() {
+        QVERIFY(start());
+        const QString link = sim_->linkPath(), control = sim_->controlPath();
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(QFileInfo::exists(control));
+        line_.reset();
+        port_.reset();
+        sim_->stop();
+        QVERIFY(!sim_->isRunning());
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(!QFileInfo::exists(control));
+        QCOMPARE(sim_->transcript().last()["t"].toString(), QStringLiteral("exit"));
+    }
+
+    void helpListsEverything() {
+        QProcess p;
+        p.start(SimProcess::executable(), {QStringLiteral("--help")});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString help = QString::fromUtf8(p.readAllStandardOutput());
+        for (const char* word : {"--control", "--transcript", "--slots", "--manufacturer", "--model",
+                                 "--revision", "--imei", "--charsets", "--text-mode", "--delay",
+                                 "--text-timeout", "--max-line", "--max-text", "--ring-interval",
+                                 "--first-ref", "--clcc-spaces", "--quit-on-eof", "sms", "ring",
+                                 "hangup", "delay", "silent", "reject-sends", "full", "fill", "clear",
+                                 "delete", "raw", "unplug", "plug", "status", "list", "ping", "quit"})
+            QVERIFY2(help.contains(QLatin1String(word)), word);
+        // Bad invocations fail with a message.
+        p.start(SimProcess::executable(), {});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 2);
+        p.start(SimProcess::executable(), {QStringLiteral("x"), QStringLiteral("--slots"), QStringLiteral("0")});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
+    void stdinControl() {
+        // The same commands on standard input, answered on standard output.
+        const QString link = dir_->filePath(QStringLiteral("ports/COM2"));
+        QProcess p;
+        p.start(SimProcess::executable(), {link});
+        QVERIFY(p.waitForReadyRead(5000));
+        QCOMPARE(p.readLine(), QByteArray("READY ") + QFile::encodeName(link) + "\n");
+        p.write("sms +91123 from stdin\nlist\n");
+        QTRY_VERIFY(p.canReadLine());
+        QCOMPARE(p.readLine(), QByteArray("OK 1\n"));
+        QTRY_VERIFY(p.canReadLine());
+        QVERIFY(p.readLine().contains("from stdin"));
+        // End of input does not end it (scripts run it with no input).
+        p.closeWriteChannel();
+        QVERIFY(!p.waitForFinished(300));
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+private:
+    bool start(const QStringList& args = {}) {
+        sim_ = std::make_unique<SimProcess>(SimProcess::portLink(dir_->path(), 1), args);
+        if (!sim_->start()) {
+            qWarning("%s", qPrintable(sim_->errorString()));
+            return false;
+        }
+        port_ = std::make_unique<QtSerialPort>(dir_->path());
+        port_->setCommPort(1);
+        port_->setSettings(QStringLiteral("115200,n,8,1"));
+        port_->setPortOpen(true);
+        line_ = std::make_unique<AtLine>(*port_);
+        return true;
+    }
+    // Echo off, text mode: the state the program works in.
+    bool startTextMode(const QStringList& args = {}) {
+        return start(args) && at("ATE0\r") == QStringLiteral("ATE0\r\r\nOK\r\n") && at("AT+CMGF=1\r") == Ok;
+    }
+    QString at(const QString& command, int timeoutMs = 3000) { return line_->exchange(command, timeoutMs); }
+    QString at(const char* command, int timeoutMs = 3000) { return at(QString::fromLatin1(command), timeoutMs); }
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<SimProcess> sim_;
+    std::unique_ptr<QtSerialPort> port_;
+    std::unique_ptr<AtLine> line_;
+};
+
+QTEST_MAIN(TestModemSim)
+#include "test_modem_sim.moc"
