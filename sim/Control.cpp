@@ -7,11 +7,9 @@ namespace sim {
 namespace {
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
+    if (c >= '0' && c <= '9') return c - '0';
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
@@ -25,14 +23,30 @@ bool escape(std::string_view raw, size_t& i, std::string& out, std::string& erro
     char c = raw[i + 1];
     i += 2;
     switch (c) {
-    case 'r': out += '\r'; return true;
-    case 'n': out += '\n'; return true;
-    case 't': out += '\t'; return true;
-    case 'a': out += '\a'; return true;
-    case 'b': out += '\b'; return true;
-    case 'e': out += '\x1b'; return true;
-    case 'z': out += '\x1a'; return true;
-    case '0': out += '\0'; return true;
+    case 'r':
+        out += '\r';
+        return true;
+    case 'n':
+        out += '\n';
+        return true;
+    case 't':
+        out += '\t';
+        return true;
+    case 'a':
+        out += '\a';
+        return true;
+    case 'b':
+        out += '\b';
+        return true;
+    case 'e':
+        out += '\x1b';
+        return true;
+    case 'z':
+        out += '\x1a';
+        return true;
+    case '0':
+        out += '\0';
+        return true;
     case 'x': {
         int h = i < raw.size() ? hexValue(raw[i]) : -1;
         int l = i + 1 < raw.size() ? hexValue(raw[i + 1]) : -1;
@@ -44,7 +58,9 @@ bool escape(std::string_view raw, size_t& i, std::string& out, std::string& erro
         i += 2;
         return true;
     }
-    default: out += c; return true;
+    default:
+        out += c;
+        return true;
     }
 }
 
@@ -54,8 +70,7 @@ bool unescape(std::string_view raw, std::string& out, std::string& error) {
     out.clear();
     for (size_t i = 0; i < raw.size();) {
         if (raw[i] == '\\') {
-            if (!escape(raw, i, out, error))
-                return false;
+            if (!escape(raw, i, out, error)) return false;
         } else {
             out += raw[i++];
         }
@@ -70,8 +85,7 @@ bool splitWords(std::string_view line, std::vector<Word>& words, std::string& er
     while (true) {
         while (i < line.size() && blank(line[i]))
             ++i;
-        if (i >= line.size())
-            return true;
+        if (i >= line.size()) return true;
         Word w;
         w.start = i;
         if (line[i] == '"') {
@@ -85,8 +99,7 @@ bool splitWords(std::string_view line, std::vector<Word>& words, std::string& er
                     break;
                 }
                 if (line[i] == '\\') {
-                    if (!escape(line, i, w.text, error))
-                        return false;
+                    if (!escape(line, i, w.text, error)) return false;
                 } else {
                     w.text += line[i++];
                 }
@@ -98,8 +111,7 @@ bool splitWords(std::string_view line, std::vector<Word>& words, std::string& er
         } else {
             while (i < line.size() && !blank(line[i])) {
                 if (line[i] == '\\') {
-                    if (!escape(line, i, w.text, error))
-                        return false;
+                    if (!escape(line, i, w.text, error)) return false;
                 } else {
                     w.text += line[i++];
                 }

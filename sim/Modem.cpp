@@ -26,21 +26,17 @@ bool isDigits(std::string_view s) {
 }
 
 bool toInt(std::string_view s, int& value) {
-    if (!isDigits(s))
-        return false;
+    if (!isDigits(s)) return false;
     value = std::stoi(std::string(s));
     return true;
 }
 
 bool validDialNumber(std::string_view s) {
-    if (s.empty() || s.size() > 24)
-        return false;
+    if (s.empty() || s.size() > 24) return false;
     for (size_t i = 0; i < s.size(); ++i) {
         unsigned char c = s[i];
-        if (std::isdigit(c) || c == '*' || c == '#')
-            continue;
-        if (c == '+' && i == 0 && s.size() > 1)
-            continue;
+        if (std::isdigit(c) || c == '*' || c == '#') continue;
+        if (c == '+' && i == 0 && s.size() > 1) continue;
         return false;
     }
     return true;
@@ -64,15 +60,12 @@ std::string upper(std::string_view s) {
 // yy/MM/dd,hh:mm:ss+zz (zz: quarter hours, sign + or -).
 bool validTimestamp(std::string_view s) {
     static const char pattern[] = "99/99/99,99:99:99+99";
-    if (s.size() != sizeof(pattern) - 1)
-        return false;
+    if (s.size() != sizeof(pattern) - 1) return false;
     for (size_t i = 0; i < s.size(); ++i) {
         if (pattern[i] == '9') {
-            if (!std::isdigit(static_cast<unsigned char>(s[i])))
-                return false;
+            if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
         } else if (pattern[i] == '+') {
-            if (s[i] != '+' && s[i] != '-')
-                return false;
+            if (s[i] != '+' && s[i] != '-') return false;
         } else if (s[i] != pattern[i]) {
             return false;
         }
@@ -81,16 +74,13 @@ bool validTimestamp(std::string_view s) {
 }
 
 int addressType(std::string_view number) {
-    if (!number.empty() && number[0] == '+')
-        return 145;
-    if (number.empty() || validDialNumber(number))
-        return 129;
+    if (!number.empty() && number[0] == '+') return 145;
+    if (number.empty() || validDialNumber(number)) return 129;
     return 208; // alphanumeric sender such as "VM-BANKIN"
 }
 
 Modem::Modem(ModemConfig config) : config_(std::move(config)) {
-    if (config_.slots < 1)
-        config_.slots = 1;
+    if (config_.slots < 1) config_.slots = 1;
     sim_.resize(static_cast<size_t>(config_.slots));
     ref_ = config_.firstRef & 0xff;
     resetSettings();
@@ -127,38 +117,37 @@ std::string Modem::crlf() const {
 }
 
 std::string Modem::info(std::string_view text) const {
-    if (settings_.verbose)
-        return crlf() + std::string(text) + crlf();
+    if (settings_.verbose) return crlf() + std::string(text) + crlf();
     return std::string(text) + crlf();
 }
 
 std::string Modem::finalName(Final f, int cms) {
     switch (f) {
-    case Final::Ok: return "OK";
-    case Final::Error: return "ERROR";
-    case Final::CmsError: return "+CMS ERROR: " + std::to_string(cms);
-    case Final::NoCarrier: return "NO CARRIER";
-    case Final::None: return "prompt";
+    case Final::Ok:
+        return "OK";
+    case Final::Error:
+        return "ERROR";
+    case Final::CmsError:
+        return "+CMS ERROR: " + std::to_string(cms);
+    case Final::NoCarrier:
+        return "NO CARRIER";
+    case Final::None:
+        return "prompt";
     }
     return {};
 }
 
 std::string Modem::finalText(Final f, int cms) const {
-    if (f == Final::None || settings_.quiet)
-        return {};
-    if (f == Final::CmsError)
-        return info(finalName(f, cms));
-    if (settings_.verbose)
-        return info(finalName(f, cms));
+    if (f == Final::None || settings_.quiet) return {};
+    if (f == Final::CmsError) return info(finalName(f, cms));
+    if (settings_.verbose) return info(finalName(f, cms));
     const char* code = f == Final::Ok ? "0" : f == Final::Error ? "4" : "3";
     return std::string(code) + static_cast<char>(settings_.s[3]);
 }
 
 void Modem::emitAt(int64_t when, std::string bytes) {
-    if (silent_ || bytes.empty())
-        return;
-    if (outBytes_ + bytes.size() > MaxQueuedOutput)
-        return;
+    if (silent_ || bytes.empty()) return;
+    if (outBytes_ + bytes.size() > MaxQueuedOutput) return;
     int64_t t = std::max(when, lastOutTime_);
     outBytes_ += bytes.size();
     if (!out_.empty() && out_.back().first == t)
@@ -170,8 +159,7 @@ void Modem::emitAt(int64_t when, std::string bytes) {
 
 void Modem::respond(std::string bytes, int64_t now) {
     emitAt(now + delayMs_, std::move(bytes));
-    if (delayMs_ > 0)
-        busyUntil_ = now + delayMs_;
+    if (delayMs_ > 0) busyUntil_ = now + delayMs_;
 }
 
 std::string Modem::takeOutput(int64_t now) {
@@ -188,17 +176,12 @@ int64_t Modem::nextWakeup(int64_t now) const {
     int64_t next = -1;
     auto consider = [&](int64_t at) {
         int64_t d = std::max<int64_t>(0, at - now);
-        if (next < 0 || d < next)
-            next = d;
+        if (next < 0 || d < next) next = d;
     };
-    if (!out_.empty())
-        consider(out_.front().first);
-    if (inPos_ < inQueue_.size())
-        consider(busyUntil_);
-    if (call_.present && !call_.answered)
-        consider(call_.nextAt);
-    if (inText_)
-        consider(text_.lastByte + config_.textTimeoutMs);
+    if (!out_.empty()) consider(out_.front().first);
+    if (inPos_ < inQueue_.size()) consider(busyUntil_);
+    if (call_.present && !call_.answered) consider(call_.nextAt);
+    if (inText_) consider(text_.lastByte + config_.textTimeoutMs);
     return next;
 }
 
@@ -239,8 +222,7 @@ void Modem::advance(int64_t now) {
         }
     }
 
-    if (inText_ && now - text_.lastByte >= config_.textTimeoutMs)
-        finishText(false, now, "timeout");
+    if (inText_ && now - text_.lastByte >= config_.textTimeoutMs) finishText(false, now, "timeout");
 }
 
 void Modem::processByte(char c, int64_t now) {
@@ -251,8 +233,7 @@ void Modem::processByte(char c, int64_t now) {
 }
 
 void Modem::commandByte(char c, int64_t now) {
-    if (settings_.echo)
-        emitAt(now, std::string(1, c));
+    if (settings_.echo) emitAt(now, std::string(1, c));
     const auto uc = static_cast<unsigned char>(c);
     if (uc == settings_.s[3]) {
         std::string line;
@@ -267,16 +248,14 @@ void Modem::commandByte(char c, int64_t now) {
                            .boolean("overflow", true)
                            .str("result", "ERROR")
                            .done());
-            if (!silent_)
-                respond(finalText(Final::Error, 0), now);
+            if (!silent_) respond(finalText(Final::Error, 0), now);
             return;
         }
         executeLine(line, now);
         return;
     }
     if (uc == settings_.s[5] || uc == 0x7f) {
-        if (!line_.empty())
-            line_.pop_back();
+        if (!line_.empty()) line_.pop_back();
         return;
     }
     if (uc == settings_.s[4] || c == '\n')
@@ -307,16 +286,14 @@ void Modem::textByte(char c, int64_t now) {
         finishText(false, now, "esc");
         return;
     }
-    if (settings_.echo)
-        emitAt(now, std::string(1, c));
+    if (settings_.echo) emitAt(now, std::string(1, c));
     if (c == '\n' && text_.skipLf && text_.text.empty()) {
         text_.skipLf = false; // the LF of a command line ended with CR LF
         return;
     }
     text_.skipLf = false;
     if (uc == settings_.s[5]) {
-        if (!text_.text.empty())
-            text_.text.pop_back();
+        if (!text_.text.empty()) text_.text.pop_back();
         return;
     }
     if (text_.text.size() >= MaxTextBuffer) {
@@ -324,8 +301,7 @@ void Modem::textByte(char c, int64_t now) {
         return;
     }
     text_.text += c;
-    if (uc == settings_.s[3])
-        emitAt(now, crlf() + "> "); // a new line of text: the prompt again
+    if (uc == settings_.s[3]) emitAt(now, crlf() + "> "); // a new line of text: the prompt again
 }
 
 void Modem::finishText(bool send, int64_t now, const char* how) {
@@ -426,21 +402,23 @@ void Modem::executeLine(const std::string& line, int64_t now) {
             auto u = static_cast<unsigned char>(c);
             return u > ' ' && u != 0x7f;
         });
-        if (!visible)
-            return; // an empty line: nothing to answer
+        if (!visible) return; // an empty line: nothing to answer
         transcript(JsonObject()
                        .str("t", "cmd")
                        .num("ms", now)
                        .str("text", line)
                        .str("result", silent_ ? "silent" : "ERROR")
                        .done());
-        if (!silent_)
-            respond(finalText(Final::Error, 0), now);
+        if (!silent_) respond(finalText(Final::Error, 0), now);
         return;
     }
     if (silent_) {
-        transcript(
-            JsonObject().str("t", "cmd").num("ms", now).str("text", line).str("result", "silent").done());
+        transcript(JsonObject()
+                       .str("t", "cmd")
+                       .num("ms", now)
+                       .str("text", line)
+                       .str("result", "silent")
+                       .done());
         return;
     }
     lastLine_ = line;
@@ -450,10 +428,8 @@ void Modem::executeLine(const std::string& line, int64_t now) {
     bool quoted = false;
     for (size_t i = at + 2; i < line.size(); ++i) {
         char c = line[i];
-        if (c == '"')
-            quoted = !quoted;
-        if (!quoted && (c == ' ' || c == '\t'))
-            continue;
+        if (c == '"') quoted = !quoted;
+        if (!quoted && (c == ' ' || c == '\t')) continue;
         body += c;
     }
     Exec ex;
@@ -506,8 +482,7 @@ void Modem::runBody(const std::string& body, Exec& ex, int64_t now) {
                     size_t k = ++j;
                     bool q = false;
                     while (k < n && (q || body[k] != ';')) {
-                        if (body[k] == '"')
-                            q = !q;
+                        if (body[k] == '"') q = !q;
                         ++k;
                     }
                     args = body.substr(j, k - j);
@@ -526,10 +501,8 @@ void Modem::runBody(const std::string& body, Exec& ex, int64_t now) {
                 ex.final = Final::Error;
             continue;
         }
-        if (!basic(body, i, ex, now) && ex.final == Final::Ok)
-            ex.final = Final::Error;
-        if (ex.final == Final::NoCarrier)
-            return;
+        if (!basic(body, i, ex, now) && ex.final == Final::Ok) ex.final = Final::Error;
+        if (ex.final == Final::NoCarrier) return;
     }
 }
 
@@ -546,8 +519,7 @@ bool Modem::basic(const std::string& body, size_t& i, Exec& ex, int64_t) {
     };
     int v = 0;
     if (c == '&') {
-        if (i >= n)
-            return false;
+        if (i >= n) return false;
         char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(body[i++])));
         number(0, v);
         if (letter == 'F') {
@@ -559,27 +531,29 @@ bool Modem::basic(const std::string& body, size_t& i, Exec& ex, int64_t) {
     switch (c) {
     case 'E':
         number(0, v);
-        if (v > 1)
-            return false;
+        if (v > 1) return false;
         settings_.echo = v == 1;
         return true;
     case 'V':
         number(0, v);
-        if (v > 1)
-            return false;
+        if (v > 1) return false;
         settings_.verbose = v == 1;
         return true;
     case 'Q':
         number(0, v);
-        if (v > 1)
-            return false;
+        if (v > 1) return false;
         settings_.quiet = v == 1;
         return true;
     case 'Z':
         number(0, v);
         resetSettings();
         return v == 0;
-    case 'X': case 'L': case 'M': case 'W': case 'P': case 'T':
+    case 'X':
+    case 'L':
+    case 'M':
+    case 'W':
+    case 'P':
+    case 'T':
         number(0, v);
         return v <= 4;
     case 'I':
@@ -593,8 +567,7 @@ bool Modem::basic(const std::string& body, size_t& i, Exec& ex, int64_t) {
         return true;
     case 'H':
         number(0, v);
-        if (v != 0)
-            return false;
+        if (v != 0) return false;
         call_ = Call{}; // the call is refused or ended; the caller sees it
         return true;
     case 'A':
@@ -613,12 +586,10 @@ bool Modem::basic(const std::string& body, size_t& i, Exec& ex, int64_t) {
         size_t j = i;
         while (j < n && std::isdigit(static_cast<unsigned char>(body[j])) && j - i < 3)
             ++j;
-        if (j == i)
-            return false;
+        if (j == i) return false;
         int reg = std::stoi(body.substr(i, j - i));
         i = j;
-        if (reg > 255)
-            return false;
+        if (reg > 255) return false;
         if (i < n && body[i] == '?') {
             ++i;
             char buf[8];
@@ -629,8 +600,7 @@ bool Modem::basic(const std::string& body, size_t& i, Exec& ex, int64_t) {
         if (i < n && body[i] == '=') {
             ++i;
             number(0, v);
-            if (v > 255 || (reg == 3 && v == 0))
-                return false;
+            if (v > 255 || (reg == 3 && v == 0)) return false;
             settings_.s[reg] = static_cast<unsigned char>(v);
             return true;
         }
@@ -648,8 +618,7 @@ bool splitParams(const std::string& args, std::vector<std::string>& raw) {
     std::string cur;
     bool q = false;
     for (char c : args) {
-        if (c == '"')
-            q = !q;
+        if (c == '"') q = !q;
         if (c == ',' && !q) {
             raw.push_back(cur);
             cur.clear();
@@ -657,8 +626,7 @@ bool splitParams(const std::string& args, std::vector<std::string>& raw) {
         }
         cur += c;
     }
-    if (q)
-        return false;
+    if (q) return false;
     raw.push_back(cur);
     return true;
 }
@@ -668,29 +636,24 @@ bool splitParams(const std::string& args, std::vector<std::string>& raw) {
 bool Modem::extended(const std::string& name, char op, const std::string& args, Exec& ex,
                      int64_t now) {
     std::vector<std::string> raw;
-    if (!splitParams(args, raw))
-        return false;
+    if (!splitParams(args, raw)) return false;
     std::vector<Param> p;
     if (op == 's') {
         for (const auto& r : raw) {
             Param par;
             if (!r.empty() && r.front() == '"') {
-                if (r.size() < 2 || r.back() != '"' ||
-                    r.find('"', 1) != r.size() - 1)
-                    return false;
+                if (r.size() < 2 || r.back() != '"' || r.find('"', 1) != r.size() - 1) return false;
                 par.value = r.substr(1, r.size() - 2);
                 par.quoted = true;
             } else {
-                if (r.find('"') != std::string::npos)
-                    return false;
+                if (r.find('"') != std::string::npos) return false;
                 par.value = r;
             }
             p.push_back(par);
         }
     }
     auto intParam = [&](size_t k, int lo, int hi, int& out) {
-        if (k >= p.size() || p[k].quoted || !toInt(p[k].value, out))
-            return false;
+        if (k >= p.size() || p[k].quoted || !toInt(p[k].value, out)) return false;
         return out >= lo && out <= hi;
     };
     auto simpleSwitch = [&](int& field, int hi, const std::string& readText,
@@ -698,30 +661,29 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
         switch (op) {
         case 's': {
             int v = 0;
-            if (p.size() != 1 || !intParam(0, 0, hi, v))
-                return false;
+            if (p.size() != 1 || !intParam(0, 0, hi, v)) return false;
             field = v;
             return true;
         }
-        case 'r': ex.out += info("+" + name + ": " + readText); return true;
-        case 't': ex.out += info("+" + name + ": " + testText); return true;
-        default: return false;
+        case 'r':
+            ex.out += info("+" + name + ": " + readText);
+            return true;
+        case 't':
+            ex.out += info("+" + name + ": " + testText);
+            return true;
+        default:
+            return false;
         }
     };
     auto identification = [&](const std::string& text) {
-        if (op == 'x')
-            ex.out += info(text);
+        if (op == 'x') ex.out += info(text);
         return op == 'x' || op == 't';
     };
 
-    if (name == "CGMI" || name == "GMI")
-        return identification(config_.manufacturer);
-    if (name == "CGMM" || name == "GMM")
-        return identification(config_.model);
-    if (name == "CGMR" || name == "GMR")
-        return identification(config_.revision);
-    if (name == "CGSN" || name == "GSN")
-        return identification(config_.imei);
+    if (name == "CGMI" || name == "GMI") return identification(config_.manufacturer);
+    if (name == "CGMM" || name == "GMM") return identification(config_.model);
+    if (name == "CGMR" || name == "GMR") return identification(config_.revision);
+    if (name == "CGSN" || name == "GSN") return identification(config_.imei);
     if (name == "CMGF")
         return simpleSwitch(settings_.cmgf, 1, std::to_string(settings_.cmgf), "(0,1)");
     if (name == "CLIP")
@@ -747,28 +709,23 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
         if (op == 'r')
             ex.out += info("+IFC: " + std::to_string(settings_.ifcDce) + "," +
                            std::to_string(settings_.ifcDte));
-        if (op == 't')
-            ex.out += info("+IFC: (0-2),(0-2)");
+        if (op == 't') ex.out += info("+IFC: (0-2),(0-2)");
         return op != 'x';
     }
     if (name == "IPR") {
         if (op == 's') {
             int v = 0;
-            if (p.size() != 1 || !intParam(0, 0, 4000000, v))
-                return false;
+            if (p.size() != 1 || !intParam(0, 0, 4000000, v)) return false;
             settings_.ipr = v;
             return true;
         }
-        if (op == 'r')
-            ex.out += info("+IPR: " + std::to_string(settings_.ipr));
-        if (op == 't')
-            ex.out += info("+IPR: (),(0,1200,2400,4800,9600,19200,38400,57600,115200)");
+        if (op == 'r') ex.out += info("+IPR: " + std::to_string(settings_.ipr));
+        if (op == 't') ex.out += info("+IPR: (),(0,1200,2400,4800,9600,19200,38400,57600,115200)");
         return op != 'x';
     }
     if (name == "CSCS") {
         if (op == 's') {
-            if (p.size() != 1 || !p[0].quoted)
-                return false;
+            if (p.size() != 1 || !p[0].quoted) return false;
             std::string want = upper(p[0].value);
             for (const auto& cs : config_.charsets) {
                 if (upper(cs) == want) {
@@ -778,8 +735,7 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
             }
             return false;
         }
-        if (op == 'r')
-            ex.out += info("+CSCS: \"" + settings_.cscs + "\"");
+        if (op == 'r') ex.out += info("+CSCS: \"" + settings_.cscs + "\"");
         if (op == 't') {
             std::string list;
             for (const auto& cs : config_.charsets)
@@ -791,8 +747,7 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
     if (name == "CNMI") {
         if (op == 's') {
             static const int hi[5] = {3, 3, 3, 2, 1};
-            if (p.empty() || p.size() > 5)
-                return false;
+            if (p.empty() || p.size() > 5) return false;
             int vals[5];
             for (size_t k = 0; k < 5; ++k) {
                 vals[k] = settings_.cnmi[k];
@@ -808,15 +763,13 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
                 t += (k ? "," : "") + std::to_string(settings_.cnmi[k]);
             ex.out += info(t);
         }
-        if (op == 't')
-            ex.out += info("+CNMI: (0-3),(0-3),(0-3),(0-2),(0,1)");
+        if (op == 't') ex.out += info("+CNMI: (0-3),(0-3),(0-3),(0-2),(0,1)");
         return op != 'x';
     }
     if (name == "CPMS") {
         std::string u = std::to_string(slotsUsed()), t = std::to_string(slots());
         if (op == 's') {
-            if (p.empty() || p.size() > 3)
-                return false;
+            if (p.empty() || p.size() > 3) return false;
             for (const auto& par : p)
                 if (!par.quoted || upper(par.value) != "SM") {
                     ex.final = Final::CmsError;
@@ -829,14 +782,12 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
         if (op == 'r')
             ex.out += info("+CPMS: \"SM\"," + u + "," + t + ",\"SM\"," + u + "," + t + ",\"SM\"," +
                            u + "," + t);
-        if (op == 't')
-            ex.out += info("+CPMS: (\"SM\"),(\"SM\"),(\"SM\")");
+        if (op == 't') ex.out += info("+CPMS: (\"SM\"),(\"SM\"),(\"SM\")");
         return op != 'x';
     }
     if (name == "CSCA") {
         if (op == 's') {
-            if (p.empty() || p.size() > 2 || !p[0].quoted)
-                return false;
+            if (p.empty() || p.size() > 2 || !p[0].quoted) return false;
             settings_.csca = p[0].value;
             return true;
         }
@@ -846,58 +797,45 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
         return op != 'x';
     }
     if (name == "CSMP") {
-        if (op == 'r')
-            ex.out += info("+CSMP: 17,167,0,0");
-        if (op == 't')
-            ex.out += info("+CSMP: (0-255),(0-255),(0-255),(0-255)");
+        if (op == 'r') ex.out += info("+CSMP: 17,167,0,0");
+        if (op == 't') ex.out += info("+CSMP: (0-255),(0-255),(0-255),(0-255)");
         return op != 'x';
     }
     if (name == "CPIN") {
-        if (op == 'r')
-            ex.out += info("+CPIN: READY");
+        if (op == 'r') ex.out += info("+CPIN: READY");
         return op == 'r' || op == 't';
     }
     if (name == "CSQ") {
-        if (op == 'x')
-            ex.out += info("+CSQ: 20,0");
-        if (op == 't')
-            ex.out += info("+CSQ: (0-31,99),(0-7,99)");
+        if (op == 'x') ex.out += info("+CSQ: 20,0");
+        if (op == 't') ex.out += info("+CSQ: (0-31,99),(0-7,99)");
         return op == 'x' || op == 't';
     }
     if (name == "COPS") {
-        if (op == 'r')
-            ex.out += info("+COPS: 0,0,\"SIMULATED\"");
-        if (op == 't')
-            ex.out += info("+COPS: (2,\"SIMULATED\",\"SIM\",\"00101\"),,(0-4),(0-2)");
+        if (op == 'r') ex.out += info("+COPS: 0,0,\"SIMULATED\"");
+        if (op == 't') ex.out += info("+COPS: (2,\"SIMULATED\",\"SIM\",\"00101\"),,(0-4),(0-2)");
         return op != 'x';
     }
     if (name == "CFUN") {
         int v = 0;
-        if (op == 's')
-            return !p.empty() && p.size() <= 2 && intParam(0, 0, 4, v);
-        if (op == 'r')
-            ex.out += info("+CFUN: 1");
-        if (op == 't')
-            ex.out += info("+CFUN: (0,1,4),(0,1)");
+        if (op == 's') return !p.empty() && p.size() <= 2 && intParam(0, 0, 4, v);
+        if (op == 'r') ex.out += info("+CFUN: 1");
+        if (op == 't') ex.out += info("+CFUN: (0,1,4),(0,1)");
         return op != 'x';
     }
     if (name == "CCLK") {
-        if (op == 'r')
-            ex.out += info("+CCLK: \"" + timestamp() + "\"");
+        if (op == 'r') ex.out += info("+CCLK: \"" + timestamp() + "\"");
         return op == 'r' || op == 't' || op == 's';
     }
     if (name == "CLCC") {
-        if (op == 'x' && call_.present)
-            ex.out += info(clccLine());
+        if (op == 'x' && call_.present) ex.out += info(clccLine());
         return op == 'x' || op == 't';
     }
     if (name == "CHUP") {
-        if (op == 'x')
-            call_ = Call{};
+        if (op == 'x') call_ = Call{};
         return op == 'x' || op == 't';
     }
-    if (name == "CMGL" || name == "CMGR" || name == "CMGD" || name == "CMGW" ||
-        name == "CMSS" || name == "CMGS")
+    if (name == "CMGL" || name == "CMGR" || name == "CMGD" || name == "CMGW" || name == "CMSS" ||
+        name == "CMGS")
         return smsCommand(name, op, p, ex, now);
     return false;
 }
@@ -918,8 +856,7 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (op == 't') {
             std::string used;
             for (size_t k = 0; k < sim_.size(); ++k)
-                if (sim_[k].used)
-                    used += (used.empty() ? "" : ",") + std::to_string(k + 1);
+                if (sim_[k].used) used += (used.empty() ? "" : ",") + std::to_string(k + 1);
             ex.out += info("+CMGD: (" + used + "),(0-4)");
             return true;
         }
@@ -928,17 +865,16 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
             (p.size() == 2 && (!index(1, flag) || flag > 4)))
             return false;
         if (flag == 0) {
-            if (idx < 1 || idx > slots())
-                return cmsError(321);
+            if (idx < 1 || idx > slots()) return cmsError(321);
             sim_[static_cast<size_t>(idx - 1)] = SimSlot{};
             transcript(JsonObject().str("t", "deleted").num("ms", now).num("index", idx).done());
             return true;
         }
         for (size_t k = 0; k < sim_.size(); ++k) {
             const std::string& st = sim_[k].stat;
-            bool del = sim_[k].used &&
-                       (flag == 4 || st == "REC READ" || (flag >= 2 && st == "STO SENT") ||
-                        (flag >= 3 && st == "STO UNSENT"));
+            bool del =
+                sim_[k].used && (flag == 4 || st == "REC READ" || (flag >= 2 && st == "STO SENT") ||
+                                 (flag >= 3 && st == "STO UNSENT"));
             if (del) {
                 sim_[k] = SimSlot{};
                 transcript(JsonObject()
@@ -952,21 +888,16 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
     }
 
     if (name == "CMSS") {
-        if (op == 't')
-            return true;
+        if (op == 't') return true;
         int idx = 0;
-        if (op != 's' || p.empty() || p.size() > 3 || !index(0, idx))
-            return false;
-        if (p.size() >= 2 && (!p[1].quoted || !validDialNumber(p[1].value)))
-            return false;
+        if (op != 's' || p.empty() || p.size() > 3 || !index(0, idx)) return false;
+        if (p.size() >= 2 && (!p[1].quoted || !validDialNumber(p[1].value))) return false;
         if (idx < 1 || idx > slots() || !sim_[static_cast<size_t>(idx - 1)].used)
             return cmsError(321);
         SimSlot& slot = sim_[static_cast<size_t>(idx - 1)];
-        if (slot.stat.rfind("STO", 0) != 0)
-            return cmsError(302);
+        if (slot.stat.rfind("STO", 0) != 0) return cmsError(302);
         std::string number = p.size() >= 2 ? p[1].value : slot.number;
-        if (number.empty())
-            return cmsError(304);
+        if (number.empty()) return cmsError(304);
         if (rejectCode_ > 0) {
             transcript(JsonObject()
                            .str("t", "rejected")
@@ -1001,8 +932,7 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
                                 : "+CMGL: (0-4)");
             return true;
         }
-        if (!text)
-            return cmsError(302); // PDU mode is not simulated
+        if (!text) return cmsError(302); // PDU mode is not simulated
         std::string stat = "REC UNREAD";
         int mode = 0;
         if (op == 's') {
@@ -1010,8 +940,7 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
                 (p.size() == 2 && (!index(1, mode) || mode > 1)))
                 return false;
             stat = upper(p[0].value);
-            if (stat != "ALL" && !knownStat(stat))
-                return false;
+            if (stat != "ALL" && !knownStat(stat)) return false;
         } else if (op != 'x') {
             return false;
         }
@@ -1020,56 +949,44 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
     }
 
     if (name == "CMGR") {
-        if (op == 't')
-            return true;
+        if (op == 't') return true;
         int idx = 0, mode = 0;
         if (op != 's' || p.empty() || p.size() > 2 || !index(0, idx) ||
             (p.size() == 2 && (!index(1, mode) || mode > 1)))
             return false;
-        if (!text)
-            return cmsError(302);
-        if (idx < 1 || idx > slots())
-            return cmsError(321);
+        if (!text) return cmsError(302);
+        if (idx < 1 || idx > slots()) return cmsError(321);
         SimSlot& s = sim_[static_cast<size_t>(idx - 1)];
-        if (!s.used)
-            return true; // an empty slot reads as nothing
+        if (!s.used) return true; // an empty slot reads as nothing
         std::string head = "+CMGR: \"" + s.stat + "\",\"" + s.number + "\",\"\"";
-        if (s.stat.rfind("REC", 0) == 0)
-            head += ",\"" + s.time + "\"";
+        if (s.stat.rfind("REC", 0) == 0) head += ",\"" + s.time + "\"";
         if (settings_.csdh)
             head += "," + std::to_string(s.type) + ",0,0,0,\"" + settings_.csca + "\"," +
                     std::to_string(addressType(settings_.csca)) + "," +
                     std::to_string(s.text.size());
         ex.out += crlf() + head + crlf() + s.text + crlf();
-        if (mode == 0 && s.stat == "REC UNREAD")
-            s.stat = "REC READ";
+        if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
         return true;
     }
 
     // AT+CMGS / AT+CMGW: the text follows after the prompt, up to Ctrl-Z.
-    if (op == 't')
-        return true;
-    if (!text)
-        return cmsError(302);
+    if (op == 't') return true;
+    if (!text) return cmsError(302);
     TextEntry t;
     t.cmgs = name == "CMGS";
     t.stat = "STO UNSENT";
     if (op == 's') {
-        if (p.empty() || p.size() > 3 || !p[0].quoted)
-            return false;
-        if (!validDialNumber(p[0].value) && !(p[0].value.empty() && !t.cmgs))
-            return false;
+        if (p.empty() || p.size() > 3 || !p[0].quoted) return false;
+        if (!validDialNumber(p[0].value) && !(p[0].value.empty() && !t.cmgs)) return false;
         t.number = p[0].value;
         t.type = addressType(t.number);
         if (p.size() >= 2 && !p[1].value.empty()) {
             int type = 0;
-            if (!index(1, type) || type > 255)
-                return false;
+            if (!index(1, type) || type > 255) return false;
             t.type = type;
         }
         if (p.size() == 3) {
-            if (t.cmgs || !p[2].quoted || !knownStat(upper(p[2].value)))
-                return false;
+            if (t.cmgs || !p[2].quoted || !knownStat(upper(p[2].value))) return false;
             t.stat = upper(p[2].value);
         }
     } else if (op != 'x' || t.cmgs) {
@@ -1086,20 +1003,16 @@ void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
     bool any = false;
     for (size_t k = 0; k < sim_.size(); ++k) {
         SimSlot& s = sim_[k];
-        if (!s.used || (stat != "ALL" && s.stat != stat))
-            continue;
-        if (!any)
-            ex.out += crlf();
+        if (!s.used || (stat != "ALL" && s.stat != stat)) continue;
+        if (!any) ex.out += crlf();
         any = true;
-        std::string head = "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" +
-                           s.number + "\",\"\",";
-        if (s.stat.rfind("REC", 0) == 0)
-            head += "\"" + s.time + "\"";
+        std::string head =
+            "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" + s.number + "\",\"\",";
+        if (s.stat.rfind("REC", 0) == 0) head += "\"" + s.time + "\"";
         if (settings_.csdh)
             head += "," + std::to_string(s.type) + "," + std::to_string(s.text.size());
         ex.out += head + crlf() + s.text + crlf();
-        if (!keepStatus && s.stat == "REC UNREAD")
-            s.stat = "REC READ";
+        if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
     }
 }
 
@@ -1118,10 +1031,11 @@ std::string Modem::clccLine() const {
 }
 
 void Modem::emitRing(int64_t now) {
-    std::string r = settings_.verbose ? info("RING")
-                                      : std::string("2") + static_cast<char>(settings_.s[3]);
+    std::string r =
+        settings_.verbose ? info("RING") : std::string("2") + static_cast<char>(settings_.s[3]);
     if (settings_.clip == 1 && !call_.number.empty())
-        r += info("+CLIP: \"" + call_.number + "\"," + std::to_string(call_.type) + ",\"\",,\"\",0");
+        r +=
+            info("+CLIP: \"" + call_.number + "\"," + std::to_string(call_.type) + ",\"\",,\"\",0");
     emitAt(now, r);
     transcript(JsonObject()
                    .str("t", "ring")
@@ -1154,8 +1068,7 @@ bool Modem::ring(int rings, const std::string& number, int intervalMs, std::stri
 }
 
 bool Modem::hangup(int64_t now) {
-    if (!call_.present)
-        return false;
+    if (!call_.present) return false;
     call_ = Call{};
     emitAt(now, settings_.verbose ? info("NO CARRIER")
                                   : std::string("3") + static_cast<char>(settings_.s[3]));
@@ -1168,8 +1081,7 @@ bool Modem::hangup(int64_t now) {
 
 int Modem::freeSlot() const {
     for (size_t k = 0; k < sim_.size(); ++k)
-        if (!sim_[k].used)
-            return static_cast<int>(k + 1);
+        if (!sim_[k].used) return static_cast<int>(k + 1);
     return 0;
 }
 
@@ -1196,14 +1108,14 @@ std::string Modem::timestamp() {
     return buf;
 }
 
-int Modem::putMessage(const std::string& stat, const std::string& number,
-                      const std::string& text, const std::string& time, int index,
-                      std::string& error, int64_t now) {
+int Modem::putMessage(const std::string& stat, const std::string& number, const std::string& text,
+                      const std::string& time, int index, std::string& error, int64_t now) {
     if (!knownStat(stat)) {
         error = "unknown status " + stat;
         return 0;
     }
-    if (number.empty() || number.size() > 32 || number.find_first_of("\"\r\n") != std::string::npos) {
+    if (number.empty() || number.size() > 32 ||
+        number.find_first_of("\"\r\n") != std::string::npos) {
         error = "bad number";
         return 0;
     }
@@ -1219,8 +1131,8 @@ int Modem::putMessage(const std::string& stat, const std::string& number,
     const std::string stamp = received ? (time.empty() ? timestamp() : time) : "";
     // AT+CNMI=x,2: a new message is shown at once (+CMT) and not stored.
     if (received && settings_.cnmi[1] == 2 && index == 0) {
-        emitAt(now, crlf() + "+CMT: \"" + number + "\",\"\",\"" + stamp + "\"" + crlf() + text +
-                        crlf());
+        emitAt(now,
+               crlf() + "+CMT: \"" + number + "\",\"\",\"" + stamp + "\"" + crlf() + text + crlf());
         transcript(JsonObject()
                        .str("t", "delivered")
                        .num("ms", now)
@@ -1243,7 +1155,8 @@ int Modem::putMessage(const std::string& stat, const std::string& number,
         error = "slot in use";
         return 0;
     }
-    sim_[static_cast<size_t>(index - 1)] = SimSlot{true, stat, number, addressType(number), stamp, text};
+    sim_[static_cast<size_t>(index - 1)] =
+        SimSlot{true, stat, number, addressType(number), stamp, text};
     transcript(JsonObject()
                    .str("t", received ? "delivered" : "put")
                    .num("ms", now)
@@ -1260,10 +1173,13 @@ int Modem::putMessage(const std::string& stat, const std::string& number,
 int Modem::fill(const std::string& stat) {
     int n = 0;
     for (size_t k = 0; k < sim_.size(); ++k) {
-        if (sim_[k].used)
-            continue;
+        if (sim_[k].used) continue;
         bool rec = stat.rfind("REC", 0) == 0;
-        sim_[k] = SimSlot{true, stat, "+10000000000", 145, rec ? timestamp() : "",
+        sim_[k] = SimSlot{true,
+                          stat,
+                          "+10000000000",
+                          145,
+                          rec ? timestamp() : "",
                           "filler " + std::to_string(k + 1)};
         ++n;
     }
@@ -1276,8 +1192,7 @@ void Modem::clear() {
 }
 
 bool Modem::deleteSlot(int index) {
-    if (index < 1 || index > slots() || !sim_[static_cast<size_t>(index - 1)].used)
-        return false;
+    if (index < 1 || index > slots() || !sim_[static_cast<size_t>(index - 1)].used) return false;
     sim_[static_cast<size_t>(index - 1)] = SimSlot{};
     return true;
 }
@@ -1315,10 +1230,8 @@ std::string Modem::listJson() const {
     std::string r = "[";
     for (size_t k = 0; k < sim_.size(); ++k) {
         const SimSlot& s = sim_[k];
-        if (!s.used)
-            continue;
-        if (r.size() > 1)
-            r += ",";
+        if (!s.used) continue;
+        if (r.size() > 1) r += ",";
         r += JsonObject()
                  .num("index", static_cast<int64_t>(k + 1))
                  .str("stat", s.stat)

@@ -15,14 +15,14 @@
 namespace sim {
 
 struct ModemConfig {
-    int slots = 30;                          // SIM message slots, indexes 1..slots
-    std::string manufacturer = "SIMCOM_Ltd"; // AT+CGMI
-    std::string model = "SIMCOM_SIM800";     // AT+CGMM
+    int slots = 30;                                     // SIM message slots, indexes 1..slots
+    std::string manufacturer = "SIMCOM_Ltd";            // AT+CGMI
+    std::string model = "SIMCOM_SIM800";                // AT+CGMM
     std::string revision = "Revision:1418B04SIM800L24"; // AT+CGMR
-    std::string imei = "867856030123450";    // AT+CGSN
+    std::string imei = "867856030123450";               // AT+CGSN
     // Character sets AT+CSCS accepts (compared without regard to case).
-    std::vector<std::string> charsets = {"GSM", "IRA", "UCS2", "HEX", "PCCP437", "8859-1",
-                                         "ANSI", "ASCII"};
+    std::vector<std::string> charsets = {"GSM",     "IRA",    "UCS2", "HEX",
+                                         "PCCP437", "8859-1", "ANSI", "ASCII"};
     int64_t textTimeoutMs = 60000; // a message text without Ctrl-Z is dropped after this pause
     size_t maxLine = 4096;         // longest command line; longer ones answer ERROR
     size_t maxText = 160;          // longest message text (0: no limit); longer: +CMS ERROR: 305
@@ -148,8 +148,7 @@ private:
     void executeLine(const std::string& line, int64_t now);
     void runBody(const std::string& body, Exec& ex, int64_t now);
     bool basic(const std::string& body, size_t& i, Exec& ex, int64_t now);
-    bool extended(const std::string& name, char op, const std::string& args, Exec& ex,
-                  int64_t now);
+    bool extended(const std::string& name, char op, const std::string& args, Exec& ex, int64_t now);
     bool smsCommand(const std::string& name, char op, const std::vector<Param>& p, Exec& ex,
                     int64_t now);
     void finishText(bool send, int64_t now, const char* how);

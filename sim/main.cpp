@@ -118,15 +118,13 @@ void onSignal(int) {
 
 void setNonBlocking(int fd) {
     int fl = fcntl(fd, F_GETFL);
-    if (fl >= 0)
-        fcntl(fd, F_SETFL, fl | O_NONBLOCK);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl | O_NONBLOCK);
 }
 
 bool makeParents(const std::string& path) {
     for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
         std::string dir = path.substr(0, pos);
-        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
+        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
     }
     return true;
 }
@@ -155,15 +153,14 @@ public:
 
     bool start(std::string& error) {
         makeParents(opt_.transcript);
-        transcriptFd_ = open(opt_.transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        transcriptFd_ =
+            open(opt_.transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (transcriptFd_ < 0) {
             error = "cannot write the transcript " + opt_.transcript + ": " + std::strerror(errno);
             return false;
         }
-        if (!plug(error))
-            return false;
-        if (!listen(error))
-            return false;
+        if (!plug(error)) return false;
+        if (!listen(error)) return false;
         std::printf("READY %s\n", opt_.link.c_str());
         std::fflush(stdout);
         return true;
@@ -183,16 +180,13 @@ private:
     bool listen(std::string& error);
     void cleanup();
     void writeTranscript(const std::string& json) {
-        if (transcriptFd_ < 0)
-            return;
+        if (transcriptFd_ < 0) return;
         std::string line = json + "\n";
         size_t off = 0;
         while (off < line.size()) {
             ssize_t w = write(transcriptFd_, line.data() + off, line.size() - off);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return;
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return;
             off += static_cast<size_t>(w);
         }
     }
@@ -223,8 +217,7 @@ bool Simulator::plug(std::string& error) {
     int m = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0) {
         error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
-        if (m >= 0)
-            close(m);
+        if (m >= 0) close(m);
         return false;
     }
     const char* name = ptsname(m);
@@ -280,12 +273,10 @@ bool Simulator::plug(std::string& error) {
 }
 
 void Simulator::unplug() {
-    if (master_ < 0)
-        return;
+    if (master_ < 0) return;
     char target[PATH_MAX];
     ssize_t n = readlink(opt_.link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<size_t>(n)) == pts_)
-        unlink(opt_.link.c_str());
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == pts_) unlink(opt_.link.c_str());
     close(master_);
     close(slave_);
     master_ = slave_ = -1;
@@ -309,8 +300,7 @@ bool Simulator::listen(std::string& error) {
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, opt_.control.c_str(), opt_.control.size() + 1);
     struct stat st {};
-    if (lstat(opt_.control.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
-        unlink(opt_.control.c_str());
+    if (lstat(opt_.control.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(opt_.control.c_str());
     if (!makeParents(opt_.control) ||
         bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listenFd_, 16) != 0) {
@@ -322,8 +312,7 @@ bool Simulator::listen(std::string& error) {
 }
 
 void Simulator::cleanup() {
-    if (cleaned_)
-        return;
+    if (cleaned_) return;
     cleaned_ = true;
     unplug();
     for (auto& c : clients_)
@@ -343,17 +332,13 @@ void Simulator::cleanup() {
 
 void Simulator::flushLine() {
     std::string out = modem_.takeOutput(now());
-    if (master_ < 0)
-        return; // unplugged: nobody hears it
+    if (master_ < 0) return; // unplugged: nobody hears it
     pendingOut_ += out;
-    if (pendingOut_.size() > (1u << 20))
-        pendingOut_.erase(0, pendingOut_.size() - (1u << 20));
+    if (pendingOut_.size() > (1u << 20)) pendingOut_.erase(0, pendingOut_.size() - (1u << 20));
     while (!pendingOut_.empty()) {
         ssize_t w = write(master_, pendingOut_.data(), pendingOut_.size());
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return; // the line is full: poll tells when it takes more
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return; // the line is full: poll tells when it takes more
         pendingOut_.erase(0, static_cast<size_t>(w));
     }
 }
@@ -361,16 +346,14 @@ void Simulator::flushLine() {
 void Simulator::readLine() {
     char buf[4096];
     ssize_t n = read(master_, buf, sizeof buf);
-    if (n > 0)
-        modem_.receive(std::string_view(buf, static_cast<size_t>(n)), now());
+    if (n > 0) modem_.receive(std::string_view(buf, static_cast<size_t>(n)), now());
 }
 
 void Simulator::readClient(Client& c) {
     char buf[4096];
     ssize_t n = recv(c.fd, buf, sizeof buf, 0);
     if (n <= 0) {
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         close(c.fd);
         c.fd = -1;
         return;
@@ -381,6 +364,7 @@ void Simulator::readClient(Client& c) {
         std::string line = c.in.substr(0, pos);
         c.in.erase(0, pos + 1);
         std::string reply = handle(line) + "\n";
+        flushLine(); // what the command put on the line is there before its reply
         if (send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
             static_cast<ssize_t>(reply.size())) {
             close(c.fd);
@@ -398,11 +382,9 @@ void Simulator::readStdin() {
     char buf[4096];
     ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
     if (n <= 0) {
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         stdinOpen_ = false; // end of input: go on, driven by the control socket
-        if (opt_.quitOnEof)
-            quit_ = true;
+        if (opt_.quitOnEof) quit_ = true;
         return;
     }
     stdinBuf_.append(buf, static_cast<size_t>(n));
@@ -411,6 +393,7 @@ void Simulator::readStdin() {
         std::string line = stdinBuf_.substr(0, pos);
         stdinBuf_.erase(0, pos + 1);
         std::string reply = handle(line);
+        flushLine();
         std::printf("%s\n", reply.c_str());
         std::fflush(stdout);
     }
@@ -424,16 +407,11 @@ void Simulator::readStdin() {
 std::string statWord(const std::string& w) {
     std::string u = upper(w);
     for (auto& c : u)
-        if (c == '-' || c == '_')
-            c = ' ';
-    if (u == "UNREAD" || u == "REC UNREAD")
-        return "REC UNREAD";
-    if (u == "READ" || u == "REC READ")
-        return "REC READ";
-    if (u == "UNSENT" || u == "STO UNSENT")
-        return "STO UNSENT";
-    if (u == "SENT" || u == "STO SENT")
-        return "STO SENT";
+        if (c == '-' || c == '_') c = ' ';
+    if (u == "UNREAD" || u == "REC UNREAD") return "REC UNREAD";
+    if (u == "READ" || u == "REC READ") return "REC READ";
+    if (u == "UNSENT" || u == "STO UNSENT") return "STO UNSENT";
+    if (u == "SENT" || u == "STO SENT") return "STO SENT";
     return {};
 }
 
@@ -461,20 +439,17 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
     size_t k = 1;
     for (; k < w.size() && !w[k].quoted && w[k].text.rfind("--", 0) == 0; ++k) {
         const std::string& o = w[k].text;
-        if (k + 1 >= w.size())
-            return "ERROR " + o + " needs a value";
+        if (k + 1 >= w.size()) return "ERROR " + o + " needs a value";
         const std::string& v = w[++k].text;
         if (o == "--time") {
             time = v;
         } else if (o == "--status") {
             stat = statWord(v);
-            if (stat.empty())
-                return "ERROR unknown status " + v;
+            if (stat.empty()) return "ERROR unknown status " + v;
         } else if (o == "--index") {
             bool ok = false;
             index = static_cast<int>(parseInt(v.c_str(), 1, 10000, ok));
-            if (!ok)
-                return "ERROR bad index " + v;
+            if (!ok) return "ERROR bad index " + v;
         } else {
             return "ERROR unknown option " + o;
         }
@@ -482,13 +457,10 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
     if (k >= w.size())
         return "ERROR usage: sms [--time TS] [--status STAT] [--index N] NUMBER TEXT";
     std::string number = w[k].text, text;
-    if (!restText(line, w, k + 1, text, error))
-        return "ERROR " + error;
+    if (!restText(line, w, k + 1, text, error)) return "ERROR " + error;
     int idx = modem_.putMessage(stat, number, text, time, index, error, now());
-    if (idx == 0)
-        return "ERROR " + error;
-    if (idx < 0)
-        return "OK shown";
+    if (idx == 0) return "ERROR " + error;
+    if (idx < 0) return "OK shown";
     return "OK " + std::to_string(idx);
 }
 
@@ -517,18 +489,16 @@ std::string Simulator::handle(const std::string& rawLine) {
         } else if (cmd == "ring") {
             int n = 0, interval = 0;
             std::string number;
-            if (w.size() >= 2)
-                n = static_cast<int>(parseInt(w[1].text.c_str(), 1, 1000, ok));
-            if (ok && w.size() >= 3 && w[2].text != "-")
-                number = w[2].text;
+            if (w.size() >= 2) n = static_cast<int>(parseInt(w[1].text.c_str(), 1, 1000, ok));
+            if (ok && w.size() >= 3 && w[2].text != "-") number = w[2].text;
             if (ok && w.size() >= 4)
                 interval = static_cast<int>(parseInt(w[3].text.c_str(), 1, 3600000, ok));
             if (!ok || w.size() > 4)
                 reply = "ERROR usage: ring N [NUMBER|-] [INTERVAL_MS]";
             else if (master_ < 0)
                 reply = "ERROR unplugged";
-            else if (!number.empty() && (number.size() > 32 ||
-                                         number.find_first_of("\"\r\n") != std::string::npos))
+            else if (!number.empty() &&
+                     (number.size() > 32 || number.find_first_of("\"\r\n") != std::string::npos))
                 reply = "ERROR bad number";
             else if (modem_.ring(n, number, interval, error, now()))
                 reply = "OK ringing";
@@ -553,8 +523,8 @@ std::string Simulator::handle(const std::string& rawLine) {
                 reply = "ERROR usage: silent on|off";
             }
         } else if (cmd == "reject-sends" && w.size() == 2) {
-            int code = w[1].text == "off" ? 0
-                                          : static_cast<int>(parseInt(w[1].text.c_str(), 1, 999, ok));
+            int code =
+                w[1].text == "off" ? 0 : static_cast<int>(parseInt(w[1].text.c_str(), 1, 999, ok));
             if (w[1].text == "off" || ok) {
                 modem_.setRejectSends(code);
                 reply = "OK";
@@ -635,8 +605,7 @@ std::string Simulator::handle(const std::string& rawLine) {
                         .done());
     // Replies are one line: no raw CR or LF from a text can break them.
     for (auto& c : reply)
-        if (c == '\r' || c == '\n')
-            c = ' ';
+        if (c == '\r' || c == '\n') c = ' ';
     return reply;
 }
 
@@ -657,8 +626,7 @@ int Simulator::run() {
         if (master_ >= 0) {
             masterAt = fds.size();
             short ev = POLLIN;
-            if (!pendingOut_.empty())
-                ev |= POLLOUT;
+            if (!pendingOut_.empty()) ev |= POLLOUT;
             fds.push_back({master_, ev, 0});
         }
         clientsAt = fds.size();
@@ -669,8 +637,7 @@ int Simulator::run() {
         int timeout = wake < 0 ? -1 : static_cast<int>(std::min<int64_t>(wake, INT_MAX));
         int r = poll(fds.data(), fds.size(), timeout);
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             std::perror("poll");
             return 1;
         }
@@ -678,18 +645,15 @@ int Simulator::run() {
             std::fprintf(stderr, "gsm-modem-sim: signal received, exiting\n");
             break;
         }
-        if (stdinOpen_ && fds[stdinAt].revents)
-            readStdin();
+        if (stdinOpen_ && fds[stdinAt].revents) readStdin();
         if (master_ >= 0 && masterAt && (fds[masterAt].revents & (POLLIN | POLLHUP | POLLERR)))
             readLine();
         for (size_t k = 0; k < clients_.size(); ++k)
-            if (fds[clientsAt + k].revents && !quit_)
-                readClient(clients_[k]);
+            if (fds[clientsAt + k].revents && !quit_) readClient(clients_[k]);
         std::erase_if(clients_, [](const Client& c) { return c.fd < 0; });
         if (fds[listenAt].revents & POLLIN) {
             int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd >= 0)
-                clients_.push_back({fd, {}});
+            if (fd >= 0) clients_.push_back({fd, {}});
         }
     }
     flushLine();
@@ -713,82 +677,64 @@ int main(int argc, char** argv) {
             return 0;
         }
         auto value = [&](std::string& out) {
-            if (i + 1 >= args.size())
-                return false;
+            if (i + 1 >= args.size()) return false;
             out = args[++i];
             return true;
         };
         auto number = [&](int64_t lo, int64_t hi, int64_t& out) {
             std::string v;
             bool ok = false;
-            if (value(v))
-                out = parseInt(v.c_str(), lo, hi, ok);
+            if (value(v)) out = parseInt(v.c_str(), lo, hi, ok);
             return ok;
         };
         int64_t n = 0;
         std::string v;
         if (a == "--control") {
-            if (!value(opt.control))
-                return fail("--control needs a path");
+            if (!value(opt.control)) return fail("--control needs a path");
         } else if (a == "--transcript") {
-            if (!value(opt.transcript))
-                return fail("--transcript needs a file");
+            if (!value(opt.transcript)) return fail("--transcript needs a file");
         } else if (a == "--slots") {
-            if (!number(1, 1000, n))
-                return fail("--slots needs a number from 1 to 1000");
+            if (!number(1, 1000, n)) return fail("--slots needs a number from 1 to 1000");
             opt.config.slots = static_cast<int>(n);
         } else if (a == "--manufacturer") {
-            if (!value(opt.config.manufacturer))
-                return fail("--manufacturer needs a text");
+            if (!value(opt.config.manufacturer)) return fail("--manufacturer needs a text");
         } else if (a == "--model") {
-            if (!value(opt.config.model))
-                return fail("--model needs a text");
+            if (!value(opt.config.model)) return fail("--model needs a text");
         } else if (a == "--revision") {
-            if (!value(opt.config.revision))
-                return fail("--revision needs a text");
+            if (!value(opt.config.revision)) return fail("--revision needs a text");
         } else if (a == "--imei") {
-            if (!value(opt.config.imei))
-                return fail("--imei needs a text");
+            if (!value(opt.config.imei)) return fail("--imei needs a text");
         } else if (a == "--charsets") {
-            if (!value(v))
-                return fail("--charsets needs a list");
+            if (!value(v)) return fail("--charsets needs a list");
             opt.config.charsets.clear();
             size_t start = 0;
             while (start <= v.size()) {
                 size_t comma = v.find(',', start);
-                std::string cs = v.substr(start, comma == std::string::npos ? std::string::npos
-                                                                            : comma - start);
-                if (!cs.empty())
-                    opt.config.charsets.push_back(cs);
-                if (comma == std::string::npos)
-                    break;
+                std::string cs =
+                    v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                if (!cs.empty()) opt.config.charsets.push_back(cs);
+                if (comma == std::string::npos) break;
                 start = comma + 1;
             }
         } else if (a == "--text-mode") {
             opt.config.initialCmgf = 1;
         } else if (a == "--delay") {
-            if (!number(0, 3600000, n))
-                return fail("--delay needs milliseconds");
+            if (!number(0, 3600000, n)) return fail("--delay needs milliseconds");
             opt.delay = static_cast<int>(n);
         } else if (a == "--text-timeout") {
-            if (!number(1, 86400000, n))
-                return fail("--text-timeout needs milliseconds");
+            if (!number(1, 86400000, n)) return fail("--text-timeout needs milliseconds");
             opt.config.textTimeoutMs = n;
         } else if (a == "--max-line") {
-            if (!number(16, 1 << 20, n))
-                return fail("--max-line needs a number from 16");
+            if (!number(16, 1 << 20, n)) return fail("--max-line needs a number from 16");
             opt.config.maxLine = static_cast<size_t>(n);
         } else if (a == "--max-text") {
-            if (!number(0, 4096, n))
-                return fail("--max-text needs a number from 0 to 4096");
+            if (!number(0, 4096, n)) return fail("--max-text needs a number from 0 to 4096");
             opt.config.maxText = static_cast<size_t>(n);
         } else if (a == "--ring-interval") {
-            if (!number(1, 3600000, n))
-                return fail("--ring-interval needs milliseconds");
+            if (!number(1, 3600000, n)) return fail("--ring-interval needs milliseconds");
             opt.config.ringIntervalMs = static_cast<int>(n);
         } else if (a == "--first-ref") {
-            if (!number(0, 255, n))
-                return fail("--first-ref needs a number from 0 to 255");
+            if (!number(0, 255, n)) return fail("--first-ref needs a number from 0 to 255");
             opt.config.firstRef = static_cast<int>(n);
         } else if (a == "--clcc-spaces") {
             opt.config.clccSpaces = true;
@@ -802,12 +748,9 @@ int main(int argc, char** argv) {
             return fail("only one LINK may be given");
         }
     }
-    if (opt.link.empty())
-        return fail("LINK is missing");
-    if (opt.control.empty())
-        opt.control = opt.link + ".ctl";
-    if (opt.transcript.empty())
-        opt.transcript = opt.link + ".log";
+    if (opt.link.empty()) return fail("LINK is missing");
+    if (opt.control.empty()) opt.control = opt.link + ".ctl";
+    if (opt.transcript.empty()) opt.transcript = opt.link + ".log";
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("pipe");

@@ -85,6 +85,7 @@ private slots:
     void identifiesCountryAndMobile_data();
     void identifiesCountryAndMobile();
     void callStatePollHoldsAndReleasesTimers();
+    void ringDuringAnExchangeIsNotLost();
 };
 
 void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
@@ -397,6 +398,29 @@ void TestEngine::callStatePollHoldsAndReleasesTimers() {
     QVERIFY(w.Timer1->isRunning() && w.Timer2->isRunning());
     QCOMPARE(w.Timer1->interval(), 10000);
     QVERIFY(b.env.messages.isEmpty());
+}
+
+void TestEngine::ringDuringAnExchangeIsNotLost() {
+    EngineBench b;
+    AppContext& ctx = b.ctx();
+    MDI_Frmmanage w(ctx);
+    w.timerRefreshHomePage->setEnabled(false);
+    // The ring comes in the middle of the call-state poll's answer, and the hang-up
+    // while the port is being read before the next command.
+    b.port->answer(ring(QStringLiteral("+919812345678")) + ok, QStringLiteral("AT+CLCC"));
+    w.timerRefreshHomePage_Timer();
+    QTRY_COMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 1);
+    QVERIFY(ctx.activityLog.text().contains(QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")));
+    QVERIFY(w.CallRinging);
+    QVERIFY(ctx.modem.UnsolicitedReports.isEmpty());
+
+    b.port->inject(QStringLiteral("\r\nNO CARRIER\r\n"));
+    b.port->answer(ok, QStringLiteral("AT+CLCC"));
+    QVERIFY(!b.port->written.isEmpty());
+    w.timerRefreshHomePage_Timer(); // the exchange starts before the report is read
+    QTRY_VERIFY(!w.CallRinging);
+    QCOMPARE(w.RingCounter, 1);
+    QCOMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 1);
 }
 
 QTEST_MAIN(TestEngine)

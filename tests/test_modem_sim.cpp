@@ -18,7 +18,9 @@ const QChar CtrlZ(26);
 const QChar Esc(27);
 const QString Number = QStringLiteral("+919812345678");
 
-QString cms(int code) { return QStringLiteral("\r\n+CMS ERROR: %1\r\n").arg(code); }
+QString cms(int code) {
+    return QStringLiteral("\r\n+CMS ERROR: %1\r\n").arg(code);
+}
 
 } // namespace
 
@@ -50,7 +52,7 @@ private slots:
 
     void initialisationAsTheProgramDoesIt() {
         QVERIFY(start());
-        // Part 2.3's sequence, CR alone after each command.
+        // The program's initialisation sequence, CR alone after each command.
         QCOMPARE(at("AT+FLO=2\r"), QStringLiteral("AT+FLO=2\r\r\nOK\r\n"));
         QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
         QCOMPARE(at("AT+CSCS=\"GSM\"\r"), Ok);
@@ -98,9 +100,11 @@ private slots:
     void sendWithPrompt() {
         QVERIFY(startTextMode());
         QCOMPARE(at("AT+CMGS=\"+919812345678\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QStringLiteral("Hello, world") + CtrlZ), QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("Hello, world") + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGS=\"9812345678\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QStringLiteral("two\nlines") + CtrlZ), QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("two\nlines") + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
 
         const auto sent = sim_->transcript(QStringLiteral("sent"));
         QCOMPARE(sent.size(), 2);
@@ -124,7 +128,8 @@ private slots:
     void textLongerThanAnSms() {
         QVERIFY(startTextMode());
         QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QString(160, QLatin1Char('x')) + CtrlZ), QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QString(160, QLatin1Char('x')) + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
         QCOMPARE(at(QString(161, QLatin1Char('x')) + CtrlZ), cms(305));
         QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 1);
@@ -168,7 +173,8 @@ private slots:
 
         // The prompt is there for clients that wait for it.
         QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QStringLiteral("after the prompt") + CtrlZ), QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("after the prompt") + CtrlZ),
+                 QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
         // A received message is not sent from the SIM.
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("hi")), 2);
         QCOMPARE(at("AT+CMSS=2\r"), cms(302));
@@ -178,7 +184,8 @@ private slots:
         QVERIFY(startTextMode());
         QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
         QCOMPARE(at(QStringLiteral("never mind") + Esc), Ok);
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rnot stored") + Esc), QStringLiteral("\r\n> \r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rnot stored") + Esc),
+                 QStringLiteral("\r\n> \r\nOK\r\n"));
         QVERIFY(sim_->transcript(QStringLiteral("sent")).isEmpty());
         QVERIFY(sim_->simMessages().isEmpty());
         QCOMPARE(at("AT\r"), Ok);
@@ -189,9 +196,12 @@ private slots:
     void listingFormat() {
         QVERIFY(startTextMode());
         QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), Ok); // an empty SIM
-        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("Hello"), QStringLiteral("26/12/08,10:15:30+22")), 1);
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("Hello"),
+                                  QStringLiteral("26/12/08,10:15:30+22")),
+                 1);
         QCOMPARE(sim_->deliverSms(QStringLiteral("9812345678"), QStringLiteral("two\nlines"),
-                                  QStringLiteral("26/12/08,10:16:00+22")), 2);
+                                  QStringLiteral("26/12/08,10:16:00+22")),
+                 2);
         QCOMPARE(at(QStringLiteral("AT+CMGW=\"+919800000001\"\rdraft") + CtrlZ),
                  QStringLiteral("\r\n> \r\n+CMGW: 3\r\n\r\nOK\r\n"));
 
@@ -205,12 +215,17 @@ private slots:
         QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), all.arg(QStringLiteral("REC READ")));
         QCOMPARE(at("AT+CMGL=\"REC UNREAD\"\r\n"), Ok);
 
-        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("new one"), QStringLiteral("26/12/08,11:00:00+22")), 4);
-        QCOMPARE(at("AT+CMGL=\"REC UNREAD\"\r\n"),
-                 QStringLiteral("\r\n+CMGL: 4,\"REC UNREAD\",\"+919812345678\",\"\",\"26/12/08,11:00:00+22\"\r\n"
-                                "new one\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("new one"),
+                                  QStringLiteral("26/12/08,11:00:00+22")),
+                 4);
+        QCOMPARE(
+            at("AT+CMGL=\"REC UNREAD\"\r\n"),
+            QStringLiteral(
+                "\r\n+CMGL: 4,\"REC UNREAD\",\"+919812345678\",\"\",\"26/12/08,11:00:00+22\"\r\n"
+                "new one\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGL=\"STO UNSENT\"\r\n"),
-                 QStringLiteral("\r\n+CMGL: 3,\"STO UNSENT\",\"+919800000001\",\"\",\r\ndraft\r\n\r\nOK\r\n"));
+                 QStringLiteral(
+                     "\r\n+CMGL: 3,\"STO UNSENT\",\"+919800000001\",\"\",\r\ndraft\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGL=\"STO SENT\"\r\n"), Ok);
         QCOMPARE(at("AT+CMGL=\"REC READ\"\r\n").count(QStringLiteral("+CMGL: ")), 3);
         QCOMPARE(at("AT+CMGL=\"FOO\"\r\n"), Error);
@@ -218,12 +233,13 @@ private slots:
 
         // The stray LF after the listing's CR is no empty command.
         QCOMPARE(at("AT\r"), Ok);
-        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).last()["result"].toString(), QStringLiteral("OK"));
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).last()["result"].toString(),
+                 QStringLiteral("OK"));
     }
 
-    void listingParsesLikeThePart24() {
-        // Part 2.4's parse: split at "+CMGL: ", header to the first CR LF, text up to the
-        // last CR LF (the last entry: up to CR LF "OK" CR LF, keeping its CR LF).
+    void listingHasTheLineFormatTheProgramParses() {
+        // Split at "+CMGL: ": the header runs to the first CR LF and the text to the last
+        // one; the last entry's piece ends in the line end before CR LF "OK" CR LF.
         QVERIFY(startTextMode());
         sim_->deliverSms(Number, QStringLiteral("first\nsecond line"));
         sim_->deliverSms(QStringLiteral("+15551234"), QStringLiteral("last"));
@@ -236,15 +252,17 @@ private slots:
         };
         QCOMPARE(text(1, QStringLiteral("\r\n")), QStringLiteral("first\nsecond line"));
         QCOMPARE(text(2, QStringLiteral("\r\nOK\r\n")), QStringLiteral("last\r\n"));
-        QCOMPARE(pieces[2].split(QLatin1Char(','))[2].remove(QLatin1Char('"')), QStringLiteral("+15551234"));
+        QCOMPARE(pieces[2].split(QLatin1Char(','))[2].remove(QLatin1Char('"')),
+                 QStringLiteral("+15551234"));
     }
 
     void readAndDelete() {
         QVERIFY(startTextMode());
         sim_->deliverSms(Number, QStringLiteral("read me"), QStringLiteral("26/12/08,10:15:30+22"));
         QCOMPARE(at("AT+CMGR=1\r"),
-                 QStringLiteral("\r\n+CMGR: \"REC UNREAD\",\"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\n"
-                                "read me\r\n\r\nOK\r\n"));
+                 QStringLiteral(
+                     "\r\n+CMGR: \"REC UNREAD\",\"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\n"
+                     "read me\r\n\r\nOK\r\n"));
         QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("REC READ"));
         QCOMPARE(at("AT+CMGR=2\r"), Ok); // an empty slot
         QCOMPARE(at("AT+CMGR=31\r"), cms(321));
@@ -278,25 +296,32 @@ private slots:
 
     void simFull() {
         QVERIFY(startTextMode({"--slots", "2"}));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"1\"\ra") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"2\"\rb") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> ") + cms(322));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"1\"\ra") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"2\"\rb") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ),
+                 QStringLiteral("\r\n> ") + cms(322));
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("lost")), -1);
         QVERIFY(sim_->errorString().contains(QStringLiteral("full")));
-        QCOMPARE(at("AT+CPMS?\r"), QStringLiteral("\r\n+CPMS: \"SM\",2,2,\"SM\",2,2,\"SM\",2,2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CPMS?\r"),
+                 QStringLiteral("\r\n+CPMS: \"SM\",2,2,\"SM\",2,2,\"SM\",2,2\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGD=3\r"), cms(321));
 
         // Room again after a delete; "full on" makes it full whatever it holds.
         QCOMPARE(at("AT+CMGD=1\r"), Ok);
         QVERIFY(sim_->setFull(true));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> ") + cms(322));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ),
+                 QStringLiteral("\r\n> ") + cms(322));
         QVERIFY(sim_->setFull(false));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
 
         // "fill" fills the free slots.
         QVERIFY(sim_->ok(QStringLiteral("clear")));
         QCOMPARE(sim_->command(QStringLiteral("fill")), QStringLiteral("OK 2"));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ), QStringLiteral("\r\n> ") + cms(322));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"3\"\rc") + CtrlZ),
+                 QStringLiteral("\r\n> ") + cms(322));
         QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
         QVERIFY(sim_->transcript(QStringLiteral("store-failed")).size() >= 2);
     }
@@ -306,7 +331,8 @@ private slots:
         QVERIFY(sim_->rejectSends(331));
         QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
         QCOMPARE(at(QStringLiteral("no network") + CtrlZ), cms(331));
-        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rstored") + CtrlZ), QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rstored") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMSS=1\r"), cms(331));
         QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
         const auto rejected = sim_->transcript(QStringLiteral("rejected"));
@@ -326,14 +352,17 @@ private slots:
         QVERIFY(startTextMode());
         QCOMPARE(at("AT+CLIP=1\r"), Ok);
         QCOMPARE(at("AT+CLCC\r"), Ok);
-        QVERIFY(sim_->ring(2, Number, 600));
-        const QString ring = QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919812345678\",145,\"\",,\"\",0\r\n");
+        QVERIFY(sim_->ring(2, Number, 1500));
+        const QString ring =
+            QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+919812345678\",145,\"\",,\"\",0\r\n");
         QCOMPARE(line_->collect([&](const QString& t) { return t.size() >= ring.size(); }), ring);
         // While it rings the call is listed as incoming.
-        QCOMPARE(at("AT+CLCC\r"), QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CLCC\r"),
+                 QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"));
         QCOMPARE(sim_->status()["call"].toString(), QStringLiteral("ringing"));
         const QString rest = line_->collect(
-            [](const QString& t) { return t.endsWith(QStringLiteral("\r\nNO CARRIER\r\n")); }, 3000);
+            [](const QString& t) { return t.endsWith(QStringLiteral("\r\nNO CARRIER\r\n")); },
+            10000);
         QCOMPARE(rest, ring + QStringLiteral("\r\nNO CARRIER\r\n"));
         QCOMPARE(at("AT+CLCC\r"), Ok);
         QCOMPARE(sim_->transcript(QStringLiteral("ring")).size(), 2);
@@ -344,16 +373,19 @@ private slots:
         QVERIFY(startTextMode());
         // Caller identification off: RING only.
         QVERIFY(sim_->ring(1, Number, 200));
-        QCOMPARE(line_->collect([](const QString& t) { return t.contains(QStringLiteral("NO CARRIER")); }),
+        QCOMPARE(line_->collect(
+                     [](const QString& t) { return t.contains(QStringLiteral("NO CARRIER")); }),
                  QStringLiteral("\r\nRING\r\n\r\nNO CARRIER\r\n"));
         // A withheld number: RING only even with AT+CLIP=1; +CLCC has no number.
         QCOMPARE(at("AT+CLIP=1\r"), Ok);
         QVERIFY(sim_->ring(3, {}, 5000));
-        QCOMPARE(line_->collect([](const QString& t) { return t.size() >= 8; }), QStringLiteral("\r\nRING\r\n"));
+        QCOMPARE(line_->collect([](const QString& t) { return t.size() >= 8; }),
+                 QStringLiteral("\r\nRING\r\n"));
         QCOMPARE(at("AT+CLCC\r"), QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"\",128\r\n\r\nOK\r\n"));
         // The caller hangs up early.
         QVERIFY(sim_->hangup());
-        QCOMPARE(line_->collect([](const QString& t) { return t.contains(QStringLiteral("NO CARRIER")); }),
+        QCOMPARE(line_->collect(
+                     [](const QString& t) { return t.contains(QStringLiteral("NO CARRIER")); }),
                  QStringLiteral("\r\nNO CARRIER\r\n"));
         QCOMPARE(sim_->command(QStringLiteral("hangup")), QStringLiteral("OK no call"));
         QVERIFY(!sim_->ring(0));
@@ -364,8 +396,9 @@ private slots:
         QVERIFY(sim_->ring(1, Number, 5000));
         line_->readFor(100);
         const QString answer = at("AT+CLCC\r");
-        QCOMPARE(answer, QStringLiteral("\r\n+CLCC: 1, 1, 4, 0, 0, \"+919812345678\", 145\r\n\r\nOK\r\n"));
-        // Part 3.4 finds the number 23 characters after "+CLCC: ".
+        QCOMPARE(answer,
+                 QStringLiteral("\r\n+CLCC: 1, 1, 4, 0, 0, \"+919812345678\", 145\r\n\r\nOK\r\n"));
+        // Some phones put a blank after every comma; the number then starts 23 characters after "+CLCC: ".
         const int start = answer.indexOf(QStringLiteral("+CLCC: ")) + 23;
         QCOMPARE(answer.mid(start, answer.indexOf(QLatin1Char('"'), start) - start), Number);
     }
@@ -376,7 +409,8 @@ private slots:
         QVERIFY(sim_->ring(5, Number, 5000));
         line_->readFor(100);
         QCOMPARE(at("ATA\r"), Ok);
-        QCOMPARE(at("AT+CLCC\r"), QStringLiteral("\r\n+CLCC: 1,1,0,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CLCC\r"),
+                 QStringLiteral("\r\n+CLCC: 1,1,0,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"));
         QCOMPARE(at("ATH\r"), Ok);
         QCOMPARE(at("AT+CLCC\r"), Ok);
     }
@@ -385,24 +419,28 @@ private slots:
 
     void incomingSmsWithAnyCharacters() {
         QVERIFY(startTextMode());
-        const QString text = QStringLiteral("Quote \" comma , CR\r LF\n tab\t back\\slash \u00e9\u00ff and \u0001");
+        const QString text =
+            QStringLiteral("Quote \" comma , CR\r LF\n tab\t back\\slash \u00e9\u00ff and \u0001");
         QCOMPARE(sim_->deliverSms(Number, text, QStringLiteral("25/01/31,23:59:59-16")), 1);
         auto list = sim_->simMessages();
         QCOMPARE(list[0]["text"].toString(), text);
         QCOMPARE(list[0]["time"].toString(), QStringLiteral("25/01/31,23:59:59-16"));
-        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"),
-                 QStringLiteral("\r\n+CMGL: 1,\"REC UNREAD\",\"+919812345678\",\"\",\"25/01/31,23:59:59-16\"\r\n") +
-                     text + QStringLiteral("\r\n\r\nOK\r\n"));
+        QCOMPARE(
+            at("AT+CMGL=\"ALL\"\r\n"),
+            QStringLiteral(
+                "\r\n+CMGL: 1,\"REC UNREAD\",\"+919812345678\",\"\",\"25/01/31,23:59:59-16\"\r\n") +
+                text + QStringLiteral("\r\n\r\nOK\r\n"));
 
         // Ctrl-Z is no SMS character, but a text holding one is kept as it is.
-        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("odd") + CtrlZ + QStringLiteral("byte")), 2);
-        QCOMPARE(sim_->simMessages()[1]["text"].toString(), QStringLiteral("odd") + CtrlZ + QStringLiteral("byte"));
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("odd") + CtrlZ + QStringLiteral("byte")),
+                 2);
+        QCOMPARE(sim_->simMessages()[1]["text"].toString(),
+                 QStringLiteral("odd") + CtrlZ + QStringLiteral("byte"));
 
         // Every byte value but Ctrl-Z round-trips through the SIM listing.
         QString all;
         for (int c = 1; c < 256; ++c)
-            if (c != 26)
-                all += QChar(c);
+            if (c != 26) all += QChar(c);
         QCOMPARE(sim_->deliverSms(Number, all), 3);
         QCOMPARE(at("AT+CMGD=1\r"), Ok);
         QCOMPARE(at("AT+CMGD=2\r"), Ok);
@@ -411,7 +449,8 @@ private slots:
 
         // The received time defaults to now; a bad one is refused.
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("now")), 1);
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d$"))
+        QVERIFY(QRegularExpression(
+                    QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d$"))
                     .match(sim_->simMessages()[0]["time"].toString())
                     .hasMatch());
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("x"), QStringLiteral("yesterday")), -1);
@@ -424,14 +463,20 @@ private slots:
         QCOMPARE(line_->readFor(150), QString()); // AT+CNMI=0: no indication
         QCOMPARE(at("AT+CNMI=2,1,0,0,0\r"), Ok);
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("told")), 2);
-        QCOMPARE(line_->collect([](const QString& t) { return t.endsWith(QStringLiteral("\r\n")) && t.size() > 2; }),
+        QCOMPARE(line_->collect([](const QString& t) {
+            return t.endsWith(QStringLiteral("\r\n")) && t.size() > 2;
+        }),
                  QStringLiteral("\r\n+CMTI: \"SM\",2\r\n"));
         QCOMPARE(at("AT+CNMI?\r"), QStringLiteral("\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n"));
         // AT+CNMI=x,2: shown at once, not stored.
         QCOMPARE(at("AT+CNMI=2,2\r"), Ok);
-        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("direct"), QStringLiteral("26/12/08,10:15:30+22")), 0);
-        QCOMPARE(line_->collect([](const QString& t) { return t.endsWith(QStringLiteral("direct\r\n")); }),
-                 QStringLiteral("\r\n+CMT: \"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\ndirect\r\n"));
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("direct"),
+                                  QStringLiteral("26/12/08,10:15:30+22")),
+                 0);
+        QCOMPARE(line_->collect(
+                     [](const QString& t) { return t.endsWith(QStringLiteral("direct\r\n")); }),
+                 QStringLiteral(
+                     "\r\n+CMT: \"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\ndirect\r\n"));
         QCOMPARE(sim_->simMessages().size(), 2);
     }
 
@@ -446,9 +491,12 @@ private slots:
         QCOMPARE(at("ATE0V1Q0\r"), Ok);
         QCOMPARE(at("AT+CMGF=1;+CLIP=1\r"), Ok);
         QCOMPARE(at("AT+CLIP?\r"), QStringLiteral("\r\n+CLIP: 1,1\r\n\r\nOK\r\n"));
-        QCOMPARE(at("AT+CGMI;+CGMM\r"), QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CGMI;+CGMM\r"),
+                 QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT + CMGF = 1\r"), Ok); // blanks do not count
-        QCOMPARE(at("ATI\r"), QStringLiteral("\r\nSIMCOM_Ltd SIMCOM_SIM800\r\nRevision:1418B04SIM800L24\r\n\r\nOK\r\n"));
+        QCOMPARE(at("ATI\r"),
+                 QStringLiteral(
+                     "\r\nSIMCOM_Ltd SIMCOM_SIM800\r\nRevision:1418B04SIM800L24\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CPIN?\r"), QStringLiteral("\r\n+CPIN: READY\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CSQ\r"), QStringLiteral("\r\n+CSQ: 20,0\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CREG?\r"), QStringLiteral("\r\n+CREG: 0,1\r\n\r\nOK\r\n"));
@@ -505,21 +553,24 @@ private slots:
     void overlongLine() {
         QVERIFY(startTextMode());
         QCOMPARE(at(QString(5000, QLatin1Char('A')) + QStringLiteral("\r")), Error);
-        QCOMPARE(at(QStringLiteral("AT+CGMI") + QString(10000, QLatin1Char(' ')) + QStringLiteral("X\r")), Error);
+        QCOMPARE(at(QStringLiteral("AT+CGMI") + QString(10000, QLatin1Char(' ')) +
+                    QStringLiteral("X\r")),
+                 Error);
         QCOMPARE(at("AT\r"), Ok);
         const auto cmds = sim_->transcript(QStringLiteral("cmd"));
         QVERIFY(cmds[cmds.size() - 2]["overflow"].toBool());
         // A line just under the limit is fine.
-        QCOMPARE(at(QStringLiteral("AT") + QString(4000, QLatin1Char(' ')) + QStringLiteral("\r")), Ok);
+        QCOMPARE(at(QStringLiteral("AT") + QString(4000, QLatin1Char(' ')) + QStringLiteral("\r")),
+                 Ok);
     }
 
     void textWithoutCtrlZ() {
-        QVERIFY(startTextMode({"--text-timeout", "500"}));
+        QVERIFY(startTextMode({"--text-timeout", "2000"}));
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at("a text that never ends", 3000), Error);
-        QVERIFY(timer.elapsed() >= 450);
+        QCOMPARE(at("a text that never ends", 5000), Error);
+        QVERIFY(timer.elapsed() >= 1900);
         QCOMPARE(at("AT\r"), Ok);
         QCOMPARE(sim_->transcript(QStringLiteral("text-dropped")).size(), 1);
         QVERIFY(sim_->transcript(QStringLiteral("sent")).isEmpty());
@@ -553,7 +604,8 @@ private slots:
         port_->output(QStringLiteral("AT+CGMI\rAT+CGMM\r"));
         const QString both = line_->collect(
             [](const QString& t) { return t.count(QStringLiteral("OK")) == 2; }, 3000);
-        QCOMPARE(both, QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QCOMPARE(both,
+                 QStringLiteral("\r\nSIMCOM_Ltd\r\n\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
         QVERIFY(timer.elapsed() >= 780);
         QVERIFY(sim_->setDelay(0));
         QCOMPARE(at("AT\r"), Ok);
@@ -578,7 +630,8 @@ private slots:
         QCOMPARE(at("AT\r"), Ok);
         // Commands were not carried out while silent.
         QCOMPARE(sim_->status()["cmgf"].toInt(), 1);
-        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).at(2)["result"].toString(), QStringLiteral("silent"));
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).at(2)["result"].toString(),
+                 QStringLiteral("silent"));
     }
 
     void unplugAndPlugBack() {
@@ -621,17 +674,21 @@ private slots:
         QCOMPARE(sim_->command(QStringLiteral("ping")), QStringLiteral("OK pong"));
         QVERIFY(sim_->command(QStringLiteral("help")).startsWith(QStringLiteral("OK ")));
         QVERIFY(sim_->command(QStringLiteral("frobnicate")).startsWith(QStringLiteral("ERROR")));
-        QVERIFY(sim_->command(QStringLiteral("sms \"unterminated")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->command(QStringLiteral("sms \"unterminated"))
+                    .startsWith(QStringLiteral("ERROR")));
         QVERIFY(sim_->command(QStringLiteral("sms 123 \\xZZ")).startsWith(QStringLiteral("ERROR")));
         QVERIFY(sim_->command(QStringLiteral("delay soon")).startsWith(QStringLiteral("ERROR")));
         QVERIFY(sim_->command(QStringLiteral("silent maybe")).startsWith(QStringLiteral("ERROR")));
         QVERIFY(sim_->command(QStringLiteral("ring x")).startsWith(QStringLiteral("ERROR")));
         QVERIFY(sim_->command(QStringLiteral("delete 5")).startsWith(QStringLiteral("ERROR")));
         // Text as the rest of the line, escapes resolved; options before the number.
-        QCOMPARE(sim_->command(QStringLiteral("sms +44123 Hello there,\\tfriend")), QStringLiteral("OK 1"));
-        QCOMPARE(sim_->command(QStringLiteral("sms --status read --index 7 123 \"quoted \\\"text\\\"\"")),
+        QCOMPARE(sim_->command(QStringLiteral("sms +44123 Hello there,\\tfriend")),
+                 QStringLiteral("OK 1"));
+        QCOMPARE(sim_->command(
+                     QStringLiteral("sms --status read --index 7 123 \"quoted \\\"text\\\"\"")),
                  QStringLiteral("OK 7"));
-        QCOMPARE(sim_->command(QStringLiteral("sms --index 7 123 taken")).left(5), QStringLiteral("ERROR"));
+        QCOMPARE(sim_->command(QStringLiteral("sms --index 7 123 taken")).left(5),
+                 QStringLiteral("ERROR"));
         const auto list = sim_->simMessages();
         QCOMPARE(list.size(), 2);
         QCOMPARE(list[0]["text"].toString(), QStringLiteral("Hello there,\tfriend"));
@@ -664,10 +721,10 @@ private slots:
         const auto events = sim_->transcript();
         QStringList kinds;
         for (const auto& e : events)
-            if (e["t"].toString() != QLatin1String("ctl"))
-                kinds << e["t"].toString();
+            if (e["t"].toString() != QLatin1String("ctl")) kinds << e["t"].toString();
         // plug, the two commands of startTextMode, then each command before its effects.
-        QCOMPARE(kinds, QStringList({"plug", "cmd", "cmd", "cmd", "stored", "cmd", "sent", "cmd", "deleted"}));
+        QCOMPARE(kinds, QStringList({"plug", "cmd", "cmd", "cmd", "stored", "cmd", "sent", "cmd",
+                                     "deleted"}));
         QCOMPARE(sim_->commands(),
                  QStringList({"ATE0", "AT+CMGF=1", "AT+CMGW=\"123\"", "AT+CMSS=1", "AT+CMGD=1"}));
         for (const auto& e : events)
@@ -694,18 +751,30 @@ private slots:
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
         const QString help = QString::fromUtf8(p.readAllStandardOutput());
-        for (const char* word : {"--control", "--transcript", "--slots", "--manufacturer", "--model",
-                                 "--revision", "--imei", "--charsets", "--text-mode", "--delay",
-                                 "--text-timeout", "--max-line", "--max-text", "--ring-interval",
-                                 "--first-ref", "--clcc-spaces", "--quit-on-eof", "sms", "ring",
-                                 "hangup", "delay", "silent", "reject-sends", "full", "fill", "clear",
-                                 "delete", "raw", "unplug", "plug", "status", "list", "ping", "quit"})
+        for (const char* word : {"--control",      "--transcript",
+                                 "--slots",        "--manufacturer",
+                                 "--model",        "--revision",
+                                 "--imei",         "--charsets",
+                                 "--text-mode",    "--delay",
+                                 "--text-timeout", "--max-line",
+                                 "--max-text",     "--ring-interval",
+                                 "--first-ref",    "--clcc-spaces",
+                                 "--quit-on-eof",  "sms",
+                                 "ring",           "hangup",
+                                 "delay",          "silent",
+                                 "reject-sends",   "full",
+                                 "fill",           "clear",
+                                 "delete",         "raw",
+                                 "unplug",         "plug",
+                                 "status",         "list",
+                                 "ping",           "quit"})
             QVERIFY2(help.contains(QLatin1String(word)), word);
         // Bad invocations fail with a message.
         p.start(SimProcess::executable(), {});
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 2);
-        p.start(SimProcess::executable(), {QStringLiteral("x"), QStringLiteral("--slots"), QStringLiteral("0")});
+        p.start(SimProcess::executable(),
+                {QStringLiteral("x"), QStringLiteral("--slots"), QStringLiteral("0")});
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 2);
     }
@@ -746,10 +815,15 @@ private:
     }
     // Echo off, text mode: the state the program works in.
     bool startTextMode(const QStringList& args = {}) {
-        return start(args) && at("ATE0\r") == QStringLiteral("ATE0\r\r\nOK\r\n") && at("AT+CMGF=1\r") == Ok;
+        return start(args) && at("ATE0\r") == QStringLiteral("ATE0\r\r\nOK\r\n") &&
+               at("AT+CMGF=1\r") == Ok;
     }
-    QString at(const QString& command, int timeoutMs = 3000) { return line_->exchange(command, timeoutMs); }
-    QString at(const char* command, int timeoutMs = 3000) { return at(QString::fromLatin1(command), timeoutMs); }
+    QString at(const QString& command, int timeoutMs = 3000) {
+        return line_->exchange(command, timeoutMs);
+    }
+    QString at(const char* command, int timeoutMs = 3000) {
+        return at(QString::fromLatin1(command), timeoutMs);
+    }
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<SimProcess> sim_;

@@ -13,25 +13,23 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-#include <fcntl.h>
 #include <vector>
 
 namespace {
 
 // Runs `f` and returns the SerialError number it threw (0 when none), with the
 // description in `description`.
-template <typename F>
-int serialErrorOf(F&& f, QString* description = nullptr) {
+template <typename F> int serialErrorOf(F&& f, QString* description = nullptr) {
     try {
         f();
     } catch (const SerialError& e) {
-        if (description)
-            *description = e.description();
+        if (description) *description = e.description();
         return e.number();
     }
     return 0;
@@ -114,18 +112,18 @@ private slots:
         QTest::addColumn<int>("parity");
         QTest::addColumn<int>("dataBits");
         QTest::addColumn<int>("stopBits");
-        QTest::newRow("9600,n,8,1") << "9600,n,8,1" << 9600 << int(QSerialPort::NoParity) << 8
-                                    << int(QSerialPort::OneStop);
-        QTest::newRow("115200,N,8,1") << "115200,N,8,1" << 115200 << int(QSerialPort::NoParity)
-                                      << 8 << int(QSerialPort::OneStop);
-        QTest::newRow("300,E,7,2") << "300,E,7,2" << 300 << int(QSerialPort::EvenParity) << 7
-                                   << int(QSerialPort::TwoStop);
-        QTest::newRow("1200,o,5,1.5") << "1200,o,5,1.5" << 1200 << int(QSerialPort::OddParity)
-                                      << 5 << int(QSerialPort::OneAndHalfStop);
+        QTest::newRow("9600,n,8,1")
+            << "9600,n,8,1" << 9600 << int(QSerialPort::NoParity) << 8 << int(QSerialPort::OneStop);
+        QTest::newRow("115200,N,8,1") << "115200,N,8,1" << 115200 << int(QSerialPort::NoParity) << 8
+                                      << int(QSerialPort::OneStop);
+        QTest::newRow("300,E,7,2")
+            << "300,E,7,2" << 300 << int(QSerialPort::EvenParity) << 7 << int(QSerialPort::TwoStop);
+        QTest::newRow("1200,o,5,1.5") << "1200,o,5,1.5" << 1200 << int(QSerialPort::OddParity) << 5
+                                      << int(QSerialPort::OneAndHalfStop);
         QTest::newRow("2400,m,6,1") << "2400,m,6,1" << 2400 << int(QSerialPort::MarkParity) << 6
                                     << int(QSerialPort::OneStop);
-        QTest::newRow("4800,S,8,2") << " 4800,S,8,2 " << 4800 << int(QSerialPort::SpaceParity)
-                                    << 8 << int(QSerialPort::TwoStop);
+        QTest::newRow("4800,S,8,2") << " 4800,S,8,2 " << 4800 << int(QSerialPort::SpaceParity) << 8
+                                    << int(QSerialPort::TwoStop);
     }
     void settingsText() {
         QFETCH(QString, text);
@@ -244,8 +242,10 @@ private slots:
         port.setCommPort(9);
         QCOMPARE(serialErrorOf([&] { port.setPortOpen(true); }, &description),
                  SerialError::InvalidPortNumber);
-        QVERIFY2(description.startsWith(QStringLiteral("Invalid Port Number")), qPrintable(description));
-        QVERIFY2(description.contains(entry) && description.contains(QStringLiteral("/dev/pts/no-such-pty")),
+        QVERIFY2(description.startsWith(QStringLiteral("Invalid Port Number")),
+                 qPrintable(description));
+        QVERIFY2(description.contains(entry) &&
+                     description.contains(QStringLiteral("/dev/pts/no-such-pty")),
                  qPrintable(description));
         QVERIFY(!port.portOpen());
 
@@ -256,7 +256,8 @@ private slots:
         QCOMPARE(serialErrorOf([&] { port.setPortOpen(true); }, &description),
                  SerialError::InvalidPortNumber);
         QVERIFY2(description.contains(defaultComPortDevice(missing)), qPrintable(description));
-        QVERIFY2(description.contains(QStringLiteral("COM%1").arg(missing)), qPrintable(description));
+        QVERIFY2(description.contains(QStringLiteral("COM%1").arg(missing)),
+                 qPrintable(description));
 
         // A number beyond the table without a ports-folder entry.
         port.setCommPort(21);
@@ -271,7 +272,8 @@ private slots:
         port.setCommPort(8);
         QCOMPARE(serialErrorOf([&] { port.setPortOpen(true); }, &description),
                  SerialError::InvalidPortNumber);
-        QVERIFY2(description.contains(QStringLiteral("not a serial device")), qPrintable(description));
+        QVERIFY2(description.contains(QStringLiteral("not a serial device")),
+                 qPrintable(description));
 
         // The output of a closed port.
         QCOMPARE(serialErrorOf([&] { port.output(QStringLiteral("AT\r")); }),
@@ -288,7 +290,8 @@ private slots:
         QString description;
         QCOMPARE(serialErrorOf([&] { second.setPortOpen(true); }, &description),
                  SerialError::PortAlreadyOpen);
-        QVERIFY2(description.contains(QStringLiteral("COM2")) && description.contains(QStringLiteral("in use")),
+        QVERIFY2(description.contains(QStringLiteral("COM2")) &&
+                     description.contains(QStringLiteral("in use")),
                  qPrintable(description));
         QVERIFY(!second.portOpen());
         first.setPortOpen(false);
@@ -297,12 +300,10 @@ private slots:
     }
 
     void forbiddenPortIs8010() {
-        if (geteuid() != 0)
-            QSKIP("needs root to act as another user");
+        if (geteuid() != 0) QSKIP("needs root to act as another user");
         const group* dialout = getgrnam("dialout");
         const passwd* nobody = getpwnam("nobody");
-        if (!dialout || !nobody)
-            QSKIP("no dialout group or nobody user on this machine");
+        if (!dialout || !nobody) QSKIP("no dialout group or nobody user on this machine");
         QVERIFY(startSim(1));
         // The user must reach the ports folder to find the device at all.
         QVERIFY(QFile::setPermissions(folder_, QFile::permissions(folder_) | QFile::ExeOther));
@@ -317,13 +318,14 @@ private slots:
         int number = 0;
         // Act as nobody (no root group either) for the opening, then be root again.
         std::vector<gid_t> groups(static_cast<size_t>(getgroups(0, nullptr)));
-        groups.resize(static_cast<size_t>(getgroups(static_cast<int>(groups.size()), groups.data())));
+        groups.resize(
+            static_cast<size_t>(getgroups(static_cast<int>(groups.size()), groups.data())));
         QCOMPARE(setgroups(0, nullptr), 0);
         QCOMPARE(setegid(nobody->pw_gid), 0);
         QCOMPARE(seteuid(nobody->pw_uid), 0);
         number = serialErrorOf([&] { port.setPortOpen(true); }, &description);
-        const bool restored = seteuid(0) == 0 && setegid(0) == 0 &&
-                              setgroups(groups.size(), groups.data()) == 0;
+        const bool restored =
+            seteuid(0) == 0 && setegid(0) == 0 && setgroups(groups.size(), groups.data()) == 0;
         QVERIFY(restored);
         QVERIFY2(number == SerialError::PermissionDenied, qPrintable(description));
         QVERIFY2(description.contains(QStringLiteral("COM1")) && description.contains(pts) &&
@@ -337,12 +339,13 @@ private slots:
     }
 
     void permissionTexts() {
-        QCOMPARE(QtSerialPort::permissionDeniedDescription(
-                     QStringLiteral("COM5"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("dialout"),
-                     QStringLiteral("asha"), false, QStringLiteral("crw-rw----")),
-                 QStringLiteral("Permission denied: COM5 (/dev/ttyUSB0) belongs to group 'dialout' "
-                                "and user 'asha' is not in that group. Add the user to it (for "
-                                "example: sudo usermod -aG dialout asha), then log out and in again."));
+        QCOMPARE(
+            QtSerialPort::permissionDeniedDescription(
+                QStringLiteral("COM5"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("dialout"),
+                QStringLiteral("asha"), false, QStringLiteral("crw-rw----")),
+            QStringLiteral("Permission denied: COM5 (/dev/ttyUSB0) belongs to group 'dialout' "
+                           "and user 'asha' is not in that group. Add the user to it (for "
+                           "example: sudo usermod -aG dialout asha), then log out and in again."));
         const QString inGroup = QtSerialPort::permissionDeniedDescription(
             QStringLiteral("COM5"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("dialout"),
             QStringLiteral("asha"), true, QStringLiteral("crw-------"));
@@ -361,13 +364,13 @@ private slots:
         int insideInput = 0;
         bool reading = false;
         connect(&port, &SerialPort::dataReceived, this, [&] {
-            if (reading)
-                ++insideInput;
+            if (reading) ++insideInput;
         });
         QSignalSpy spy(&port, &SerialPort::dataReceived);
-        const QStringList chunks{QStringLiteral("\r\nRING\r\n"),
-                                 QStringLiteral("\r\n+CLIP: \"+919812345678\",145,\"\",,\"\",0\r\n"),
-                                 QStringLiteral("\r\nNO CARRIER\r\n")};
+        const QStringList chunks{
+            QStringLiteral("\r\nRING\r\n"),
+            QStringLiteral("\r\n+CLIP: \"+919812345678\",145,\"\",,\"\",0\r\n"),
+            QStringLiteral("\r\nNO CARRIER\r\n")};
         for (int i = 0; i < chunks.size(); ++i) {
             QVERIFY(sim_->raw(chunks[i]));
             QTRY_COMPARE(spy.count(), i + 1);
@@ -382,7 +385,8 @@ private slots:
         // Data found by input() itself is announced later from the event loop, if any
         // is still waiting.
         QVERIFY(sim_->raw(QStringLiteral("late")));
-        QTest::qSleep(100); // no events: only input() can see it
+        // No events run: only input() itself can see it (the reply to "raw" comes once
+        // the bytes are in the pseudo-terminal).
         reading = true;
         const int before = spy.count();
         QCOMPARE(port.input(), QStringLiteral("late"));
@@ -504,15 +508,13 @@ private:
     // A COM number of the default table whose device this machine lacks.
     static int missingDefaultPort() {
         for (int n = DefaultComPortCount; n >= 1; --n)
-            if (!QFileInfo::exists(defaultComPortDevice(n)))
-                return n;
+            if (!QFileInfo::exists(defaultComPortDevice(n))) return n;
         return 0;
     }
 
     bool startSim(int comPort, const QStringList& args = {}) {
         sim_ = std::make_unique<SimProcess>(SimProcess::portLink(folder_, comPort), args);
-        if (sim_->start())
-            return true;
+        if (sim_->start()) return true;
         qWarning("%s", qPrintable(sim_->errorString()));
         return false;
     }

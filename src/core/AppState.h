@@ -27,6 +27,9 @@ struct ModemState {
     // must never nest: background work that would start one while this is above 0
     // skips its modem step instead.
     int ExchangeDepth = 0;
+    // Ring and hang-up reports (RING, +CLIP:, NO CARRIER lines, each framed by CR LF)
+    // that arrived while an exchange owned the line; the call handler takes them next.
+    QString UnsolicitedReports;
 
     // Result of the last SIM listing: entries 0..SimMessageCount-1, one spare slot.
     int SimMessageCount = 0;

@@ -312,6 +312,7 @@ void MDI_Frmmanage::Timer1_Timer() {
             ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
         }
         clearError(QStringLiteral("Timer1"));
+        takeKeptReports();
     } catch (const std::exception& e) {
         reportError(QStringLiteral("Timer1"), QString::fromStdString(e.what()));
     }
@@ -329,6 +330,7 @@ void MDI_Frmmanage::Timer2_Timer() {
             SendPendingOutbox(ctx_);
         }
     }
+    takeKeptReports();
 }
 
 void MDI_Frmmanage::timerRefreshHomePage_Timer() {
@@ -340,6 +342,7 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
         if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress && !m.ListingInProgress) {
             if (m.ExchangeDepth == 0) {
                 const QString s = trimSpaces(withoutCrLf(answerText(GetCallState(ctx_, ctx_.MSComm1())))).toUpper();
+                takeKeptReports();
                 if (s == QLatin1String("ACTIVE") || s == QLatin1String("INCOMING") ||
                     s == QLatin1String("DIALING") || s == QLatin1String("ALERTING")) {
                     m.ModemBusy = true;
@@ -407,17 +410,41 @@ void MDI_Frmmanage::missedCallAutoReply() {
     }
 }
 
-void MDI_Frmmanage::MSComm1_OnComm() {
-    // While an exchange waits for its answer, what arrives belongs to it; and the
-    // handler does not run inside itself or inside the reply step's reads.
-    if (inOnComm_ || readingForReply_ || ctx_.modem.ExchangeDepth > 0 || !ctx_.hasSerialPort())
+void MDI_Frmmanage::takeKeptReports() {
+    if (ctx_.modem.UnsolicitedReports.isEmpty())
         return;
+    if (ctx_.modem.ExchangeDepth > 0 || inOnComm_ || readingForReply_) {
+        if (!reportsDeferred_) {
+            reportsDeferred_ = true;
+            QTimer::singleShot(20, this, [this] {
+                reportsDeferred_ = false;
+                takeKeptReports();
+            });
+        }
+        return;
+    }
+    MSComm1_OnComm();
+}
+
+void MDI_Frmmanage::MSComm1_OnComm() {
+    // While an exchange waits for its answer, what arrives belongs to it (its ring
+    // reports are kept and come back here afterwards); and the handler does not run
+    // inside itself or inside the reply step's reads.
+    if (inOnComm_ || readingForReply_ || ctx_.modem.ExchangeDepth > 0 || !ctx_.hasSerialPort()) {
+        takeKeptReports();
+        return;
+    }
     inOnComm_ = true;
     struct Leave {
         bool& flag;
         ~Leave() { flag = false; }
     } leave{inOnComm_};
     SerialPort& comm = ctx_.MSComm1();
+    if (!ctx_.modem.UnsolicitedReports.isEmpty()) {
+        // Reports kept from an exchange's answer stand in for the answer itself.
+        ctx_.modem.ResponseBuffer = ctx_.modem.UnsolicitedReports;
+        ctx_.modem.UnsolicitedReports.clear();
+    }
     try {
         const QString r1 = answerText(ReadResponse(ctx_, comm, QStringLiteral("RING"), true));
         if (r1.contains(QLatin1String("RING"))) {

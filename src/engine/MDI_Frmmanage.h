@@ -93,6 +93,9 @@ private:
     // A polling tick that came while an exchange waited for its answer runs as soon as
     // that exchange is over (timers of equal period would otherwise keep colliding).
     void deferTick(bool& pending, void (MDI_Frmmanage::*tick)());
+    // Hands ring reports that came in during an exchange to MSComm1_OnComm once no
+    // exchange runs.
+    void takeKeptReports();
 
     AppContext& ctx_;
     QMdiArea* mdi_;
@@ -102,5 +105,6 @@ private:
     bool readingForReply_ = false;
     bool timer1Deferred_ = false;
     bool timer2Deferred_ = false;
+    bool reportsDeferred_ = false;
     QMap<QString, QString> shownErrors_;
 };

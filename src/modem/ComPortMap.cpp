@@ -18,12 +18,10 @@ QString comPortFolderEntry(const QString& programFolder, int portNumber) {
 }
 
 QString comPortDevice(const QString& programFolder, int portNumber) {
-    if (portNumber < 1)
-        return {};
+    if (portNumber < 1) return {};
     const QString entry = comPortFolderEntry(programFolder, portNumber);
     const QFileInfo fi(entry);
-    if (fi.exists() || fi.isSymLink())
-        return entry;
+    if (fi.exists() || fi.isSymLink()) return entry;
     return defaultComPortDevice(portNumber);
 }
 
@@ -32,8 +30,7 @@ namespace {
 // Where a link leads, followed to the end; "" when `path` is not a link.
 QString linkTarget(const QString& path) {
     const QFileInfo fi(path);
-    if (!fi.isSymLink())
-        return {};
+    if (!fi.isSymLink()) return {};
     const QString canonical = fi.canonicalFilePath(); // empty when the target is gone
     return canonical.isEmpty() ? fi.symLinkTarget() : canonical;
 }
@@ -42,8 +39,7 @@ QString linkTarget(const QString& path) {
 
 QString comPortLabel(const QString& programFolder, int portNumber) {
     const QString device = comPortDevice(programFolder, portNumber);
-    if (device.isEmpty())
-        return QStringLiteral("COM%1 (no device)").arg(portNumber);
+    if (device.isEmpty()) return QStringLiteral("COM%1 (no device)").arg(portNumber);
     const QString target = linkTarget(device);
     return QStringLiteral("COM%1 (%2)").arg(portNumber).arg(target.isEmpty() ? device : target);
 }

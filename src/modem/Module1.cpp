@@ -43,6 +43,18 @@ private:
     bool countsExchange_;
 };
 
+// Keeps the unsolicited reports among `text` (the lines RING, NO CARRIER and +CLIP:)
+// for the call handler: while an exchange owns the line, they arrive in its answer.
+void keepUnsolicited(ModemState& m, const QString& text) {
+    if (text.isEmpty())
+        return;
+    for (const QString& line : text.split(QStringLiteral("\r\n"))) {
+        const QString t = line.trimmed();
+        if (t == QLatin1String("RING") || t == QLatin1String("NO CARRIER") || t.startsWith(QLatin1String("+CLIP:")))
+            m.UnsolicitedReports += QStringLiteral("\r\n") + t + QStringLiteral("\r\n");
+    }
+}
+
 } // namespace
 
 int delayMs(const AppContext& ctx, double multiplier) {
@@ -110,9 +122,15 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
         if (m.ResponseBuffer.contains(target) || passes > 5)
             break;
     }
-    if (errorMark)
+    if (errorMark) {
+        if (m.ExchangeDepth > 0)
+            keepUnsolicited(m, m.ResponseBuffer);
         m.ResponseBuffer = QStringLiteral("ERROR");
-    comm.discardInput();
+    }
+    if (m.ExchangeDepth > 0 && comm.inBufferCount() > 0)
+        keepUnsolicited(m, comm.input()); // what is left unread goes; reports are kept
+    else
+        comm.discardInput();
     return trimSpaces(m.ResponseBuffer);
 }
 
@@ -134,7 +152,12 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
                    ui::Buttons::Ok, ui::appTitle());
         return QVariant();
     }
-    comm.discardInput();
+    // Whatever waits on the line is dropped, but a ring or hang-up report among it is
+    // kept for the call handler.
+    if (comm.inBufferCount() > 0)
+        keepUnsolicited(m, comm.input());
+    else
+        comm.discardInput();
     ClearResponseBuffer(ctx);
     if (!m.ModemConnected)
         return QVariant();
@@ -178,6 +201,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
                                   QStringLiteral("Returned response: ") + answer);
         m.CommandSucceeded = false;
     }
+    keepUnsolicited(m, m.ResponseBuffer);
     return reply;
 }
 

@@ -27,7 +27,9 @@ struct CallGuard {
 };
 
 QString modeText(mode_t m) {
-    QString s = S_ISCHR(m) ? QStringLiteral("c") : S_ISDIR(m) ? QStringLiteral("d") : QStringLiteral("-");
+    QString s = S_ISCHR(m)   ? QStringLiteral("c")
+                : S_ISDIR(m) ? QStringLiteral("d")
+                             : QStringLiteral("-");
     const char* rwx = "rwxrwxrwx";
     for (int i = 0; i < 9; ++i)
         s += (m & (0400 >> i)) ? QLatin1Char(rwx[i]) : QLatin1Char('-');
@@ -35,28 +37,23 @@ QString modeText(mode_t m) {
 }
 
 QString userName() {
-    if (const passwd* pw = getpwuid(geteuid()))
-        return QString::fromLocal8Bit(pw->pw_name);
+    if (const passwd* pw = getpwuid(geteuid())) return QString::fromLocal8Bit(pw->pw_name);
     return QString::number(geteuid());
 }
 
 QString groupName(gid_t gid) {
-    if (const group* gr = getgrgid(gid))
-        return QString::fromLocal8Bit(gr->gr_name);
+    if (const group* gr = getgrgid(gid)) return QString::fromLocal8Bit(gr->gr_name);
     return QString::number(gid);
 }
 
 bool userInGroup(gid_t gid) {
-    if (getegid() == gid)
-        return true;
+    if (getegid() == gid) return true;
     int n = getgroups(0, nullptr);
-    if (n <= 0)
-        return false;
+    if (n <= 0) return false;
     std::vector<gid_t> groups(static_cast<size_t>(n));
     n = getgroups(n, groups.data());
     for (int i = 0; i < n; ++i)
-        if (groups[static_cast<size_t>(i)] == gid)
-            return true;
+        if (groups[static_cast<size_t>(i)] == gid) return true;
     return false;
 }
 
@@ -69,11 +66,12 @@ QtSerialPort::QtSerialPort(QString programFolder, QObject* parent)
 }
 
 QtSerialPort::~QtSerialPort() {
-    if (port_->isOpen())
-        port_->close();
+    if (port_->isOpen()) port_->close();
 }
 
-QString QtSerialPort::devicePath() const { return comPortDevice(programFolder_, portNumber_); }
+QString QtSerialPort::devicePath() const {
+    return comPortDevice(programFolder_, portNumber_);
+}
 
 void QtSerialPort::setCommPort(int portNumber) {
     if (port_->isOpen())
@@ -88,13 +86,11 @@ QtSerialPort::LineSettings QtSerialPort::parseSettings(const QString& settings) 
         return SerialError(SerialError::InvalidProperty, QStringLiteral("Invalid property value"));
     };
     const QStringList f = settings.trimmed().split(QLatin1Char(','));
-    if (f.size() != 4)
-        throw bad();
+    if (f.size() != 4) throw bad();
     LineSettings s;
     bool ok = false;
     const qint64 baud = f[0].trimmed().toLongLong(&ok);
-    if (!ok || baud <= 0 || baud > 4000000)
-        throw bad();
+    if (!ok || baud <= 0 || baud > 4000000) throw bad();
     s.baudRate = static_cast<qint32>(baud);
     const QString p = f[1].trimmed().toLower();
     if (p == QLatin1String("n"))
@@ -150,8 +146,7 @@ QString QtSerialPort::settingsText(const LineSettings& s) {
 
 void QtSerialPort::setSettings(const QString& settings) {
     const LineSettings s = parseSettings(settings);
-    if (port_->isOpen())
-        applySettings(s);
+    if (port_->isOpen()) applySettings(s);
     settings_ = settings;
 }
 
@@ -162,8 +157,7 @@ void QtSerialPort::applySettings(const LineSettings& s) {
     // kernel keeps CS8 and clears PARENB): there the framing is accepted as it is.
     const bool ok = port_->setBaudRate(s.baudRate) &&
                     (port_->setParity(s.parity) || pseudoTerminal_) &&
-                    (port_->setDataBits(s.dataBits) || pseudoTerminal_) &&
-                    port_->setStopBits(stop);
+                    (port_->setDataBits(s.dataBits) || pseudoTerminal_) && port_->setStopBits(stop);
     if (!ok) {
         const QString why = port_->errorString();
         port_->clearError();
@@ -176,45 +170,50 @@ void QtSerialPort::applySettings(const LineSettings& s) {
 
 void QtSerialPort::setHandshaking(Handshaking h) {
     handshaking_ = h;
-    if (port_->isOpen())
-        applyHandshaking();
+    if (port_->isOpen()) applyHandshaking();
 }
 
 void QtSerialPort::applyHandshaking() {
     QSerialPort::FlowControl fc = QSerialPort::NoFlowControl;
     switch (handshaking_) {
-    case Handshaking::None: fc = QSerialPort::NoFlowControl; break;
-    case Handshaking::XonXoff: fc = QSerialPort::SoftwareControl; break;
+    case Handshaking::None:
+        fc = QSerialPort::NoFlowControl;
+        break;
+    case Handshaking::XonXoff:
+        fc = QSerialPort::SoftwareControl;
+        break;
     case Handshaking::RtsCts:
-    case Handshaking::RtsCtsXonXoff: fc = QSerialPort::HardwareControl; break;
+    case Handshaking::RtsCtsXonXoff:
+        fc = QSerialPort::HardwareControl;
+        break;
     }
     if (!port_->setFlowControl(fc)) {
         const QString why = port_->errorString();
         port_->clearError();
-        throw SerialError(SerialError::CannotSetState,
-                          QStringLiteral("The handshaking was refused by %1: %2").arg(portName(), why));
+        throw SerialError(
+            SerialError::CannotSetState,
+            QStringLiteral("The handshaking was refused by %1: %2").arg(portName(), why));
     }
 }
 
 void QtSerialPort::setDTREnable(bool on) {
     dtr_ = on;
-    if (port_->isOpen())
-        applyDtr();
+    if (port_->isOpen()) applyDtr();
 }
 
 void QtSerialPort::applyDtr() {
     // A pseudo-terminal or a USB modem without modem lines refuses DTR; the line works
     // without it, so that is no error.
-    if (!port_->setDataTerminalReady(dtr_))
-        port_->clearError();
+    if (!port_->setDataTerminalReady(dtr_)) port_->clearError();
 }
 
-bool QtSerialPort::portOpen() const { return port_->isOpen(); }
+bool QtSerialPort::portOpen() const {
+    return port_->isOpen();
+}
 
 void QtSerialPort::setPortOpen(bool open) {
     if (!open) {
-        if (port_->isOpen())
-            port_->close();
+        if (port_->isOpen()) port_->close();
         buffer_.clear();
         return;
     }
@@ -240,18 +239,20 @@ void QtSerialPort::open() {
                           QStringLiteral("Permission denied: user '%1' may not reach %2 (%3)")
                               .arg(userName(), port, named));
     if (!fi.exists())
-        throw SerialError(SerialError::InvalidPortNumber,
-                          QStringLiteral("Invalid Port Number: %1 (%2) does not exist").arg(port, named));
+        throw SerialError(
+            SerialError::InvalidPortNumber,
+            QStringLiteral("Invalid Port Number: %1 (%2) does not exist").arg(port, named));
     const QString real = fi.canonicalFilePath();
     const QByteArray realPath = QFile::encodeName(real);
     if (::stat(realPath.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
-        throw SerialError(SerialError::InvalidPortNumber,
-                          QStringLiteral("Invalid Port Number: %1 (%2) is not a serial device")
-                              .arg(port, named));
+        throw SerialError(
+            SerialError::InvalidPortNumber,
+            QStringLiteral("Invalid Port Number: %1 (%2) is not a serial device").arg(port, named));
     if (faccessat(AT_FDCWD, realPath.constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES)
         throw SerialError(SerialError::PermissionDenied,
                           permissionDeniedDescription(port, named, groupName(st.st_gid), userName(),
-                                                      userInGroup(st.st_gid), modeText(st.st_mode)));
+                                                      userInGroup(st.st_gid),
+                                                      modeText(st.st_mode)));
     const LineSettings s = parseSettings(settings_);
     // Unix 98 pseudo-terminal slaves have majors 136-143.
     pseudoTerminal_ = major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
@@ -266,8 +267,9 @@ void QtSerialPort::open() {
         port_->clearError();
         switch (error) {
         case QSerialPort::DeviceNotFoundError:
-            throw SerialError(SerialError::InvalidPortNumber,
-                              QStringLiteral("Invalid Port Number: %1 (%2) does not exist").arg(port, named));
+            throw SerialError(
+                SerialError::InvalidPortNumber,
+                QStringLiteral("Invalid Port Number: %1 (%2) does not exist").arg(port, named));
         case QSerialPort::PermissionError:
         case QSerialPort::OpenError:
             // Access was checked above: the device is locked or held exclusively.
@@ -276,8 +278,9 @@ void QtSerialPort::open() {
                                              "program (%3)")
                                   .arg(port, named, why));
         default:
-            throw SerialError(SerialError::CannotSetState,
-                              QStringLiteral("%1 (%2) could not be opened: %3").arg(port, named, why));
+            throw SerialError(
+                SerialError::CannotSetState,
+                QStringLiteral("%1 (%2) could not be opened: %3").arg(port, named, why));
         }
     }
     device_ = real;
@@ -299,14 +302,11 @@ void QtSerialPort::open() {
 }
 
 void QtSerialPort::pull() const {
-    if (!port_->isOpen())
-        return;
+    if (!port_->isOpen()) return;
     CallGuard guard(inCall_);
     // Takes in what the device holds now, even when the event loop has not run.
-    if (port_->waitForReadyRead(0) || port_->bytesAvailable() > 0)
-        buffer_ += port_->readAll();
-    if (port_->error() == QSerialPort::TimeoutError)
-        port_->clearError();
+    if (port_->waitForReadyRead(0) || port_->bytesAvailable() > 0) buffer_ += port_->readAll();
+    if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
 }
 
 QString QtSerialPort::input() {
@@ -362,13 +362,11 @@ void QtSerialPort::output(const QString& text) {
         throw SerialError(SerialError::WriteFailed,
                           QStringLiteral("%1 (%2) took no data: %3").arg(portName(), device_, why));
     }
-    if (error == QSerialPort::TimeoutError)
-        port_->clearError();
+    if (error == QSerialPort::TimeoutError) port_->clearError();
 }
 
 void QtSerialPort::onReadyRead() {
-    if (rThreshold_ <= 0)
-        return;
+    if (rThreshold_ <= 0) return;
     if (inCall_ > 0) {
         queueNotification();
         return;
@@ -377,8 +375,7 @@ void QtSerialPort::onReadyRead() {
 }
 
 void QtSerialPort::queueNotification() {
-    if (notifyQueued_)
-        return;
+    if (notifyQueued_) return;
     notifyQueued_ = true;
     QMetaObject::invokeMethod(
         this,
@@ -403,7 +400,8 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
         // harm. A read at end of file on a hung-up line (a pseudo-terminal whose other
         // side closed, some USB adapters on unplugging) is the device vanishing.
         pollfd p{static_cast<int>(port_->handle()), POLLIN, 0};
-        const bool hungUp = p.fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+        const bool hungUp =
+            p.fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
         if (!hungUp) {
             port_->clearError();
             return;
@@ -412,8 +410,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     }
     case QSerialPort::ResourceError: {
         // The device vanished (unplugged): keep what had arrived, close, tell.
-        if (!port_->isOpen())
-            return;
+        if (!port_->isOpen()) return;
         lastError_ = error == QSerialPort::ResourceError ? port_->errorString()
                                                          : QStringLiteral("the line hung up");
         lost_ = true;

@@ -18,8 +18,8 @@
 //   8015 CannotSetState     the line settings or handshaking were refused.
 // DTR that the device cannot carry (a pseudo-terminal has no modem lines) is ignored.
 // A pseudo-terminal carries 8 data bits without parity whatever it is told; there other
-// framings are accepted without effect. "1.5" stop bits are sent as two (termios has no 1.5; with 5 data bits a UART then
-// sends 1.5). RTS/CTS with XON/XOFF uses RTS/CTS alone.
+// framings are accepted without effect. "1.5" stop bits are sent as two (termios has no 1.5; with 5
+// data bits a UART then sends 1.5). RTS/CTS with XON/XOFF uses RTS/CTS alone.
 //
 // Data waiting in the device when the port opens is dropped (a fresh line). input()
 // returns what has arrived (at most inputLen() characters), Latin-1 decoded; it does

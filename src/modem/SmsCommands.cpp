@@ -222,8 +222,12 @@ QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& num
                 DeleteMessage(ctx, comm, slot);
             return kError;
         }
+        // The part has gone out. A stored copy that cannot be deleted must not turn
+        // that into a failure, or the row would be sent again.
         if (answerText(DeleteMessage(ctx, comm, slot)).contains(kOk))
             m.LastResponse = kOk;
+        else
+            m.LastResponse = answer;
     }
     return m.LastResponse;
 }

@@ -35,9 +35,13 @@ SimProcess::SimProcess(QString linkPath, QStringList extraArgs)
     }
 }
 
-SimProcess::~SimProcess() { stop(); }
+SimProcess::~SimProcess() {
+    stop();
+}
 
-QString SimProcess::executable() { return QString::fromUtf8(GSM_MODEM_SIM); }
+QString SimProcess::executable() {
+    return QString::fromUtf8(GSM_MODEM_SIM);
+}
 
 QString SimProcess::portLink(const QString& programFolder, int portNumber) {
     return QDir(programFolder).filePath(QStringLiteral("ports/COM%1").arg(portNumber));
@@ -69,7 +73,8 @@ bool SimProcess::start(int timeoutMs) {
             stop();
             return false;
         }
-        proc_.waitForReadyRead(static_cast<int>(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
+        proc_.waitForReadyRead(
+            static_cast<int>(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
         stdout_ += proc_.readAllStandardOutput();
     }
     if (!connectControl(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())))) {
@@ -106,8 +111,7 @@ bool SimProcess::connectControl(int timeoutMs) {
 }
 
 void SimProcess::closeControl() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     in_.clear();
 }
@@ -122,10 +126,9 @@ QString SimProcess::command(const QString& line, int timeoutMs) {
     out += '\n';
     qsizetype off = 0;
     while (off < out.size()) {
-        ssize_t w = ::send(fd_, out.constData() + off, static_cast<size_t>(out.size() - off),
-                           MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR)
-            continue;
+        ssize_t w =
+            ::send(fd_, out.constData() + off, static_cast<size_t>(out.size() - off), MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             error_ = QStringLiteral("control socket write failed: ") +
                      QString::fromLocal8Bit(std::strerror(errno));
@@ -138,8 +141,7 @@ QString SimProcess::command(const QString& line, int timeoutMs) {
     while (!in_.contains('\n')) {
         pollfd p{fd_, POLLIN, 0};
         int r = ::poll(&p, 1, static_cast<int>(qMax<qint64>(0, deadline.remainingTime())));
-        if (r < 0 && errno == EINTR)
-            continue;
+        if (r < 0 && errno == EINTR) continue;
         if (r <= 0) {
             error_ = QStringLiteral("no reply to '%1'").arg(line);
             return {};
@@ -156,8 +158,7 @@ QString SimProcess::command(const QString& line, int timeoutMs) {
     const qsizetype nl = in_.indexOf('\n');
     QString reply = QString::fromUtf8(in_.left(nl));
     in_.remove(0, nl + 1);
-    if (!reply.startsWith(QLatin1String("OK")))
-        error_ = reply;
+    if (!reply.startsWith(QLatin1String("OK"))) error_ = reply;
     return reply;
 }
 
@@ -166,11 +167,21 @@ QString SimProcess::quote(const QString& text) {
     for (QChar ch : text) {
         const char16_t u = ch.unicode();
         switch (u) {
-        case u'\\': r += QStringLiteral("\\\\"); break;
-        case u'"': r += QStringLiteral("\\\""); break;
-        case u'\r': r += QStringLiteral("\\r"); break;
-        case u'\n': r += QStringLiteral("\\n"); break;
-        case u'\t': r += QStringLiteral("\\t"); break;
+        case u'\\':
+            r += QStringLiteral("\\\\");
+            break;
+        case u'"':
+            r += QStringLiteral("\\\"");
+            break;
+        case u'\r':
+            r += QStringLiteral("\\r");
+            break;
+        case u'\n':
+            r += QStringLiteral("\\n");
+            break;
+        case u'\t':
+            r += QStringLiteral("\\t");
+            break;
         default:
             if (u < 0x20 || (u >= 0x7f && u <= 0xff))
                 r += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u), 2, 16, QLatin1Char('0'));
@@ -186,16 +197,12 @@ QString SimProcess::quote(const QString& text) {
 int SimProcess::deliverSms(const QString& number, const QString& text, const QString& time,
                            const QString& status, int index) {
     QString line = QStringLiteral("sms");
-    if (!time.isEmpty())
-        line += QStringLiteral(" --time ") + quote(time);
-    if (!status.isEmpty())
-        line += QStringLiteral(" --status ") + quote(status);
-    if (index > 0)
-        line += QStringLiteral(" --index %1").arg(index);
+    if (!time.isEmpty()) line += QStringLiteral(" --time ") + quote(time);
+    if (!status.isEmpty()) line += QStringLiteral(" --status ") + quote(status);
+    if (index > 0) line += QStringLiteral(" --index %1").arg(index);
     line += QLatin1Char(' ') + quote(number) + QLatin1Char(' ') + quote(text);
     const QString reply = command(line);
-    if (reply == QLatin1String("OK shown"))
-        return 0; // AT+CNMI=x,2: shown with +CMT, not stored
+    if (reply == QLatin1String("OK shown")) return 0; // AT+CNMI=x,2: shown with +CMT, not stored
     bool ok = false;
     int idx = reply.startsWith(QLatin1String("OK ")) ? reply.mid(3).toInt(&ok) : -1;
     return ok ? idx : -1;
@@ -204,23 +211,20 @@ int SimProcess::deliverSms(const QString& number, const QString& text, const QSt
 bool SimProcess::ring(int times, const QString& number, int intervalMs) {
     QString line = QStringLiteral("ring %1 ").arg(times);
     line += number.isEmpty() ? QStringLiteral("-") : quote(number);
-    if (intervalMs > 0)
-        line += QStringLiteral(" %1").arg(intervalMs);
+    if (intervalMs > 0) line += QStringLiteral(" %1").arg(intervalMs);
     return ok(line);
 }
 
 QJsonObject SimProcess::status() {
     const QString reply = command(QStringLiteral("status"));
-    if (!reply.startsWith(QLatin1String("OK ")))
-        return {};
+    if (!reply.startsWith(QLatin1String("OK "))) return {};
     return QJsonDocument::fromJson(reply.mid(3).toUtf8()).object();
 }
 
 QList<QJsonObject> SimProcess::simMessages() {
     QList<QJsonObject> r;
     const QString reply = command(QStringLiteral("list"));
-    if (!reply.startsWith(QLatin1String("OK ")))
-        return r;
+    if (!reply.startsWith(QLatin1String("OK "))) return r;
     const QJsonArray a = QJsonDocument::fromJson(reply.mid(3).toUtf8()).array();
     for (const auto& v : a)
         r << v.toObject();
@@ -230,15 +234,12 @@ QList<QJsonObject> SimProcess::simMessages() {
 QList<QJsonObject> SimProcess::transcript(const QString& type) const {
     QList<QJsonObject> r;
     QFile f(transcript_);
-    if (!f.open(QIODevice::ReadOnly))
-        return r;
+    if (!f.open(QIODevice::ReadOnly)) return r;
     const QList<QByteArray> lines = f.readAll().split('\n');
     for (const QByteArray& l : lines) {
-        if (l.trimmed().isEmpty())
-            continue;
+        if (l.trimmed().isEmpty()) continue;
         const QJsonObject o = QJsonDocument::fromJson(l).object();
-        if (type.isEmpty() || o.value(QLatin1String("t")).toString() == type)
-            r << o;
+        if (type.isEmpty() || o.value(QLatin1String("t")).toString() == type) r << o;
     }
     return r;
 }
@@ -255,15 +256,13 @@ bool SimProcess::waitForEvents(const QString& type, int count, int timeoutMs) {
 }
 
 QString SimProcess::standardOutput() {
-    if (proc_.state() != QProcess::NotRunning)
-        stdout_ += proc_.readAllStandardOutput();
+    if (proc_.state() != QProcess::NotRunning) stdout_ += proc_.readAllStandardOutput();
     return QString::fromLocal8Bit(stdout_);
 }
 
 void SimProcess::stop() {
     if (proc_.state() != QProcess::NotRunning) {
-        if (fd_ >= 0)
-            command(QStringLiteral("quit"), 2000);
+        if (fd_ >= 0) command(QStringLiteral("quit"), 2000);
         proc_.closeWriteChannel(); // --quit-on-eof: ends it even without the socket
         if (!proc_.waitForFinished(3000)) {
             proc_.terminate();
@@ -289,8 +288,7 @@ QString AtLine::collect(const std::function<bool(const QString&)>& done, int tim
     QString text;
     (void)QTest::qWaitFor(
         [&] {
-            if (port_.portOpen())
-                text += port_.input();
+            if (port_.portOpen()) text += port_.input();
             return done(text);
         },
         timeoutMs);

@@ -74,13 +74,17 @@ public:
     bool ring(int times, const QString& number = {}, int intervalMs = 0);
     bool hangup() { return ok(QStringLiteral("hangup")); }
     bool setDelay(int ms) { return ok(QStringLiteral("delay %1").arg(ms)); }
-    bool setSilent(bool on) { return ok(on ? QStringLiteral("silent on") : QStringLiteral("silent off")); }
+    bool setSilent(bool on) {
+        return ok(on ? QStringLiteral("silent on") : QStringLiteral("silent off"));
+    }
     // CMS error code for AT+CMGS/AT+CMSS; 0 accepts sends again.
     bool rejectSends(int cmsCode) {
         return ok(cmsCode > 0 ? QStringLiteral("reject-sends %1").arg(cmsCode)
                               : QStringLiteral("reject-sends off"));
     }
-    bool setFull(bool on) { return ok(on ? QStringLiteral("full on") : QStringLiteral("full off")); }
+    bool setFull(bool on) {
+        return ok(on ? QStringLiteral("full on") : QStringLiteral("full off"));
+    }
     bool unplug() { return ok(QStringLiteral("unplug")); }
     bool plug() { return ok(QStringLiteral("plug")); }
     // Raw bytes on the line from the modem (Latin-1 text).
