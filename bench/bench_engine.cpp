@@ -54,9 +54,10 @@ template <typename F> Measure measure(const double& slept, F fn) {
 
 void report(const char* what, const Measure& m, int items, double baselineMs) {
     const double own = (m.wallMs - m.sleptMs) / items;
-    std::printf("%-34s %6d items  wall %9.1f ms  waits %9.1f ms  own %7.3f ms/item (%.2f x AT round trip)  "
-                "cpu %7.3f ms/item\n",
-                what, items, m.wallMs, m.sleptMs, own, own / baselineMs, m.cpuMs / items);
+    std::printf(
+        "%-34s %6d items  wall %9.1f ms  waits %9.1f ms  own %7.3f ms/item (%.2f x AT round trip)  "
+        "cpu %7.3f ms/item\n",
+        what, items, m.wallMs, m.sleptMs, own, own / baselineMs, m.cpuMs / items);
 }
 
 } // namespace
@@ -72,8 +73,7 @@ int main(int argc, char** argv) {
     double slept = 0;
     // The prescribed waits, as long as they really took (a sleep may overshoot).
     ctx.sleep = [&slept](int ms) {
-        if (ms <= 0)
-            return;
+        if (ms <= 0) return;
         QElapsedTimer t;
         t.start();
         QThread::msleep(static_cast<unsigned long>(ms));
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     ctx.modem.ModemDelayFactor = factor;
     ctx.engine.ActivityLogEnabled = true;
 
-    SimProcess sim(SimProcess::portLink(env.folder(), 1), {QStringLiteral("--slots"), QStringLiteral("30")});
+    SimProcess sim(SimProcess::portLink(env.folder(), 1),
+                   {QStringLiteral("--slots"), QStringLiteral("30")});
     if (!sim.start()) {
         std::fprintf(stderr, "bench_engine: %s\n", qPrintable(sim.errorString()));
         return 1;
@@ -93,7 +94,8 @@ int main(int argc, char** argv) {
     OpenPort(ctx, comm);
     InitializeModem(ctx, comm, QStringLiteral("0"), QStringLiteral("GSM"), false);
     if (!ctx.modem.ModemInitialized) {
-        std::fprintf(stderr, "bench_engine: the modem did not initialise:\n%s\n", qPrintable(ctx.activityLog.text()));
+        std::fprintf(stderr, "bench_engine: the modem did not initialise:\n%s\n",
+                     qPrintable(ctx.activityLog.text()));
         return 1;
     }
 
@@ -101,20 +103,23 @@ int main(int argc, char** argv) {
     const int probes = 200;
     const Measure at = measure(slept, [&] {
         for (int i = 0; i < probes; ++i)
-            ExecuteCommand(ctx, comm, QStringLiteral("AT\r"), 0, QStringLiteral("OK"), 50, QString());
+            ExecuteCommand(ctx, comm, QStringLiteral("AT\r"), 0, QStringLiteral("OK"), 50,
+                           QString());
     });
     const double baseline = at.wallMs / probes;
-    std::printf("delay factor %.3g; baseline: one AT exchange %.3f ms (cpu %.3f ms)\n", factor, baseline,
-                at.cpuMs / probes);
+    std::printf("delay factor %.3g; baseline: one AT exchange %.3f ms (cpu %.3f ms)\n", factor,
+                baseline, at.cpuMs / probes);
 
     // Second baseline: one durable row update (each sent message takes two).
     Database& db = ctx.DBConnection;
-    db.execute(QStringLiteral("insert into Message_OutBox (RecipientMobileNo,Message) values ('1','x')"));
+    db.execute(
+        QStringLiteral("insert into Message_OutBox (RecipientMobileNo,Message) values ('1','x')"));
     const qint64 probeRow = db.lastInsertId();
     const Measure write = measure(slept, [&] {
         for (int i = 0; i < probes; ++i)
-            db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus=? where Outbox_Id=?"),
-                       {QString::number(i), probeRow});
+            db.execute(
+                QStringLiteral("update Message_OutBox set DeliveryStatus=? where Outbox_Id=?"),
+                {QString::number(i), probeRow});
     });
     db.execute(QStringLiteral("delete from Message_OutBox"));
     std::printf("baseline: one durable row update %.3f ms (cpu %.3f ms)\n", write.wallMs / probes,
@@ -123,16 +128,20 @@ int main(int argc, char** argv) {
     // Sending: one pass of the dispatcher over the whole queue, direct delivery.
     db.transaction([&] {
         for (int i = 0; i < messages; ++i)
-            db.execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime) "
-                                      "values (0,?,?,?)"),
-                       {QStringLiteral("+9198%1").arg(i, 8, 10, QLatin1Char('0')),
-                        QStringLiteral("Bulk message number %1 from the benchmark").arg(i), nowText()});
+            db.execute(
+                QStringLiteral(
+                    "insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime) "
+                    "values (0,?,?,?)"),
+                {QStringLiteral("+9198%1").arg(i, 8, 10, QLatin1Char('0')),
+                 QStringLiteral("Bulk message number %1 from the benchmark").arg(i), nowText()});
     });
     const Measure send = measure(slept, [&] { SendPendingOutbox(ctx); });
-    const qint64 sent = db.count(QStringLiteral("select * from Message_OutBox where DeliveryStatus='SENT'"));
+    const qint64 sent =
+        db.count(QStringLiteral("select * from Message_OutBox where DeliveryStatus='SENT'"));
     report("send (direct delivery)", send, messages, baseline);
     if (sent != messages)
-        std::printf("  note: %lld of %d rows were sent in the one pass\n", static_cast<long long>(sent), messages);
+        std::printf("  note: %lld of %d rows were sent in the one pass\n",
+                    static_cast<long long>(sent), messages);
 
     // Receiving: a full SIM of received messages.
     const int simSlots = 30;
@@ -143,7 +152,8 @@ int main(int argc, char** argv) {
     const qint64 stored = db.count(QStringLiteral("select * from Message_InBox"));
     report("receive (full SIM)", receive, simSlots, baseline);
     if (stored != simSlots)
-        std::printf("  note: %lld of %d messages were stored in the one pass\n", static_cast<long long>(stored), simSlots);
+        std::printf("  note: %lld of %d messages were stored in the one pass\n",
+                    static_cast<long long>(stored), simSlots);
 
     ClosePort(ctx, comm);
     return 0;

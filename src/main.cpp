@@ -18,7 +18,6 @@ int main(int argc, char** argv) {
         w->show();
         w->MDIForm_Load();
     };
-    if (!Main(ctx, showMainWindow))
-        return 0;
+    if (!Main(ctx, showMainWindow)) return 0;
     return app.exec();
 }

@@ -42,7 +42,8 @@ void TestActivityLog::linesGoOnTopInTheirForm() {
 
     // The home page's box shows the same text, also when made after the lines.
     frm_HomePage& home = ctx.ensureHomePage();
-    QCOMPARE(home.txtActivityLog->toPlainText(), QString(ctx.activityLog.text()).replace("\r\n", "\n"));
+    QCOMPARE(home.txtActivityLog->toPlainText(),
+             QString(ctx.activityLog.text()).replace("\r\n", "\n"));
 }
 
 void TestActivityLog::stoppedLoggingChangesNothing() {
@@ -79,7 +80,8 @@ void TestActivityLog::trimsOneCharacterOverTheLimit() {
     const int firstBreak = static_cast<int>(text.indexOf(QStringLiteral("\r\n")));
     const QString notice = text.left(firstBreak);
     QVERIFY(lineStart.match(notice).hasMatch());
-    QCOMPARE(notice.mid(stampLength), QStringLiteral("**NOTICE** Removing old entries from the activity log."));
+    QCOMPARE(notice.mid(stampLength),
+             QStringLiteral("**NOTICE** Removing old entries from the activity log."));
     const QString kept = text.mid(firstBreak + 2);
     QCOMPARE(kept.size(), 2000);
     // The kept part is the newest 2000 characters: the new line's stamp and its text.

@@ -66,8 +66,8 @@ void TestAtExchange::promptExpectationIsTrimmed() {
 void TestAtExchange::immediateOkEndsAfterOneRead() {
     ModemBench b;
     b.port().answer(kOkAnswer);
-    const QVariant r =
-        ExecuteCommand(b.ctx(), b.port(), QStringLiteral("ATE0\r"), 50, QStringLiteral("OK"), 5, QString());
+    const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("ATE0\r"), 50,
+                                      QStringLiteral("OK"), 5, QString());
     QCOMPARE(r.toString(), kOkAnswer);
     QCOMPARE(b.port().written, QStringList{QStringLiteral("ATE0\r")});
     QCOMPARE(b.sleeps, QList<int>{50});
@@ -91,8 +91,8 @@ void TestAtExchange::lateAndPiecewiseAnswersAreCollected() {
     {
         ModemBench b;
         b.port().answerAfterPolls(kOkAnswer, 2);
-        const QVariant r =
-            ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 10, QStringLiteral("OK"), 5, {});
+        const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 10,
+                                          QStringLiteral("OK"), 5, {});
         QCOMPARE(r.toString(), kOkAnswer);
         QVERIFY(b.modem().CommandSucceeded);
         QCOMPARE(b.sleeps.size(), 3);
@@ -100,9 +100,10 @@ void TestAtExchange::lateAndPiecewiseAnswersAreCollected() {
     // Split over two reads of one pass: joined in ResponseBuffer.
     {
         ModemBench b;
-        b.port().answerInPieces({QStringLiteral("\r\n+CGMI: Var"), QStringLiteral("nex\r\n\r\nOK\r\n")});
-        const QVariant r =
-            ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CGMI\r"), 10, QStringLiteral("OK"), 5, {});
+        b.port().answerInPieces(
+            {QStringLiteral("\r\n+CGMI: Var"), QStringLiteral("nex\r\n\r\nOK\r\n")});
+        const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CGMI\r"), 10,
+                                          QStringLiteral("OK"), 5, {});
         QCOMPARE(r.toString(), QStringLiteral("\r\n+CGMI: Varnex\r\n\r\nOK\r\n"));
         QVERIFY(b.modem().CommandSucceeded);
         QCOMPARE(b.sleeps.size(), 1);
@@ -128,8 +129,8 @@ void TestAtExchange::errorAnswersShowTheCallersMessageOnce() {
     ModemBench b;
     b.port().answer(kErrorAnswer);
     const QString message = QStringLiteral("Error occured while executing this command: AT+CMGD=4");
-    const QVariant r =
-        ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CMGD=4\r"), 150, QStringLiteral("OK"), 5, message);
+    const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CMGD=4\r"), 150,
+                                      QStringLiteral("OK"), 5, message);
     QCOMPARE(r.toString(), QStringLiteral("ERROR"));
     QCOMPARE(b.modem().ResponseBuffer, QStringLiteral("ERROR"));
     QCOMPARE(b.sleeps.size(), 4); // first read plus three counted ERROR answers
@@ -139,8 +140,8 @@ void TestAtExchange::errorAnswersShowTheCallersMessageOnce() {
     // A +CMS ERROR result code holds the word: counted the same way, the text kept.
     ModemBench c;
     c.port().answer(QStringLiteral("\r\n+CMS ERROR: 321\r\n"));
-    const QVariant cms =
-        ExecuteCommand(c.ctx(), c.port(), QStringLiteral("AT+CMGD=4\r"), 150, QStringLiteral("OK"), 5, message);
+    const QVariant cms = ExecuteCommand(c.ctx(), c.port(), QStringLiteral("AT+CMGD=4\r"), 150,
+                                        QStringLiteral("OK"), 5, message);
     QCOMPARE(cms.toString(), QStringLiteral("\r\n+CMS ERROR: 321\r\n"));
     QCOMPARE(c.sleeps.size(), 4);
     QCOMPARE(c.messages(), QStringList{message});
@@ -160,8 +161,8 @@ void TestAtExchange::twoNoCarrierAnswersShowTheDialingMessage() {
     ModemBench b;
     b.port().answer(QStringLiteral("\r\nNO CARRIER\r\n"));
     ExecuteCommand(b.ctx(), b.port(), QStringLiteral("ATD123;\r"), 10, QStringLiteral("OK"), 5, {});
-    QCOMPARE(b.messages(),
-             QStringList{QStringLiteral("Your modem probably does not support the dialing feature.")});
+    QCOMPARE(b.messages(), QStringList{QStringLiteral(
+                               "Your modem probably does not support the dialing feature.")});
     QVERIFY(!b.modem().CommandSucceeded);
     QCOMPARE(b.sleeps.size(), 3);
 }
@@ -169,8 +170,8 @@ void TestAtExchange::twoNoCarrierAnswersShowTheDialingMessage() {
 void TestAtExchange::unexpectedAnswersWriteTheLogEntry() {
     ModemBench b;
     b.port().answer(QStringLiteral("\r\nBUSY\r\n"));
-    const QVariant r =
-        ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CMGF=1\r"), 50, QStringLiteral(" OK "), 5, {});
+    const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CMGF=1\r"), 50,
+                                      QStringLiteral(" OK "), 5, {});
     QCOMPARE(r.toString(), QStringLiteral("\r\nBUSY\r\n"));
     QVERIFY(!b.modem().CommandSucceeded);
     QVERIFY(b.messages().isEmpty());
@@ -184,7 +185,8 @@ void TestAtExchange::unexpectedAnswersWriteTheLogEntry() {
 void TestAtExchange::emptyExpectedReturnsTheFirstAnswer() {
     ModemBench b;
     b.port().answer(QStringLiteral("\r\nRING\r\n"));
-    const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 5, QString(), 5, {});
+    const QVariant r =
+        ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 5, QString(), 5, {});
     QCOMPARE(r.toString(), QStringLiteral("\r\nRING\r\n"));
     QCOMPARE(b.sleeps.size(), 1);
     QVERIFY(b.modem().CommandSucceeded);
@@ -192,7 +194,8 @@ void TestAtExchange::emptyExpectedReturnsTheFirstAnswer() {
     // A silent modem with nothing expected: the first (empty) answer is final too.
     ModemBench quiet;
     quiet.port().stayQuiet();
-    const QVariant q = ExecuteCommand(quiet.ctx(), quiet.port(), QStringLiteral("AT\r"), 5, QString(), 5, {});
+    const QVariant q =
+        ExecuteCommand(quiet.ctx(), quiet.port(), QStringLiteral("AT\r"), 5, QString(), 5, {});
     QCOMPARE(q.toString(), QString());
     QCOMPARE(quiet.sleeps.size(), 1);
 }
@@ -206,9 +209,10 @@ void TestAtExchange::closedPortSaysNotConnected() {
     QVERIFY(!b.modem().ModemConnected);
     QVERIFY(!b.modem().ModemBusy);
     QVERIFY(b.port().written.isEmpty());
-    QCOMPARE(b.messages(), QStringList{QStringLiteral(
-                               "Modem is currently not connected to the application. Please click on "
-                               "'Connect' button before executing any commands.")});
+    QCOMPARE(b.messages(),
+             QStringList{QStringLiteral(
+                 "Modem is currently not connected to the application. Please click on "
+                 "'Connect' button before executing any commands.")});
 }
 
 void TestAtExchange::flagDownSendsNothing() {
@@ -227,20 +231,22 @@ void TestAtExchange::flagDownSendsNothing() {
 void TestAtExchange::flagDroppingDuringReadReturnsEmptyAtOnce() {
     ModemBench b;
     // The receive event runs inside the read's event pump and drops the flag.
-    connect(&b.port(), &SerialPort::dataReceived, &b.port(), [&b] { b.modem().ModemConnected = false; });
+    connect(&b.port(), &SerialPort::dataReceived, &b.port(),
+            [&b] { b.modem().ModemConnected = false; });
     b.port().setRThreshold(1);
     b.modem().ResponseBuffer = QStringLiteral("\r\nRING\r\n");
     b.port().inject(QStringLiteral("\r\n+CLIP: \"555\",129\r\n"));
     const QVariant r = ReadResponse(b.ctx(), b.port(), QStringLiteral("CLIP"), true);
     QVERIFY(!r.isValid());
     QCOMPARE(b.port().inputCalls, 0);
-    QVERIFY(b.port().inBufferCount() > 0);                          // input untouched
+    QVERIFY(b.port().inBufferCount() > 0);                              // input untouched
     QCOMPARE(b.modem().ResponseBuffer, QStringLiteral("\r\nRING\r\n")); // buffer untouched
     QVERIFY(!b.modem().ModemBusy);
 
     // Inside an exchange: every read comes back Empty, the command fails quietly.
     ModemBench c;
-    connect(&c.port(), &SerialPort::dataReceived, &c.port(), [&c] { c.modem().ModemConnected = false; });
+    connect(&c.port(), &SerialPort::dataReceived, &c.port(),
+            [&c] { c.modem().ModemConnected = false; });
     c.port().setRThreshold(1);
     c.port().answer(kOkAnswer);
     const QVariant e =
@@ -280,8 +286,8 @@ void TestAtExchange::receiveHandlerReadingDuringExchange() {
     });
     b.port().setRThreshold(1);
     b.port().answer(QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"555\",129\r\n\r\nOK\r\n"));
-    const QVariant r =
-        ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CLCC\r"), 10, QStringLiteral("OK"), 4, {});
+    const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT+CLCC\r"), 10,
+                                      QStringLiteral("OK"), 4, {});
     QVERIFY(r.toString().contains(QStringLiteral("+CLCC: 1,1,4")));
     QVERIFY(b.modem().CommandSucceeded);
     QCOMPARE(handlerRuns, 1);
@@ -299,8 +305,8 @@ void TestAtExchange::garbageAnswersLeaveUsableFlags() {
         for (int i = 0; i < length; ++i)
             noise += QChar(static_cast<char16_t>(rng.bounded(0, 256))); // includes NUL
         b.port().answerInPieces({noise.left(length / 2), noise.mid(length / 2)});
-        const QVariant r =
-            ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 1, QStringLiteral("OK"), 5, {});
+        const QVariant r = ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 1,
+                                          QStringLiteral("OK"), 5, {});
         QVERIFY(r.isValid());
         QVERIFY(!b.modem().ModemBusy);
         QCOMPARE(b.modem().ExchangeDepth, 0);
@@ -309,8 +315,9 @@ void TestAtExchange::garbageAnswersLeaveUsableFlags() {
     // "OK" without its line end: not the default target, the first answer still final.
     ModemBench b;
     b.port().answer(QStringLiteral("OK"));
-    QCOMPARE(ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 1, QString(), 5, {}).toString(),
-             QStringLiteral("OK"));
+    QCOMPARE(
+        ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 1, QString(), 5, {}).toString(),
+        QStringLiteral("OK"));
     QCOMPARE(b.port().inputCalls, 6);
 }
 

@@ -38,14 +38,15 @@ void TestDatabase::shippedFileIsUnreadableWithoutTheKey() {
 void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
     TestEnv env;
     Database& db = env.ctx().DBConnection;
-    const QueryResult tables = db.query(QStringLiteral(
-        "select name from sqlite_master where type='table' and name not like 'sqlite_%' order by name"));
+    const QueryResult tables =
+        db.query(QStringLiteral("select name from sqlite_master where type='table' and name not "
+                                "like 'sqlite_%' order by name"));
     QStringList names;
     for (const auto& row : tables.rows)
         names << row.value(0).toString();
-    QCOMPARE(names, (QStringList{"AutoReply_OnMissedCall", "Country", "Message_InBox",
-                                 "Message_OutBox", "MissedCallStatistics", "ModemSetting",
-                                 "Timer_setting"}));
+    QCOMPARE(names,
+             (QStringList{"AutoReply_OnMissedCall", "Country", "Message_InBox", "Message_OutBox",
+                          "MissedCallStatistics", "ModemSetting", "Timer_setting"}));
 
     const QueryResult timer = db.query(QStringLiteral("select * from Timer_setting"));
     QCOMPARE(timer.count(), 1);
@@ -85,17 +86,21 @@ void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
 void TestDatabase::newRowsGetTheirDefaults() {
     TestEnv env;
     Database& db = env.ctx().DBConnection;
-    db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
-                              "values (?,0,?,?)"),
-               {"+911234567890", "hi", "2026-12-08 10:00:00"});
-    db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
-                              "values (?,0,?,?)"),
-               {"+911234567891", "hi", "2026-12-08 10:00:01"});
+    db.execute(
+        QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
+                       "values (?,0,?,?)"),
+        {"+911234567890", "hi", "2026-12-08 10:00:00"});
+    db.execute(
+        QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
+                       "values (?,0,?,?)"),
+        {"+911234567891", "hi", "2026-12-08 10:00:01"});
     QCOMPARE(env.scalar("select count(*) from Message_InBox where IsRead=false"), 2);
     QCOMPARE(env.scalar("select max(InBox_Id) from Message_InBox"), db.lastInsertId());
 
-    db.execute(QStringLiteral("insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime) values (?,?,?)"),
-               {"9812345678", "x", "2026-12-08 10:00:00"});
+    db.execute(
+        QStringLiteral(
+            "insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime) values (?,?,?)"),
+        {"9812345678", "x", "2026-12-08 10:00:00"});
     const QueryResult out = db.query(QStringLiteral("select * from Message_OutBox"));
     QCOMPARE(out.value(0, "RecepId").toInt(), 0);
     QVERIFY(out.value(0, "DeliveryStatus").isNull());
@@ -119,9 +124,9 @@ void TestDatabase::connectionFailuresShowTheMessage() {
     if (content == "other-key" || content == "plain") {
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(path.constData(), &db), SQLITE_OK);
-        if (content == "other-key")
-            sqlite3_key(db, "not-the-password", 16);
-        QCOMPARE(sqlite3_exec(db, "create table t(x); insert into t values (1);", nullptr, nullptr, nullptr),
+        if (content == "other-key") sqlite3_key(db, "not-the-password", 16);
+        QCOMPARE(sqlite3_exec(db, "create table t(x); insert into t values (1);", nullptr, nullptr,
+                              nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
     } else if (!content.isEmpty()) {
@@ -135,20 +140,22 @@ void TestDatabase::connectionFailuresShowTheMessage() {
     QVERIFY(!env.ctx().DBConnection.isOpen());
     QCOMPARE(env.messages.size(), 1);
     const QString m = env.messages.first();
-    QVERIFY(m.startsWith(QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ")));
-    QVERIFY(m.endsWith(QStringLiteral("\r\n\r\nTo overcome this error please set proper data base for your application.")));
+    QVERIFY(m.startsWith(
+        QStringLiteral("Following error occur while connecting with database\r\n\r\nError: ")));
+    QVERIFY(m.endsWith(QStringLiteral(
+        "\r\n\r\nTo overcome this error please set proper data base for your application.")));
     QVERIFY2(m.contains(reason), qPrintable(m));
     // The program never creates the file.
-    if (content.isEmpty())
-        QVERIFY(!QFile::exists(env.dbPath()));
+    if (content.isEmpty()) QVERIFY(!QFile::exists(env.dbPath()));
 }
 
 void TestDatabase::resetSendingMessagesTouchesOnlySendingRows() {
     TestEnv env;
     Database& db = env.ctx().DBConnection;
-    const QString insert = QStringLiteral(
-        "insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus,DeliveryDatetime) "
-        "values (?,?,?,?,?)");
+    const QString insert =
+        QStringLiteral("insert into Message_OutBox "
+                       "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus,DeliveryDatetime) "
+                       "values (?,?,?,?,?)");
     db.execute(insert, {"1", "a", "2026-12-08 10:00:00", "SENDING", QVariant()});
     db.execute(insert, {"2", "b", "2026-12-08 10:00:00", "SENDING", QVariant()});
     db.execute(insert, {"3", "c", "2026-12-08 10:00:00", "SENT", "2026-12-08 10:01:00"});
@@ -163,24 +170,29 @@ void TestDatabase::resetSendingMessagesTouchesOnlySendingRows() {
     QCOMPARE(r.value(2, "DeliveryStatus").toString(), QStringLiteral("SENT"));
     QVERIFY(r.value(3, "DeliveryStatus").isNull());
     // Reset rows are waiting again, by the dispatcher's own selection.
-    QCOMPARE(db.count(QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
-                                     "(DeliveryStatus is null or DeliveryStatus=\"\")")),
-             3);
+    QCOMPARE(
+        db.count(QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
+                                "(DeliveryStatus is null or DeliveryStatus=\"\")")),
+        3);
     QCOMPARE(ResetSendingMessages(env.ctx()), 0);
 }
 
 void TestDatabase::textsAreStoredExactly() {
     TestEnv env;
     Database& db = env.ctx().DBConnection;
-    const QStringList texts = {
-        QStringLiteral("He said \"hi\" and it's 'fine'"), QStringLiteral("line one\r\nline two\n"),
-        QStringLiteral("   "), QString(""), QStringLiteral("true #1/1/2000# \"\" ; drop table x; --"),
-        QStringLiteral("Grüße ₹ 你好")};
+    const QStringList texts = {QStringLiteral("He said \"hi\" and it's 'fine'"),
+                               QStringLiteral("line one\r\nline two\n"),
+                               QStringLiteral("   "),
+                               QString(""),
+                               QStringLiteral("true #1/1/2000# \"\" ; drop table x; --"),
+                               QStringLiteral("Grüße ₹ 你好")};
     for (const QString& t : texts)
-        db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
-                                  "values (?,0,?,?)"),
+        db.execute(QStringLiteral(
+                       "insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
+                       "values (?,0,?,?)"),
                    {"+1", t, "2026-12-08 10:00:00"});
-    const QueryResult r = db.query(QStringLiteral("select Message from Message_InBox order by InBox_Id"));
+    const QueryResult r =
+        db.query(QStringLiteral("select Message from Message_InBox order by InBox_Id"));
     QCOMPARE(r.count(), texts.size());
     for (int i = 0; i < texts.size(); ++i)
         QCOMPARE(r.value(i, "Message").toString(), texts[i]);
@@ -191,8 +203,9 @@ void TestDatabase::failedTransactionLeavesNothing() {
     TestEnv env;
     Database& db = env.ctx().DBConnection;
     QVERIFY_THROWS_EXCEPTION(DbError, db.transaction([&] {
-        db.execute(QStringLiteral("insert into MissedCallStatistics (callDateTime,callerNumber,IsMissCall) "
-                                  "values (?,?,true)"),
+        db.execute(QStringLiteral(
+                       "insert into MissedCallStatistics (callDateTime,callerNumber,IsMissCall) "
+                       "values (?,?,true)"),
                    {"2026-12-08 10:00:00", "+1"});
         db.execute(QStringLiteral("insert into NoSuchTable values (1)"));
     }));

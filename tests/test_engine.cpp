@@ -41,9 +41,11 @@ struct EngineBench {
     QString log() { return env.ctx().activityLog.text(); }
 
     qint64 queue(const QString& number, const QString& text, const QVariant& status = QVariant()) {
-        db().execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime,"
-                                    "DeliveryStatus) values (0,?,?,?,?)"),
-                     {number, text, nowText(), status});
+        db().execute(
+            QStringLiteral(
+                "insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime,"
+                "DeliveryStatus) values (0,?,?,?,?)"),
+            {number, text, nowText(), status});
         return db().lastInsertId();
     }
     QueryResult row(qint64 id) {
@@ -54,7 +56,8 @@ struct EngineBench {
 QString listing(const QList<QStringList>& entries) {
     QString s;
     for (const QStringList& e : entries)
-        s += QStringLiteral("\r\n+CMGL: %1,\"%2\",\"%3\",,\"26/12/08,10:15:30+22\"\r\n%4").arg(e[0], e[1], e[2], e[3]);
+        s += QStringLiteral("\r\n+CMGL: %1,\"%2\",\"%3\",,\"26/12/08,10:15:30+22\"\r\n%4")
+                 .arg(e[0], e[1], e[2], e[3]);
     return s + QStringLiteral("\r\n\r\nOK\r\n");
 }
 
@@ -90,11 +93,14 @@ private slots:
 
 void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
     EngineBench b;
-    const qint64 good = b.queue(QStringLiteral("+919812345678"), QStringLiteral("  Hello \"you\"  "));
+    const qint64 good =
+        b.queue(QStringLiteral("+919812345678"), QStringLiteral("  Hello \"you\"  "));
     const qint64 spaced = b.queue(QStringLiteral("+91 9812345678"), QStringLiteral("x"));
     const qint64 letters = b.queue(QStringLiteral("abcdef"), QStringLiteral("x"));
-    const qint64 sending = b.queue(QStringLiteral("9812345678"), QStringLiteral("x"), QStringLiteral("SENDING"));
-    const qint64 empty = b.queue(QStringLiteral("9812000000"), QStringLiteral("second"), QStringLiteral(""));
+    const qint64 sending =
+        b.queue(QStringLiteral("9812345678"), QStringLiteral("x"), QStringLiteral("SENDING"));
+    const qint64 empty =
+        b.queue(QStringLiteral("9812000000"), QStringLiteral("second"), QStringLiteral(""));
     b.port->answer(QStringLiteral("\r\n> "), QStringLiteral("AT+CMGS"));
     b.port->answer(QStringLiteral("\r\n+CMGS: 7\r\n\r\nOK\r\n"));
     b.port->answer(QStringLiteral("\r\n> "), QStringLiteral("AT+CMGS"));
@@ -102,9 +108,10 @@ void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
 
     SendPendingOutbox(b.ctx());
 
-    QCOMPARE(b.port->written,
-             (QStringList{QStringLiteral("AT+CMGS=\"+919812345678\"\r"), QStringLiteral("Hello \"you\"\x1a"),
-                          QStringLiteral("AT+CMGS=\"9812000000\"\r"), QStringLiteral("second\x1a")}));
+    QCOMPARE(b.port->written, (QStringList{QStringLiteral("AT+CMGS=\"+919812345678\"\r"),
+                                           QStringLiteral("Hello \"you\"\x1a"),
+                                           QStringLiteral("AT+CMGS=\"9812000000\"\r"),
+                                           QStringLiteral("second\x1a")}));
     for (qint64 id : {good, empty}) {
         const QueryResult r = b.row(id);
         QCOMPARE(r.value(0, "DeliveryStatus").toString(), QStringLiteral("SENT"));
@@ -118,7 +125,8 @@ void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
     QVERIFY(b.log().contains(QLatin1String("Total 4 SMS to be sent.")));
     QVERIFY(b.log().contains(QLatin1String(
         "Sending SMS to +919812345678 using GSM modem and method - DIRECT DELIVERY.")));
-    QCOMPARE(b.log().count(QLatin1String("SMS sent successfully. Now removing it from outbox.")), 2);
+    QCOMPARE(b.log().count(QLatin1String("SMS sent successfully. Now removing it from outbox.")),
+             2);
     QVERIFY(!b.ctx().engine.SendingInProgress);
     QVERIFY(b.env.messages.isEmpty());
 }
@@ -133,13 +141,14 @@ void TestEngine::dispatcherPutsAFailedRowBackToWaiting() {
     const QueryResult r = b.row(id);
     QCOMPARE(r.value(0, "DeliveryStatus").toString(), QString(""));
     QVERIFY(r.value(0, "DeliveryDatetime").isNull());
-    QVERIFY(b.log().contains(QLatin1String(
-        "**ERROR** SMS could not be sent to 9812345678 (Possible Reasons: 1> Phone out of coverage area   "
-        "2> No balance credit on your SIM.)")));
+    QVERIFY(b.log().contains(QLatin1String("**ERROR** SMS could not be sent to 9812345678 "
+                                           "(Possible Reasons: 1> Phone out of coverage area   "
+                                           "2> No balance credit on your SIM.)")));
     QVERIFY(b.env.messages.isEmpty());
     // Waiting again: the next pass takes it.
-    QCOMPARE(b.db().count(QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
-                                         "(DeliveryStatus is null or DeliveryStatus=\"\")")),
+    QCOMPARE(b.db().count(
+                 QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
+                                "(DeliveryStatus is null or DeliveryStatus=\"\")")),
              1);
 }
 
@@ -164,8 +173,9 @@ void TestEngine::dispatcherWithoutModemChangesNothing() {
     b.ctx().modem.ModemConnected = false;
     const qint64 id = b.queue(QStringLiteral("9812345678"), QStringLiteral("x"));
     SendPendingOutbox(b.ctx());
-    const QString text = QStringLiteral("Computer is not communicating with the modem. Please select the option "
-                                        "'Listen To Modem' before executing any modem commands.");
+    const QString text =
+        QStringLiteral("Computer is not communicating with the modem. Please select the option "
+                       "'Listen To Modem' before executing any modem commands.");
     QCOMPARE(b.env.messages, QStringList{text});
     QVERIFY(b.log().contains(text));
     QVERIFY(b.row(id).value(0, "DeliveryStatus").isNull());
@@ -184,19 +194,22 @@ void TestEngine::dispatcherWithNothingToSendOnlyLogs() {
 void TestEngine::receiverStoresReceivedMessagesAndDeletesThem() {
     EngineBench b;
     b.port->answer(ok, QStringLiteral("AT+CLCC"));
-    b.port->answer(listing({{"1", "REC UNREAD", "919812345678", "He said \"hi\", it's 'ok'\r\nsecond line"},
-                            {"2", "STO SENT", "12345", "stored outgoing"},
-                            {"4", "REC READ", "09876543210", "read before"}}),
-                   QStringLiteral("AT+CMGL"));
+    b.port->answer(
+        listing({{"1", "REC UNREAD", "919812345678", "He said \"hi\", it's 'ok'\r\nsecond line"},
+                 {"2", "STO SENT", "12345", "stored outgoing"},
+                 {"4", "REC READ", "09876543210", "read before"}}),
+        QStringLiteral("AT+CMGL"));
     b.port->answer(ok, QStringLiteral("AT+CMGD=1"));
     b.port->answer(ok, QStringLiteral("AT+CMGD=4"));
 
     ReceiveNewMessages(b.ctx(), 400);
 
-    const QueryResult r = b.db().query(QStringLiteral("select * from Message_InBox order by InBox_Id"));
+    const QueryResult r =
+        b.db().query(QStringLiteral("select * from Message_InBox order by InBox_Id"));
     QCOMPARE(r.count(), 2);
     QCOMPARE(r.value(0, "SenderMobileNo").toString(), QStringLiteral("+919812345678"));
-    QCOMPARE(r.value(0, "Message").toString(), QStringLiteral("He said \"hi\", it's 'ok'\r\nsecond line"));
+    QCOMPARE(r.value(0, "Message").toString(),
+             QStringLiteral("He said \"hi\", it's 'ok'\r\nsecond line"));
     QCOMPARE(r.value(0, "IsRead").toInt(), 0);
     QCOMPARE(r.value(1, "SenderMobileNo").toString(), QStringLiteral("09876543210"));
     QCOMPARE(r.value(1, "Message").toString(), QStringLiteral("read before"));
@@ -204,7 +217,8 @@ void TestEngine::receiverStoresReceivedMessagesAndDeletesThem() {
     QVERIFY(b.port->written.contains(QStringLiteral("AT+CMGD=1\r")));
     QVERIFY(b.port->written.contains(QStringLiteral("AT+CMGD=4\r")));
     QVERIFY(!b.port->written.contains(QStringLiteral("AT+CMGD=2\r")));
-    QVERIFY(b.log().contains(QLatin1String("Received total 3 new SMS. They have been put in 'Inbox'.")));
+    QVERIFY(b.log().contains(
+        QLatin1String("Received total 3 new SMS. They have been put in 'Inbox'.")));
     QVERIFY(!b.ctx().modem.ListingInProgress);
     QVERIFY(b.env.messages.isEmpty());
 
@@ -213,14 +227,17 @@ void TestEngine::receiverStoresReceivedMessagesAndDeletesThem() {
     b.port->answer(ok, QStringLiteral("AT+CMGL"));
     ReceiveNewMessages(b.ctx(), 400);
     QVERIFY(b.log().startsWith(QLatin1String("[")));
-    QVERIFY(b.log().section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String("No new SMS found on SIM card.")));
+    QVERIFY(b.log()
+                .section(QStringLiteral("\r\n"), 0, 0)
+                .endsWith(QLatin1String("No new SMS found on SIM card.")));
 }
 
 void TestEngine::receiverKeepsAMessageWhoseRowCannotBeStored() {
     EngineBench b;
     b.db().execute(QStringLiteral("drop table Message_InBox"));
     b.port->answer(ok, QStringLiteral("AT+CLCC"));
-    b.port->answer(listing({{"1", "REC UNREAD", "+919812345678", "keep me"}}), QStringLiteral("AT+CMGL"));
+    b.port->answer(listing({{"1", "REC UNREAD", "+919812345678", "keep me"}}),
+                   QStringLiteral("AT+CMGL"));
     ReceiveNewMessages(b.ctx(), 400);
     QCOMPARE(b.env.messages.size(), 1);
     QVERIFY(b.env.messages[0].contains(QLatin1String("Message_InBox")));
@@ -231,12 +248,18 @@ void TestEngine::receiverKeepsAMessageWhoseRowCannotBeStored() {
 void TestEngine::senderNumbersAreNormalised_data() {
     QTest::addColumn<QString>("listed");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("12 digits") << "919812345678" << "+919812345678";
-    QTest::newRow("with plus") << "+919812345678" << "+919812345678";
-    QTest::newRow("11 digits with 0") << "09876543210" << "09876543210";
-    QTest::newRow("5 digits") << "12345" << "+12345";
-    QTest::newRow("10 digits with 0") << "0987654321" << "+0987654321";
-    QTest::newRow("blanks around") << "  919812345678 " << "+919812345678";
+    QTest::newRow("12 digits") << "919812345678"
+                               << "+919812345678";
+    QTest::newRow("with plus") << "+919812345678"
+                               << "+919812345678";
+    QTest::newRow("11 digits with 0") << "09876543210"
+                                      << "09876543210";
+    QTest::newRow("5 digits") << "12345"
+                              << "+12345";
+    QTest::newRow("10 digits with 0") << "0987654321"
+                                      << "+0987654321";
+    QTest::newRow("blanks around") << "  919812345678 "
+                                   << "+919812345678";
 }
 
 void TestEngine::senderNumbersAreNormalised() {
@@ -255,7 +278,8 @@ void TestEngine::ringsWithCallerIdLogOneCallAndRepliesOnce() {
 
     for (int i = 0; i < 3; ++i) {
         b.port->inject(ring(QStringLiteral("+919812345678")));
-        QTRY_COMPARE(ctx.activityLog.text().count(QLatin1String("ALERT : Incoming call detected")), i + 1);
+        QTRY_COMPARE(ctx.activityLog.text().count(QLatin1String("ALERT : Incoming call detected")),
+                     i + 1);
     }
     QCOMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 1);
     const QueryResult call = b.db().query(QStringLiteral("select * from MissedCallStatistics"));
@@ -269,7 +293,8 @@ void TestEngine::ringsWithCallerIdLogOneCallAndRepliesOnce() {
     QVERIFY(w.IsLastCallerNumberMobile);
 
     // While it rings, the call list shows the call: no reply yet.
-    b.port->answer(QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"), QStringLiteral("AT+CLCC"));
+    b.port->answer(QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"),
+                   QStringLiteral("AT+CLCC"));
     w.timerRefreshHomePage_Timer();
     QCOMPARE(b.db().count(QStringLiteral("select * from Message_OutBox")), 0);
     QVERIFY(!w.Timer1->enabled() && !w.Timer2->enabled());
@@ -335,8 +360,9 @@ void TestEngine::withheldNumberAndOpenModalWindow() {
         b.port->inject(ring(QStringLiteral("+919812345678")));
         QTRY_COMPARE(b.env.messages.size(), i + 1);
     }
-    QCOMPARE(b.env.messages.last(),
-             QStringLiteral("Please close all opened forms in application to disply Incomming Call."));
+    QCOMPARE(
+        b.env.messages.last(),
+        QStringLiteral("Please close all opened forms in application to disply Incomming Call."));
     QCOMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 1);
     QCOMPARE(w.CountryCode, QStringLiteral("0")); // not identified
     QVERIFY(!w.IsLastCallerNumberMobile);
@@ -348,12 +374,24 @@ void TestEngine::identifiesCountryAndMobile_data() {
     QTest::addColumn<QString>("countryCode");
     QTest::addColumn<bool>("mobile");
     QTest::addColumn<QString>("mobileNumber");
-    QTest::newRow("plus 91 mobile") << "+919812345678" << "IN" << "91" << true << "9812345678";
-    QTest::newRow("00 prefix") << "00919812345678" << "IN" << "91" << true << "9812345678";
-    QTest::newRow("national part with 0") << "+9109812345678" << "IN" << "91" << true << "9812345678";
-    QTest::newRow("landline begins with 8") << "+918012345678" << "IN" << "91" << false << "0";
-    QTest::newRow("longest code first") << "+18765550100" << "JM" << "1876" << false << "0";
-    QTest::newRow("no country") << "+0123" << "0" << "0" << false << "0";
+    QTest::newRow("plus 91 mobile") << "+919812345678"
+                                    << "IN"
+                                    << "91" << true << "9812345678";
+    QTest::newRow("00 prefix") << "00919812345678"
+                               << "IN"
+                               << "91" << true << "9812345678";
+    QTest::newRow("national part with 0") << "+9109812345678"
+                                          << "IN"
+                                          << "91" << true << "9812345678";
+    QTest::newRow("landline begins with 8") << "+918012345678"
+                                            << "IN"
+                                            << "91" << false << "0";
+    QTest::newRow("longest code first") << "+18765550100"
+                                        << "JM"
+                                        << "1876" << false << "0";
+    QTest::newRow("no country") << "+0123"
+                                << "0"
+                                << "0" << false << "0";
 }
 
 void TestEngine::identifiesCountryAndMobile() {
@@ -381,7 +419,8 @@ void TestEngine::callStatePollHoldsAndReleasesTimers() {
     w.Timer1->setInterval(10000);
     w.Timer2->setInterval(10000);
 
-    b.port->answer(QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"), QStringLiteral("AT+CLCC"));
+    b.port->answer(QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+919812345678\",145\r\n\r\nOK\r\n"),
+                   QStringLiteral("AT+CLCC"));
     w.timerRefreshHomePage_Timer();
     QVERIFY(ctx.modem.ModemBusy);
     QVERIFY(!w.Timer1->isRunning() && !w.Timer2->isRunning());
@@ -410,7 +449,8 @@ void TestEngine::ringDuringAnExchangeIsNotLost() {
     b.port->answer(ring(QStringLiteral("+919812345678")) + ok, QStringLiteral("AT+CLCC"));
     w.timerRefreshHomePage_Timer();
     QTRY_COMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 1);
-    QVERIFY(ctx.activityLog.text().contains(QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")));
+    QVERIFY(ctx.activityLog.text().contains(
+        QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")));
     QVERIFY(w.CallRinging);
     QVERIFY(ctx.modem.UnsolicitedReports.isEmpty());
 

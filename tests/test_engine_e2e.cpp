@@ -3,10 +3,10 @@
 // follow calls.
 #include "engine/MDI_Frmmanage.h"
 #include "engine/frm_HomePage.h"
-#include "ui/ClickLabel.h"
 #include "modem/QtSerialPort.h"
 #include "support/SimProcess.h"
 #include "support/TestEnv.h"
+#include "ui/ClickLabel.h"
 #include "ui/Ui.h"
 
 #include <QtTest>
@@ -15,8 +15,9 @@ namespace {
 
 constexpr int slow = 60000; // generous: the machine may be busy
 
-const QString waitingSql = QStringLiteral(
-    "select * from Message_OutBox where DeliveryDatetime is null and  (DeliveryStatus is null or DeliveryStatus=\"\")");
+const QString waitingSql =
+    QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
+                   "(DeliveryStatus is null or DeliveryStatus=\"\")");
 
 // The program in a temporary folder with the simulator linked as its COM1.
 struct Live {
@@ -26,18 +27,23 @@ struct Live {
 
     explicit Live(const QString& mode = QStringLiteral("DIRECT DELIVER"), bool callerId = true)
         : sim(SimProcess::portLink(env.folder(), 1)) {
-        db().execute(QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,StopBits,"
-                                    "FlowControl,CharacterSet,EnabledCallerId,ModemDelayFactor) "
-                                    "values (1,'9600','n','8','1','0','GSM',?,1)"),
-                     {callerId});
-        db().execute(QStringLiteral("update Timer_setting set ReceiveAllMessagesTime=1, SendAllMessagesTime=1, "
-                                    "SMSDelevaryMode=?"),
-                     {mode});
+        db().execute(
+            QStringLiteral(
+                "insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,StopBits,"
+                "FlowControl,CharacterSet,EnabledCallerId,ModemDelayFactor) "
+                "values (1,'9600','n','8','1','0','GSM',?,1)"),
+            {callerId});
+        db().execute(
+            QStringLiteral(
+                "update Timer_setting set ReceiveAllMessagesTime=1, SendAllMessagesTime=1, "
+                "SMSDelevaryMode=?"),
+            {mode});
         ctx().setSerialPort(std::make_unique<QtSerialPort>(env.folder()));
     }
     ~Live() {
         if (QTest::currentTestFailed()) {
-            qDebug().noquote() << "Activity log:\n" << log() << "\nMessages:" << env.messages.join(" | ")
+            qDebug().noquote() << "Activity log:\n"
+                               << log() << "\nMessages:" << env.messages.join(" | ")
                                << "\nSimulator commands:" << sim.commands().join(" | ");
         }
         delete window;
@@ -48,21 +54,24 @@ struct Live {
     QString log() { return env.ctx().activityLog.text(); }
 
     bool startAll() {
-        if (!sim.start())
-            return false;
+        if (!sim.start()) return false;
         window = new MDI_Frmmanage(ctx());
         ctx().mainWindow = window;
         window->MDIForm_Load();
         return ctx().modem.ModemConnected && ctx().modem.ModemInitialized;
     }
     qint64 queue(const QString& number, const QString& text, const QVariant& status = QVariant()) {
-        db().execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime,"
-                                    "DeliveryStatus) values (0,?,?,'2026-12-08 10:00:00',?)"),
-                     {number, text, status});
+        db().execute(
+            QStringLiteral(
+                "insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime,"
+                "DeliveryStatus) values (0,?,?,'2026-12-08 10:00:00',?)"),
+            {number, text, status});
         return db().lastInsertId();
     }
     QString status(qint64 id) {
-        return db().query(QStringLiteral("select DeliveryStatus from Message_OutBox where Outbox_Id=?"), {id})
+        return db()
+            .query(QStringLiteral("select DeliveryStatus from Message_OutBox where Outbox_Id=?"),
+                   {id})
             .value(0, QStringLiteral("DeliveryStatus"))
             .toString();
     }
@@ -83,24 +92,29 @@ private slots:
 };
 
 void TestEngineEndToEnd::initTestCase() {
-    if (SimProcess::executable().isEmpty())
-        QFAIL("the simulator was not built");
+    if (SimProcess::executable().isEmpty()) QFAIL("the simulator was not built");
 }
 
 void TestEngineEndToEnd::sendsTheOutboxDirectlyAndViaTheSim() {
     Live live;
-    const qint64 stuck = live.queue(QStringLiteral("+919812345678"), QStringLiteral("left sending"), QStringLiteral("SENDING"));
-    const qint64 quoted = live.queue(QStringLiteral("919876543210"), QStringLiteral("He said \"hi\"\r\nit's 'fine'"));
+    const qint64 stuck = live.queue(QStringLiteral("+919812345678"), QStringLiteral("left sending"),
+                                    QStringLiteral("SENDING"));
+    const qint64 quoted =
+        live.queue(QStringLiteral("919876543210"), QStringLiteral("He said \"hi\"\r\nit's 'fine'"));
     const qint64 invalid = live.queue(QStringLiteral("call me"), QStringLiteral("never"));
     QVERIFY2(live.startAll(), qPrintable(live.log() + live.env.messages.join('|')));
 
     QTRY_COMPARE_WITH_TIMEOUT(live.status(quoted), QStringLiteral("SENT"), slow);
     QTRY_COMPARE_WITH_TIMEOUT(live.status(stuck), QStringLiteral("SENT"), slow);
-    QVERIFY(live.db().query(QStringLiteral("select DeliveryDatetime from Message_OutBox where Outbox_Id=?"), {quoted})
-                .value(0, "DeliveryDatetime")
-                .toString()
-                .startsWith(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
-    QVERIFY(live.db().query(QStringLiteral("select * from Message_OutBox where Outbox_Id=?"), {invalid})
+    QVERIFY(
+        live.db()
+            .query(QStringLiteral("select DeliveryDatetime from Message_OutBox where Outbox_Id=?"),
+                   {quoted})
+            .value(0, "DeliveryDatetime")
+            .toString()
+            .startsWith(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
+    QVERIFY(live.db()
+                .query(QStringLiteral("select * from Message_OutBox where Outbox_Id=?"), {invalid})
                 .value(0, "DeliveryStatus")
                 .isNull());
 
@@ -109,11 +123,13 @@ void TestEngineEndToEnd::sendsTheOutboxDirectlyAndViaTheSim() {
     QMap<QString, QString> byNumber;
     for (const QJsonObject& s : sent)
         byNumber[s[QStringLiteral("number")].toString()] = s[QStringLiteral("text")].toString();
-    QCOMPARE(byNumber.value(QStringLiteral("919876543210")), QStringLiteral("He said \"hi\"\nit's 'fine'"));
+    QCOMPARE(byNumber.value(QStringLiteral("919876543210")),
+             QStringLiteral("He said \"hi\"\nit's 'fine'"));
     QCOMPARE(byNumber.value(QStringLiteral("+919812345678")), QStringLiteral("left sending"));
 
     // Store and deliver: written to the SIM, sent from there, deleted.
-    live.db().execute(QStringLiteral("update Timer_setting set SMSDelevaryMode='STORE AND DELIVER'"));
+    live.db().execute(
+        QStringLiteral("update Timer_setting set SMSDelevaryMode='STORE AND DELIVER'"));
     const QString longText = QString(170, QLatin1Char('x'));
     const qint64 viaSim = live.queue(QStringLiteral("+447911123456"), longText);
     QTRY_COMPARE_WITH_TIMEOUT(live.status(viaSim), QStringLiteral("SENT"), slow);
@@ -135,7 +151,9 @@ void TestEngineEndToEnd::rejectedSendIsTriedAgain() {
     live.window->MDIForm_Load();
     QVERIFY(live.ctx().modem.ModemInitialized);
     const qint64 id = live.queue(QStringLiteral("+919812345678"), QStringLiteral("retry me"));
-    QTRY_VERIFY_WITH_TIMEOUT(live.log().contains(QLatin1String("**ERROR** SMS could not be sent to +919812345678")), slow);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        live.log().contains(QLatin1String("**ERROR** SMS could not be sent to +919812345678")),
+        slow);
     QTRY_COMPARE_WITH_TIMEOUT(live.status(id), QString(""), slow);
     QVERIFY(live.sim.transcript(QStringLiteral("sent")).isEmpty());
 
@@ -147,11 +165,13 @@ void TestEngineEndToEnd::rejectedSendIsTriedAgain() {
 void TestEngineEndToEnd::receivedSmsBecomesAnInboxRow() {
     Live live;
     QVERIFY(live.startAll());
-    const QString text = QStringLiteral("Quotes \"double\" and 'single', a comma,\r\nand a second line");
+    const QString text =
+        QStringLiteral("Quotes \"double\" and 'single', a comma,\r\nand a second line");
     QVERIFY(live.sim.deliverSms(QStringLiteral("919812345678"), text) > 0);
     QVERIFY(live.sim.deliverSms(QStringLiteral("09876543210"), QStringLiteral("short")) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(live.count(QStringLiteral("select * from Message_InBox")), 2, slow);
-    const QueryResult r = live.db().query(QStringLiteral("select * from Message_InBox order by InBox_Id"));
+    const QueryResult r =
+        live.db().query(QStringLiteral("select * from Message_InBox order by InBox_Id"));
     QCOMPARE(r.value(0, "SenderMobileNo").toString(), QStringLiteral("+919812345678"));
     QCOMPARE(r.value(0, "Message").toString(), text);
     QCOMPARE(r.value(1, "SenderMobileNo").toString(), QStringLiteral("09876543210"));
@@ -161,27 +181,35 @@ void TestEngineEndToEnd::receivedSmsBecomesAnInboxRow() {
     QTest::qWait(2500);
     QCOMPARE(live.count(QStringLiteral("select * from Message_InBox")), 2);
     QVERIFY(live.ctx().homePage);
-    QTRY_COMPARE_WITH_TIMEOUT(live.ctx().homePage->lblInBox->text(),
-                              QStringLiteral("Inbox (2)"), slow);
+    QTRY_COMPARE_WITH_TIMEOUT(live.ctx().homePage->lblInBox->text(), QStringLiteral("Inbox (2)"),
+                              slow);
 }
 
 void TestEngineEndToEnd::ringingCallIsLoggedAndAnsweredOnce() {
     Live live;
-    live.db().execute(QStringLiteral("insert into AutoReply_OnMissedCall (IsActive,Message) values (-1,'Sorry, call later')"));
+    live.db().execute(QStringLiteral(
+        "insert into AutoReply_OnMissedCall (IsActive,Message) values (-1,'Sorry, call later')"));
     QVERIFY(live.startAll());
     QVERIFY(live.ctx().engine.AutoReplyActive);
     QVERIFY(live.sim.ring(3, QStringLiteral("+919812345678"), 1500));
 
     // While it rings both polling timers are held.
-    QTRY_VERIFY_WITH_TIMEOUT(!live.window->Timer1->enabled() && !live.window->Timer2->enabled(), slow);
-    QTRY_COMPARE_WITH_TIMEOUT(live.log().count(QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")),
-                              3, slow);
-    QCOMPARE(live.count(QStringLiteral("select * from MissedCallStatistics where IsMissCall=true")), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!live.window->Timer1->enabled() && !live.window->Timer2->enabled(),
+                             slow);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        live.log().count(
+            QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")),
+        3, slow);
+    QCOMPARE(live.count(QStringLiteral("select * from MissedCallStatistics where IsMissCall=true")),
+             1);
 
     // After the hang-up: timers back, one reply queued and sent.
-    QTRY_VERIFY_WITH_TIMEOUT(live.window->Timer1->enabled() && live.window->Timer2->enabled(), slow);
-    QTRY_COMPARE_WITH_TIMEOUT(live.count(QStringLiteral("select * from Message_OutBox where RecipientMobileNo='+919812345678'")),
-                              1, slow);
+    QTRY_VERIFY_WITH_TIMEOUT(live.window->Timer1->enabled() && live.window->Timer2->enabled(),
+                             slow);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        live.count(
+            QStringLiteral("select * from Message_OutBox where RecipientMobileNo='+919812345678'")),
+        1, slow);
     QTRY_COMPARE_WITH_TIMEOUT(live.sim.transcript(QStringLiteral("sent")).size(), 1, slow);
     QCOMPARE(live.sim.transcript(QStringLiteral("sent"))[0][QStringLiteral("text")].toString(),
              QStringLiteral("Sorry, call later"));
@@ -190,7 +218,8 @@ void TestEngineEndToEnd::ringingCallIsLoggedAndAnsweredOnce() {
 
     // A landline caller gets no reply.
     QVERIFY(live.sim.ring(2, QStringLiteral("+441632960123"), 1000));
-    QTRY_COMPARE_WITH_TIMEOUT(live.count(QStringLiteral("select * from MissedCallStatistics")), 2, slow);
+    QTRY_COMPARE_WITH_TIMEOUT(live.count(QStringLiteral("select * from MissedCallStatistics")), 2,
+                              slow);
     QTRY_VERIFY_WITH_TIMEOUT(live.window->Timer1->enabled() && !live.window->CallRinging, slow);
     QTest::qWait(3000);
     QCOMPARE(live.count(QStringLiteral("select * from Message_OutBox")), 1);
@@ -203,7 +232,8 @@ void TestEngineEndToEnd::unpluggedModemDuringSendingDoesNotStopTheProgram() {
     QVERIFY(live.sim.setDelay(150)); // every answer late, so the line drops mid-send
     QList<qint64> ids;
     for (int i = 0; i < 5; ++i)
-        ids << live.queue(QStringLiteral("+91981234567%1").arg(i), QStringLiteral("message %1").arg(i));
+        ids << live.queue(QStringLiteral("+91981234567%1").arg(i),
+                          QStringLiteral("message %1").arg(i));
 
     QTRY_VERIFY_WITH_TIMEOUT(live.log().contains(QLatin1String("Sending SMS to")), slow);
     QVERIFY(live.sim.unplug());

@@ -23,22 +23,28 @@ void TestJetSql::translates_data() {
            "callDateTime>='2026-12-08 00:00:00' and callDateTime<='2026-12-08 23:59:00'";
     QTest::newRow("noon and afternoon") << "x=#2026-01-02 12:30:00PM# or x=#2026-01-02 1:05PM#"
                                         << "x='2026-01-02 12:30:00' or x='2026-01-02 13:05:00'";
-    QTest::newRow("date only, US order") << "d>=#12/8/2026#" << "d>='2026-12-08 00:00:00'";
-    QTest::newRow("24-hour time") << "d<=#2026-12-08 23:59:59#" << "d<='2026-12-08 23:59:59'";
+    QTest::newRow("date only, US order") << "d>=#12/8/2026#"
+                                         << "d>='2026-12-08 00:00:00'";
+    QTest::newRow("24-hour time") << "d<=#2026-12-08 23:59:59#"
+                                  << "d<='2026-12-08 23:59:59'";
     QTest::newRow("booleans in any case, not inside names")
         << "where IsRead=FALSE and IsActive=True and trueValue=1 and t.false=2"
         << "where IsRead=0 and IsActive=-1 and trueValue=1 and t.false=2";
     QTest::newRow("empty double-quoted text")
-        << "select * from Message_OutBox where DeliveryDatetime is null and  (DeliveryStatus is null "
+        << "select * from Message_OutBox where DeliveryDatetime is null and  (DeliveryStatus is "
+           "null "
            "or DeliveryStatus=\"\")"
-        << "select * from Message_OutBox where DeliveryDatetime is null and  (DeliveryStatus is null "
+        << "select * from Message_OutBox where DeliveryDatetime is null and  (DeliveryStatus is "
+           "null "
            "or DeliveryStatus='')";
-    QTest::newRow("double-quoted text with quotes inside")
-        << "x=\"it's \"\"ok\"\"\"" << "x='it''s \"ok\"'";
+    QTest::newRow("double-quoted text with quotes inside") << "x=\"it's \"\"ok\"\"\""
+                                                           << "x='it''s \"ok\"'";
     QTest::newRow("single-quoted text kept, with # true and \" inside")
-        << "x='#1/1/2000# true \"\" it''s'" << "x='#1/1/2000# true \"\" it''s'";
+        << "x='#1/1/2000# true \"\" it''s'"
+        << "x='#1/1/2000# true \"\" it''s'";
     QTest::newRow("parameters and brackets untouched")
-        << "select [Order].x from [Order] where a=? and b=false" << "select [Order].x from [Order] where a=? and b=0";
+        << "select [Order].x from [Order] where a=? and b=false"
+        << "select [Order].x from [Order] where a=? and b=0";
 }
 
 void TestJetSql::translates() {

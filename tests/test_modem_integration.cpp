@@ -49,8 +49,7 @@ public:
         }
         ConfigurePort(ctx(), comm(), 1, QStringLiteral("115200,n,8,1"));
         OpenPort(ctx(), comm());
-        if (!ctx().modem.ModemConnected)
-            return false;
+        if (!ctx().modem.ModemConnected) return false;
         InitializeModem(ctx(), comm(), QStringLiteral("0"), QStringLiteral("GSM"), true);
         return ctx().modem.ModemInitialized;
     }
@@ -79,8 +78,7 @@ private slots:
 };
 
 void TestModemIntegration::initTestCase() {
-    if (SimProcess::executable().isEmpty())
-        QSKIP("gsm-modem-sim was not built");
+    if (SimProcess::executable().isEmpty()) QSKIP("gsm-modem-sim was not built");
 }
 
 void TestModemIntegration::initialiseAndIdentify() {
@@ -93,7 +91,8 @@ void TestModemIntegration::initialiseAndIdentify() {
     // Flow control and caller id; the modem still echoes when AT+FLO goes out.
     InitializeModem(b.ctx(), b.comm(), QStringLiteral("2"), QStringLiteral("GSM"), true);
     QVERIFY(b.ctx().modem.ModemInitialized);
-    QCOMPARE(b.sim.commands(), (QStringList{"AT+FLO=2", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"}));
+    QCOMPARE(b.sim.commands(),
+             (QStringList{"AT+FLO=2", "ATE0", "AT+CSCS=\"GSM\"", "AT+CLIP=1", "AT+CMGF=1"}));
     QCOMPARE(GetManufacturer(b.ctx(), b.comm()).toString(), QStringLiteral("SIMCOM_Ltd"));
     QCOMPARE(GetModelNumber(b.ctx(), b.comm()).toString(), QStringLiteral("SIMCOM_SIM800"));
 
@@ -147,7 +146,8 @@ void TestModemIntegration::missingPortAsksForSettings() {
 void TestModemIntegration::listAndDelete() {
     SimBench b;
     QVERIFY(b.connect());
-    QVERIFY(b.sim.deliverSms(QStringLiteral("+15550101"), QStringLiteral("Line one\nLine two")) > 0);
+    QVERIFY(b.sim.deliverSms(QStringLiteral("+15550101"), QStringLiteral("Line one\nLine two")) >
+            0);
     QVERIFY(b.sim.deliverSms(QStringLiteral("+15550102"), QStringLiteral("Bye")) > 0);
 
     ListMessages(b.ctx(), b.comm(), QStringLiteral("all"), delayMs(b.ctx(), 400));
@@ -170,8 +170,10 @@ void TestModemIntegration::sendDirect() {
     SimBench b;
     QVERIFY(b.connect());
     QString text = QString(160, u'a') + QStringLiteral("b\r\nc");
-    const QString r = SendMessageDirect(b.ctx(), b.comm(), QStringLiteral("+15550199"), text).toString();
-    QVERIFY2(r.contains(QStringLiteral("+CMGS")) && r.contains(QStringLiteral("OK")), qPrintable(r));
+    const QString r =
+        SendMessageDirect(b.ctx(), b.comm(), QStringLiteral("+15550199"), text).toString();
+    QVERIFY2(r.contains(QStringLiteral("+CMGS")) && r.contains(QStringLiteral("OK")),
+             qPrintable(r));
     QVERIFY(b.sim.waitForEvents(QStringLiteral("sent"), 2));
     const QList<QJsonObject> sent = b.sim.transcript(QStringLiteral("sent"));
     QCOMPARE(sent.size(), 2);
@@ -184,13 +186,14 @@ void TestModemIntegration::sendDirect() {
 void TestModemIntegration::sendViaSim() {
     SimBench b;
     QVERIFY(b.connect());
-    const QString r =
-        SendMessageViaSim(b.ctx(), b.comm(), QStringLiteral("+15550198"), QStringLiteral("Stored\r\nhello"))
-            .toString();
+    const QString r = SendMessageViaSim(b.ctx(), b.comm(), QStringLiteral("+15550198"),
+                                        QStringLiteral("Stored\r\nhello"))
+                          .toString();
     QCOMPARE(r, QStringLiteral("OK"));
     QVERIFY(b.sim.waitForEvents(QStringLiteral("sent"), 1));
-    QCOMPARE(b.sim.transcript(QStringLiteral("sent")).first().value(QLatin1String("text")).toString(),
-             QStringLiteral("Stored\nhello"));
+    QCOMPARE(
+        b.sim.transcript(QStringLiteral("sent")).first().value(QLatin1String("text")).toString(),
+        QStringLiteral("Stored\nhello"));
     QVERIFY(b.sim.simMessages().isEmpty());
 }
 
@@ -199,13 +202,15 @@ void TestModemIntegration::rejectedSends() {
     QVERIFY(b.connect());
     QVERIFY(b.sim.rejectSends(500));
     QString text = QStringLiteral("no luck");
-    QVERIFY(SendMessageDirect(b.ctx(), b.comm(), QStringLiteral("+15550197"), text).toString().contains(
-        QStringLiteral("ERROR")));
+    QVERIFY(SendMessageDirect(b.ctx(), b.comm(), QStringLiteral("+15550197"), text)
+                .toString()
+                .contains(QStringLiteral("ERROR")));
     QCOMPARE(SendMessageViaSim(b.ctx(), b.comm(), QStringLiteral("+15550197"), text).toString(),
              QStringLiteral("ERROR"));
     QVERIFY(b.sim.transcript(QStringLiteral("sent")).isEmpty());
     QVERIFY(b.sim.simMessages().isEmpty()); // the stored copy did not stay behind
-    QCOMPARE(b.env.messages, QStringList{QStringLiteral("Error occured while executing this command: AT+CMSS")});
+    QCOMPARE(b.env.messages,
+             QStringList{QStringLiteral("Error occured while executing this command: AT+CMSS")});
     QVERIFY(!b.ctx().engine.SendingInProgress);
     QVERIFY(!b.ctx().modem.ModemBusy);
 }
@@ -214,9 +219,11 @@ void TestModemIntegration::fullSim() {
     SimBench b;
     QVERIFY(b.connect());
     QVERIFY(b.sim.setFull(true));
-    QCOMPARE(SendMessageViaSim(b.ctx(), b.comm(), QStringLiteral("+15550196"), QStringLiteral("x")).toString(),
+    QCOMPARE(SendMessageViaSim(b.ctx(), b.comm(), QStringLiteral("+15550196"), QStringLiteral("x"))
+                 .toString(),
              QStringLiteral("ERROR"));
-    QCOMPARE(b.env.messages, QStringList{QStringLiteral("Error occured while executing this command: AT+CMGW")});
+    QCOMPARE(b.env.messages,
+             QStringList{QStringLiteral("Error occured while executing this command: AT+CMGW")});
     QVERIFY(!b.sim.commands().contains(QStringLiteral("AT+CMSS"), Qt::CaseSensitive));
 }
 
@@ -227,7 +234,8 @@ void TestModemIntegration::callStateDuringARing() {
     QVERIFY(b.sim.ring(5, QStringLiteral("+15550123"), 60000));
     // Take the unsolicited RING and +CLIP off the line, as the receive handler would.
     QString unsolicited;
-    QTRY_VERIFY_WITH_TIMEOUT((unsolicited += b.comm().input()).contains(QStringLiteral("+CLIP")), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((unsolicited += b.comm().input()).contains(QStringLiteral("+CLIP")),
+                             15000);
     QCOMPARE(GetCallState(b.ctx(), b.comm()).toString(), QStringLiteral("Incoming"));
     // The listing is skipped while the call lasts and the modem stays marked busy.
     ListMessages(b.ctx(), b.comm(), QStringLiteral("ALL"), delayMs(b.ctx(), 400));

@@ -398,7 +398,8 @@ private slots:
         const QString answer = at("AT+CLCC\r");
         QCOMPARE(answer,
                  QStringLiteral("\r\n+CLCC: 1, 1, 4, 0, 0, \"+919812345678\", 145\r\n\r\nOK\r\n"));
-        // Some phones put a blank after every comma; the number then starts 23 characters after "+CLCC: ".
+        // Some phones put a blank after every comma; the number then starts 23 characters after
+        // "+CLCC: ".
         const int start = answer.indexOf(QStringLiteral("+CLCC: ")) + 23;
         QCOMPARE(answer.mid(start, answer.indexOf(QLatin1Char('"'), start) - start), Number);
     }

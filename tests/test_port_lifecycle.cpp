@@ -50,7 +50,8 @@ void TestPortLifecycle::configurePreparesTheClosedControl() {
 
     // A malformed settings text is the control's error, for the caller to handle.
     ModemBench c(false);
-    QVERIFY_THROWS_EXCEPTION(SerialError, ConfigurePort(c.ctx(), c.port(), 1, QStringLiteral("9600")));
+    QVERIFY_THROWS_EXCEPTION(SerialError,
+                             ConfigurePort(c.ctx(), c.port(), 1, QStringLiteral("9600")));
 }
 
 void TestPortLifecycle::configureRefusesAnOpenPort() {
@@ -86,15 +87,16 @@ void TestPortLifecycle::missingPortAsksForTheSettings() {
         int settingsShown = 0;
         b.ctx().showSettingsWindow = [&settingsShown] { ++settingsShown; };
         b.env.yesNoAnswer = yes ? ui::Answer::Yes : ui::Answer::No;
-        b.port().failOpenWith(SerialError::InvalidPortNumber, QStringLiteral("Invalid Port Number"));
+        b.port().failOpenWith(SerialError::InvalidPortNumber,
+                              QStringLiteral("Invalid Port Number"));
         ConfigurePort(b.ctx(), b.port(), 9, QStringLiteral("9600,n,8,1"));
         OpenPort(b.ctx(), b.port());
         QVERIFY(b.log().contains(QStringLiteral(
             "**ERROR** Error occured while opening the COM Port. Error number: 8002 Description: "
             "Invalid Port Number")));
-        QCOMPARE(b.messages(),
-                 QStringList{QStringLiteral("No modem found on COM Port 9\r\nDo you wish to enter the "
-                                            "correct COM port settings for the attached modem?")});
+        QCOMPARE(b.messages(), QStringList{QStringLiteral(
+                                   "No modem found on COM Port 9\r\nDo you wish to enter the "
+                                   "correct COM port settings for the attached modem?")});
         QVERIFY(!b.modem().ModemConnected);
         QVERIFY(!b.port().portOpen());
         QCOMPARE(settingsShown, yes ? 1 : 0);
@@ -124,8 +126,8 @@ void TestPortLifecycle::closePortResetsTheFlags() {
         b.ctx().engine.SendingInProgress = true;
     };
     auto allDown = [](ModemBench& b) {
-        return !b.modem().ModemInitialized && !b.modem().ListingInProgress && !b.modem().ModemBusy &&
-               !b.ctx().engine.SendingInProgress;
+        return !b.modem().ModemInitialized && !b.modem().ListingInProgress &&
+               !b.modem().ModemBusy && !b.ctx().engine.SendingInProgress;
     };
     ModemBench open;
     raise(open);
@@ -147,8 +149,8 @@ void TestPortLifecycle::initialiseWithFlowControlAndCallerId() {
     for (int i = 0; i < 5; ++i)
         b.port().answer(kOkAnswer);
     InitializeModem(b.ctx(), b.port(), QStringLiteral("2"), QStringLiteral("GSM"), true);
-    QCOMPARE(b.port().written,
-             (QStringList{"AT+FLO=2\r", "ATE0\r", "AT+CSCS=\"GSM\"\r", "AT+CLIP=1\r", "AT+CMGF=1\r"}));
+    QCOMPARE(b.port().written, (QStringList{"AT+FLO=2\r", "ATE0\r", "AT+CSCS=\"GSM\"\r",
+                                            "AT+CLIP=1\r", "AT+CMGF=1\r"}));
     QCOMPARE(b.sleeps, (QList<int>{50, 50, 50, 50, 50}));
     QVERIFY(b.modem().ModemInitialized);
     QVERIFY(b.modem().ModemConnected);
@@ -213,8 +215,8 @@ void TestPortLifecycle::failedSetupStepClosesThePort() {
         b.port().answer(kOkAnswer);
         b.port().answer(kErrorAnswer);
         InitializeModem(b.ctx(), b.port(), QStringLiteral("0"), QStringLiteral("UCS2"), true);
-        QCOMPARE(b.messages(),
-                 QStringList{QStringLiteral("Error occured while executing this command: AT+CSCS")});
+        QCOMPARE(b.messages(), QStringList{QStringLiteral(
+                                   "Error occured while executing this command: AT+CSCS")});
         QCOMPARE(b.port().written.size(), 2);
         QVERIFY(!b.port().portOpen());
     }
@@ -225,8 +227,8 @@ void TestPortLifecycle::failedSetupStepClosesThePort() {
         b.port().answer(kOkAnswer);
         b.port().answer(kErrorAnswer);
         InitializeModem(b.ctx(), b.port(), QStringLiteral("0"), QStringLiteral("GSM"), false);
-        QCOMPARE(b.messages(),
-                 QStringList{QStringLiteral("Error occured while executing this command: AT+CMGF=1")});
+        QCOMPARE(b.messages(), QStringList{QStringLiteral(
+                                   "Error occured while executing this command: AT+CMGF=1")});
         QVERIFY(!b.modem().ModemInitialized);
         QVERIFY(!b.port().portOpen());
     }
@@ -238,7 +240,8 @@ void TestPortLifecycle::callerIdRefusalIsExplained() {
     b.port().answer(kOkAnswer);
     b.port().answer(kErrorAnswer);
     InitializeModem(b.ctx(), b.port(), QStringLiteral("0"), QStringLiteral("GSM"), true);
-    QCOMPARE(b.messages(), QStringList{QStringLiteral("Your modem does not support 'CallerID' feature.")});
+    QCOMPARE(b.messages(),
+             QStringList{QStringLiteral("Your modem does not support 'CallerID' feature.")});
     QVERIFY(b.log().contains(QStringLiteral("Response for AT+CLIP=1 is 'ERROR'")));
     QCOMPARE(b.port().written.last(), QStringLiteral("AT+CLIP=1\r"));
     QVERIFY(!b.port().portOpen());
@@ -256,7 +259,8 @@ void TestPortLifecycle::flowControlMustBeANumber() {
 
 void TestPortLifecycle::identificationTakesTheSecondLine() {
     ModemBench b;
-    b.port().answer(QStringLiteral("\r\n  Varnex Wireless \r\n\r\nOK\r\n"), QStringLiteral("AT+CGMI"));
+    b.port().answer(QStringLiteral("\r\n  Varnex Wireless \r\n\r\nOK\r\n"),
+                    QStringLiteral("AT+CGMI"));
     b.port().answer(QStringLiteral("\r\nVX-900\r\n\r\nOK\r\n"), QStringLiteral("AT+CGMM"));
     b.port().answer(kOkAnswer, QStringLiteral("AT+CGMI"));
     QCOMPARE(GetManufacturer(b.ctx(), b.port()).toString(), QStringLiteral("Varnex Wireless"));

@@ -63,7 +63,8 @@ void TestSmsCommands::callStateWords() {
     QFETCH(QString, state);
     QFETCH(QString, word);
     ModemBench b;
-    const QString answer = QStringLiteral("\r\n+CLCC: 1,1,") + state + QStringLiteral(",0,0,\"+15550100\",145\r\n\r\nOK\r\n");
+    const QString answer = QStringLiteral("\r\n+CLCC: 1,1,") + state +
+                           QStringLiteral(",0,0,\"+15550100\",145\r\n\r\nOK\r\n");
     b.port().answer(answer);
     QCOMPARE(GetCallState(b.ctx(), b.port()).toString(), word);
     QCOMPARE(b.port().written, QStringList{QStringLiteral("AT+CLCC\r")});
@@ -74,7 +75,8 @@ void TestSmsCommands::callStateWords() {
 void TestSmsCommands::callStateOtherAnswers() {
     ModemBench b;
     // Only the first call line counts.
-    b.port().answer(QStringLiteral("\r\n+CLCC: 1,1,1,0,0,\"111\",129\r\n+CLCC: 2,1,5,0,0,\"222\",129\r\n\r\nOK\r\n"));
+    b.port().answer(QStringLiteral(
+        "\r\n+CLCC: 1,1,1,0,0,\"111\",129\r\n+CLCC: 2,1,5,0,0,\"222\",129\r\n\r\nOK\r\n"));
     QCOMPARE(GetCallState(b.ctx(), b.port()).toString(), QStringLiteral("Held"));
     // No call: the answer as it came.
     b.port().answer(kOkAnswer);
@@ -112,11 +114,12 @@ void TestSmsCommands::emptySimListsNothing() {
 void TestSmsCommands::listingKeepsTextsAndUnquotesFields() {
     ModemBench b;
     b.port().answer(kOkAnswer, QStringLiteral("AT+CLCC"));
-    b.port().answer(listing({QStringLiteral("1,\"REC UNREAD\",\"+15551234\",,\"24/01/02,10:11:12+04\"\r\n"
-                                            "Hello\r\nthere\r\n"),
-                             QStringLiteral("3,\"STO SENT\",\"5559\",\"Bob\",\"24/01/03,09:00:00+04\"\r\n"
-                                            "Bye, then\r\n")}),
-                    QStringLiteral("AT+CMGL"));
+    b.port().answer(
+        listing({QStringLiteral("1,\"REC UNREAD\",\"+15551234\",,\"24/01/02,10:11:12+04\"\r\n"
+                                "Hello\r\nthere\r\n"),
+                 QStringLiteral("3,\"STO SENT\",\"5559\",\"Bob\",\"24/01/03,09:00:00+04\"\r\n"
+                                "Bye, then\r\n")}),
+        QStringLiteral("AT+CMGL"));
     bool listingSeen = false;
     connect(&b.port(), &SerialPort::dataReceived, &b.port(),
             [&] { listingSeen = listingSeen || b.modem().ListingInProgress; });
@@ -135,8 +138,10 @@ void TestSmsCommands::listingKeepsTextsAndUnquotesFields() {
 void TestSmsCommands::listingEndsEveryTextAtItsLineEnd() {
     // The same message gives the same text whether it is listed last or not, and
     // whether or not the modem puts a blank line before the final OK.
-    const QString entry = QStringLiteral("7,\"REC READ\",\"555\",,\"24/01/02,10:11:12+04\"\r\nSee you\r\n");
-    const QString other = QStringLiteral("8,\"REC READ\",\"556\",,\"24/01/02,10:11:13+04\"\r\nx\r\n");
+    const QString entry =
+        QStringLiteral("7,\"REC READ\",\"555\",,\"24/01/02,10:11:12+04\"\r\nSee you\r\n");
+    const QString other =
+        QStringLiteral("8,\"REC READ\",\"556\",,\"24/01/02,10:11:13+04\"\r\nx\r\n");
     const QStringList answers{listing({entry, other}), listing({other, entry}),
                               QStringLiteral("\r\n+CMGL: ") + entry + QStringLiteral("OK\r\n")};
     for (const QString& answer : answers) {
@@ -188,8 +193,8 @@ void TestSmsCommands::malformedAndLargeListings() {
     {
         ModemBench b;
         b.port().answer(kOkAnswer, QStringLiteral("AT+CLCC"));
-        b.port().answer(QStringLiteral("\r\n+CMGL: +CMGL: \r\nno header\r\n+CMGL: 5\r\nA") + QChar(0) +
-                            QStringLiteral("B\r\nOK\r\n"),
+        b.port().answer(QStringLiteral("\r\n+CMGL: +CMGL: \r\nno header\r\n+CMGL: 5\r\nA") +
+                            QChar(0) + QStringLiteral("B\r\nOK\r\n"),
                         QStringLiteral("AT+CMGL"));
         ListMessages(b.ctx(), b.port(), QStringLiteral("ALL"), 10);
         const ModemState& m = b.modem();
@@ -213,7 +218,9 @@ void TestSmsCommands::malformedAndLargeListings() {
         ModemBench b;
         QStringList entries;
         for (int i = 1; i <= 1000; ++i)
-            entries << QStringLiteral("%1,\"REC READ\",\"+1555%1\",,\"24/01/02,10:11:12+04\"\r\nText %1\r\n").arg(i);
+            entries << QStringLiteral(
+                           "%1,\"REC READ\",\"+1555%1\",,\"24/01/02,10:11:12+04\"\r\nText %1\r\n")
+                           .arg(i);
         b.port().answer(kOkAnswer, QStringLiteral("AT+CLCC"));
         b.port().answer(listing(entries), QStringLiteral("AT+CMGL"));
         ListMessages(b.ctx(), b.port(), QStringLiteral("ALL"), 10);
@@ -319,8 +326,9 @@ void TestSmsCommands::directSendRefusals() {
     b.port().answer(kPrompt);
     b.port().answer(QStringLiteral("\r\n+CMS ERROR: 38\r\n"));
     QString text = QStringLiteral("hello");
-    QVERIFY(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text).toString().contains(
-        QStringLiteral("ERROR")));
+    QVERIFY(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text)
+                .toString()
+                .contains(QStringLiteral("ERROR")));
     QVERIFY(!b.ctx().engine.SendingInProgress);
 
     // A busy modem or a dropped connection: nothing is sent.
@@ -360,8 +368,9 @@ void TestSmsCommands::directSendWaitForOkIsBounded() {
     // A late OK after the exchange gave up is picked up by the extra reads.
     ModemBench c;
     c.port().answer(kPrompt);
-    c.port().enqueue({QString(), {{QStringLiteral("\r\n+CMGS: 18\r\n"), 0, false},
-                                  {QStringLiteral("\r\nOK\r\n"), 30, false}}});
+    c.port().enqueue({QString(),
+                      {{QStringLiteral("\r\n+CMGS: 18\r\n"), 0, false},
+                       {QStringLiteral("\r\nOK\r\n"), 30, false}}});
     QCOMPARE(SendMessageDirect(c.ctx(), c.port(), QStringLiteral("555"), text).toString(),
              QStringLiteral("\r\n+CMGS: 18\r\n\r\nOK\r\n"));
 }
@@ -370,7 +379,8 @@ void TestSmsCommands::storeMessageReadsTheIndex() {
     ModemBench b;
     b.port().answer(QStringLiteral("\r\n+CMGW: 5\r\n\r\nOK\r\n"));
     QString text = QStringLiteral("a\r\nb");
-    QCOMPARE(StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).toString(), QStringLiteral("5"));
+    QCOMPARE(StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
+             QStringLiteral("5"));
     QCOMPARE(text, QStringLiteral("a\nb"));
     QCOMPARE(b.port().written, QStringList{QStringLiteral("AT+CMGW=\"555\"\ra\nb") + kCtrlZ});
     QCOMPARE(b.sleeps, QList<int>{75});
@@ -380,7 +390,8 @@ void TestSmsCommands::storeMessageReadsTheIndex() {
     QVERIFY(!StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).isValid());
     // The index runs to the end when no line end follows.
     b.port().answer(QStringLiteral("+CMGW: 12 OK"));
-    QCOMPARE(StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).toString(), QStringLiteral("12 OK"));
+    QCOMPARE(StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
+             QStringLiteral("12 OK"));
 }
 
 void TestSmsCommands::viaSimDeletesTheStoredCopy() {
@@ -391,10 +402,12 @@ void TestSmsCommands::viaSimDeletesTheStoredCopy() {
         b.port().answer(QStringLiteral("\r\n+CMSS: 40\r\n\r\nOK\r\n"));
         b.port().answer(kOkAnswer);
     }
-    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), text).toString(), QStringLiteral("OK"));
+    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
+             QStringLiteral("OK"));
     QCOMPARE(b.port().written,
-             (QStringList{"AT+CMGW=\"555\"\r" + QString(160, u'm') + kCtrlZ, "AT+CMSS=5\r", "AT+CMGD=5\r",
-                          "AT+CMGW=\"555\"\r" + QString(1, u'm') + kCtrlZ, "AT+CMSS=6\r", "AT+CMGD=6\r"}));
+             (QStringList{"AT+CMGW=\"555\"\r" + QString(160, u'm') + kCtrlZ, "AT+CMSS=5\r",
+                          "AT+CMGD=5\r", "AT+CMGW=\"555\"\r" + QString(1, u'm') + kCtrlZ,
+                          "AT+CMSS=6\r", "AT+CMGD=6\r"}));
     QCOMPARE(b.sleeps, (QList<int>{75, 1000, 150, 75, 1000, 150}));
     QVERIFY(!b.ctx().engine.SendingInProgress);
 }
@@ -404,17 +417,20 @@ void TestSmsCommands::viaSimDeletesAFailedCopy() {
     b.port().answer(QStringLiteral("\r\n+CMGW: 9\r\n\r\nOK\r\n"));
     b.port().answer(QStringLiteral("\r\n+CMS ERROR: 500\r\n"));
     b.port().answer(kOkAnswer, QStringLiteral("AT+CMGD=9\r"));
-    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi")).toString(),
+    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi"))
+                 .toString(),
              QStringLiteral("ERROR"));
     QCOMPARE(b.port().written.last(), QStringLiteral("AT+CMGD=9\r"));
-    QCOMPARE(b.messages(), QStringList{QStringLiteral("Error occured while executing this command: AT+CMSS")});
+    QCOMPARE(b.messages(),
+             QStringList{QStringLiteral("Error occured while executing this command: AT+CMSS")});
     QVERIFY(b.port().unmatched.isEmpty());
     QVERIFY(!b.ctx().engine.SendingInProgress);
 
     // An index that is not a number: nothing to send or delete, no crash.
     ModemBench c;
     c.port().answer(QStringLiteral("\r\n+CMGW: five\r\n\r\nOK\r\n"));
-    QCOMPARE(SendMessageViaSim(c.ctx(), c.port(), QStringLiteral("555"), QStringLiteral("hi")).toString(),
+    QCOMPARE(SendMessageViaSim(c.ctx(), c.port(), QStringLiteral("555"), QStringLiteral("hi"))
+                 .toString(),
              QStringLiteral("ERROR"));
     QCOMPARE(c.port().written.size(), 1);
 }
@@ -422,10 +438,12 @@ void TestSmsCommands::viaSimDeletesAFailedCopy() {
 void TestSmsCommands::viaSimWithAFullSim() {
     ModemBench b;
     b.port().answer(QStringLiteral("\r\n+CMS ERROR: 322\r\n"));
-    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi")).toString(),
+    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi"))
+                 .toString(),
              QStringLiteral("ERROR"));
     QCOMPARE(b.port().written.size(), 1);
-    QCOMPARE(b.messages(), QStringList{QStringLiteral("Error occured while executing this command: AT+CMGW")});
+    QCOMPARE(b.messages(),
+             QStringList{QStringLiteral("Error occured while executing this command: AT+CMGW")});
     QVERIFY(!b.ctx().engine.SendingInProgress);
 }
 

@@ -40,9 +40,11 @@ void TestStartup::screenCheck() {
     QFETCH(bool, warns);
     QCOMPARE(screenNeedsWarning(width, height), warns);
     const QString text = screenWarningText(width, height);
-    QVERIFY(text.startsWith(QStringLiteral("Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: %1 x %2\r\n\r\n")
-                                .arg(width)
-                                .arg(height)));
+    QVERIFY(text.startsWith(
+        QStringLiteral(
+            "Required Screen Resolution: 1024 x 768\r\nCurrent Screen Resolution: %1 x %2\r\n\r\n")
+            .arg(width)
+            .arg(height)));
     QVERIFY(text.endsWith(QStringLiteral("\r\n Do you want to continue any way?")));
 }
 
@@ -82,7 +84,8 @@ void TestStartup::missingDatabaseStillShowsTheWindows() {
         mainShown = true;
     }));
     QCOMPARE(env.messages.size(), 1);
-    QVERIFY(env.messages[0].startsWith(QStringLiteral("Following error occur while connecting with database")));
+    QVERIFY(env.messages[0].startsWith(
+        QStringLiteral("Following error occur while connecting with database")));
     QVERIFY(!ctx.core.DatabaseConnected);
     QCOMPARE(env.shown.size(), 1);
     auto* splash = qobject_cast<frmSplash*>(env.shown[0]);
@@ -92,7 +95,8 @@ void TestStartup::missingDatabaseStillShowsTheWindows() {
     QCOMPARE(ctx.mainWindow->windowTitle(), QStringLiteral("Varnex - Bulk SMS"));
     // The main window's load reports the failing query's description and stops.
     QCOMPARE(env.messages.size(), 2);
-    QCOMPARE(env.messages[1], QStringLiteral("Operation is not allowed when the object is closed."));
+    QCOMPARE(env.messages[1],
+             QStringLiteral("Operation is not allowed when the object is closed."));
     QVERIFY(ctx.homePage);
     QCOMPARE(env.endRequests, 0);
 }
@@ -101,11 +105,14 @@ void TestStartup::loadReadsSettings() {
     TestEnv env;
     AppContext& ctx = env.ctx();
     Database& db = ctx.DBConnection;
-    db.execute(QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,StopBits,"
-                              "FlowControl,CharacterSet,EnabledCallerId,ModemDelayFactor) "
-                              "values (1,'9600','n','8','1','0','GSM',-1,2.5)"));
-    db.execute(QStringLiteral("insert into AutoReply_OnMissedCall (IsActive,Message) values (-1,'  Sorry, busy  ')"));
-    db.execute(QStringLiteral("update Timer_setting set EnableSendTimer=0, ReceiveAllMessagesTime=20"));
+    db.execute(QStringLiteral(
+        "insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,StopBits,"
+        "FlowControl,CharacterSet,EnabledCallerId,ModemDelayFactor) "
+        "values (1,'9600','n','8','1','0','GSM',-1,2.5)"));
+    db.execute(QStringLiteral(
+        "insert into AutoReply_OnMissedCall (IsActive,Message) values (-1,'  Sorry, busy  ')"));
+    db.execute(
+        QStringLiteral("update Timer_setting set EnableSendTimer=0, ReceiveAllMessagesTime=20"));
 
     // A modem that never answers: the load connects, the initialisation fails quietly.
     ctx.setSerialPort(std::make_unique<ScriptedSerialPort>());
@@ -124,7 +131,8 @@ void TestStartup::loadReadsSettings() {
     QCOMPARE(ctx.engine.ReceiveIntervalSeconds, 20);
     QCOMPARE(ctx.engine.SendIntervalSeconds, 0);
     QVERIFY(ctx.engine.ActivityLogEnabled);
-    QVERIFY(ctx.activityLog.text().contains(QLatin1String("Initializing AutoReply On MissedCall Properties.")));
+    QVERIFY(ctx.activityLog.text().contains(
+        QLatin1String("Initializing AutoReply On MissedCall Properties.")));
     QVERIFY(!ctx.homePage->lblStart->isEnabled());
     QCOMPARE(ctx.homePage->lblInBox->text(), QStringLiteral("Inbox (0)"));
 }

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
         std::fprintf(stderr, "makedb: cannot create %s: %s\n", argv[2], sqlite3_errmsg(db));
         sqlite3_close(db);
         return 1;
@@ -30,8 +31,7 @@ int main(int argc, char** argv) {
     const QByteArray key = databasePassword();
     char* err = nullptr;
     int rc = sqlite3_key(db, key.constData(), static_cast<int>(key.size()));
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db, script.constData(), nullptr, nullptr, &err);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, script.constData(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         std::fprintf(stderr, "makedb: %s\n", err ? err : sqlite3_errmsg(db));
         sqlite3_free(err);

@@ -9,12 +9,12 @@ void ActivityLog::clear() {
 }
 
 void ActivityLog::write(const QString& message) {
-    if (!ctx_.engine.ActivityLogEnabled)
-        return;
+    if (!ctx_.engine.ActivityLogEnabled) return;
     const QString stamp = QStringLiteral("[") + nowText() + QStringLiteral("] : ");
     text_.prepend(stamp + message + QStringLiteral("\r\n"));
     if (text_.size() > TrimThreshold) {
-        text_ = stamp + QStringLiteral("**NOTICE** Removing old entries from the activity log.\r\n") +
+        text_ = stamp +
+                QStringLiteral("**NOTICE** Removing old entries from the activity log.\r\n") +
                 text_.left(KeptCharacters);
     }
     emit textChanged(text_);

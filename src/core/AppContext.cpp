@@ -11,8 +11,7 @@
 
 AppContext::AppContext(QString programFolder)
     : sleep([](int ms) {
-          if (ms > 0)
-              QThread::msleep(static_cast<unsigned long>(ms));
+          if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
       }),
       endProcess([](int code) {
           std::fflush(nullptr);
@@ -31,15 +30,15 @@ QString AppContext::programFile(const QString& name) const {
 }
 
 SerialPort& AppContext::MSComm1() {
-    if (!serial_)
-        throw std::logic_error("no serial control installed");
+    if (!serial_) throw std::logic_error("no serial control installed");
     return *serial_;
 }
 
-void AppContext::setSerialPort(std::unique_ptr<SerialPort> port) { serial_ = std::move(port); }
+void AppContext::setSerialPort(std::unique_ptr<SerialPort> port) {
+    serial_ = std::move(port);
+}
 
 frm_HomePage& AppContext::ensureHomePage() {
-    if (!homePage)
-        homePage = new frm_HomePage(*this);
+    if (!homePage) homePage = new frm_HomePage(*this);
     return *homePage;
 }

@@ -7,12 +7,13 @@
 #include <QRegularExpression>
 #include <sqlite3.h>
 
-QByteArray databasePassword() { return QByteArrayLiteral("tolvek"); }
+QByteArray databasePassword() {
+    return QByteArrayLiteral("tolvek");
+}
 
 int QueryResult::column(const QString& name) const {
     for (int i = 0; i < columns.size(); ++i)
-        if (columns[i].compare(name, Qt::CaseInsensitive) == 0)
-            return i;
+        if (columns[i].compare(name, Qt::CaseInsensitive) == 0) return i;
     return -1;
 }
 
@@ -28,7 +29,9 @@ QVariant QueryResult::value(int row, const QString& name) const {
     return rows[row][c];
 }
 
-Database::~Database() { close(); }
+Database::~Database() {
+    close();
+}
 
 void Database::fail(const QString& what) const {
     QString reason = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("no database");
@@ -43,7 +46,8 @@ void Database::open(const QString& path, const QByteArray& key) {
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        QString reason = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+        QString reason =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
         sqlite3_close(db);
         throw DbError(QStringLiteral("Could not open file '%1': %2").arg(path, reason));
     }
@@ -53,7 +57,8 @@ void Database::open(const QString& path, const QByteArray& key) {
             fail(QStringLiteral("Could not apply the database password"));
         sqlite3_busy_timeout(db_, 5000);
         // Reading the catalogue proves the key: a foreign or damaged file fails here.
-        const int tables = static_cast<int>(count(QStringLiteral("select name from sqlite_master")));
+        const int tables =
+            static_cast<int>(count(QStringLiteral("select name from sqlite_master")));
         if (tables == 0)
             throw DbError(QStringLiteral("'%1' holds no tables; it is not the program's database.")
                               .arg(path));
@@ -103,10 +108,8 @@ public:
     // Steps once; true while a row is available.
     bool step() {
         const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc == SQLITE_DONE)
-            return false;
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
         throw DbError(QString::fromUtf8(sqlite3_errmsg(db_)));
     }
 
@@ -165,8 +168,7 @@ private:
                 break;
             }
         }
-        if (rc != SQLITE_OK)
-            throw DbError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        if (rc != SQLITE_OK) throw DbError(QString::fromUtf8(sqlite3_errmsg(db_)));
     }
 
     int bindText(int i, const QString& s) {
@@ -182,8 +184,7 @@ private:
 } // namespace
 
 int Database::execute(const QString& sql, const QVariantList& params) {
-    if (!db_)
-        throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (!db_) throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
     Statement st(db_, jetToSqlite(sql));
     st.bind(params);
     while (st.step()) {
@@ -192,8 +193,7 @@ int Database::execute(const QString& sql, const QVariantList& params) {
 }
 
 QueryResult Database::query(const QString& sql, const QVariantList& params) {
-    if (!db_)
-        throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (!db_) throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
     Statement st(db_, jetToSqlite(sql));
     st.bind(params);
     QueryResult result;
@@ -211,28 +211,28 @@ QueryResult Database::query(const QString& sql, const QVariantList& params) {
 }
 
 qint64 Database::count(const QString& sql, const QVariantList& params) {
-    const QueryResult r = query(QStringLiteral("select count(*) from (") + sql + QStringLiteral(")"),
-                                params);
+    const QueryResult r =
+        query(QStringLiteral("select count(*) from (") + sql + QStringLiteral(")"), params);
     return r.rows.value(0).value(0).toLongLong();
 }
 
-qint64 Database::lastInsertId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
+qint64 Database::lastInsertId() const {
+    return db_ ? sqlite3_last_insert_rowid(db_) : 0;
+}
 
 void Database::transaction(const std::function<void()>& fn) {
     execute(QStringLiteral("BEGIN IMMEDIATE"));
     try {
         fn();
     } catch (...) {
-        if (db_)
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (db_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
     execute(QStringLiteral("COMMIT"));
 }
 
 void Database::executeScript(const QString& script) {
-    if (!db_)
-        throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (!db_) throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
     char* err = nullptr;
     if (sqlite3_exec(db_, script.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
         const QString reason = QString::fromUtf8(err ? err : "unknown error");
@@ -254,12 +254,13 @@ QString sqlQuote(const QString& text) {
 
 // A #...# literal's content to the stored text form.
 QString dateLiteral(const QString& content) {
-    static const QRegularExpression re(QStringLiteral(
-        R"re(^\s*(?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4})))re"
-        R"((?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?\s*([AaPp][Mm])?)?\s*$)"));
+    static const QRegularExpression re(
+        QStringLiteral(R"re(^\s*(?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4})))re"
+                       R"((?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?\s*([AaPp][Mm])?)?\s*$)"));
     const auto m = re.match(content);
     if (!m.hasMatch())
-        throw DbError(QStringLiteral("Syntax error in date in query expression '#%1#'.").arg(content));
+        throw DbError(
+            QStringLiteral("Syntax error in date in query expression '#%1#'.").arg(content));
     int year, month, day;
     if (!m.captured(1).isEmpty()) {
         year = m.captured(1).toInt();
@@ -285,11 +286,14 @@ QString dateLiteral(const QString& content) {
     }
     const QDateTime t(QDate(year, month, day), QTime(hour, minute, second));
     if (!t.isValid())
-        throw DbError(QStringLiteral("Syntax error in date in query expression '#%1#'.").arg(content));
+        throw DbError(
+            QStringLiteral("Syntax error in date in query expression '#%1#'.").arg(content));
     return sqlQuote(dateTimeText(t));
 }
 
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
+bool isWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
 
 } // namespace
 
@@ -351,7 +355,8 @@ QString jetToSqlite(const QString& sql) {
             while (j < n && isWordChar(sql[j]))
                 ++j;
             const QStringView word = QStringView(sql).mid(i, j - i);
-            const bool qualified = i > 0 && (sql[i - 1] == QLatin1Char('.') || sql[i - 1] == QLatin1Char('['));
+            const bool qualified =
+                i > 0 && (sql[i - 1] == QLatin1Char('.') || sql[i - 1] == QLatin1Char('['));
             if (!qualified && word.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
                 out += QLatin1String("-1");
             else if (!qualified && word.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)

@@ -11,7 +11,9 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-bool screenNeedsWarning(int width, int height) { return width < 1024 && height < 768; }
+bool screenNeedsWarning(int width, int height) {
+    return width < 1024 && height < 768;
+}
 
 QString screenWarningText(int width, int height) {
     const QStringList lines = {
@@ -93,13 +95,11 @@ void frmSplash::keyPressEvent(QKeyEvent* e) {
 
 void frmSplash::handOver() {
     // The timer, a click and a key may all arrive; only the first hands over.
-    if (handedOver_)
-        return;
+    if (handedOver_) return;
     handedOver_ = true;
     Timer1->setEnabled(false);
     close();
-    if (showMainWindow_)
-        showMainWindow_();
+    if (showMainWindow_) showMainWindow_();
 }
 
 frm_About::frm_About(QWidget* parent) : QDialog(parent) {
@@ -114,7 +114,8 @@ frm_About::frm_About(QWidget* parent) : QDialog(parent) {
     auto* version = new QLabel(QStringLiteral("Version ") + versionText(), this);
     version->setObjectName(QStringLiteral("lblVersion"));
     auto* about = new QLabel(
-        QStringLiteral("Sends and receives SMS through a GSM modem or phone on a serial port."), this);
+        QStringLiteral("Sends and receives SMS through a GSM modem or phone on a serial port."),
+        this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* v = new QVBoxLayout(this);
@@ -124,4 +125,6 @@ frm_About::frm_About(QWidget* parent) : QDialog(parent) {
     v->addWidget(buttons);
 }
 
-QString frm_About::versionText() { return QStringLiteral(BULKSMS_VERSION); }
+QString frm_About::versionText() {
+    return QStringLiteral(BULKSMS_VERSION);
+}

@@ -12,8 +12,7 @@ QString connectionErrorMessage(const QString& description) {
 
 bool ConnectDatabase(AppContext& ctx) {
     try {
-        if (ctx.DBConnection.State() == 1)
-            ctx.DBConnection.close();
+        if (ctx.DBConnection.State() == 1) ctx.DBConnection.close();
         ctx.DBConnection.open(ctx.programFile(QStringLiteral("BulkSMS.db")), databasePassword());
         ctx.core.DatabaseConnected = true;
     } catch (const DbError& e) {

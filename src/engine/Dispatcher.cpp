@@ -23,15 +23,16 @@ bool isNumeric(const QString& text) {
 
 void markSent(AppContext& ctx, qint64 id) {
     ctx.DBConnection.execute(
-        QStringLiteral("update Message_OutBox set DeliveryStatus='SENT',DeliveryDatetime=? where Outbox_Id=?"),
+        QStringLiteral(
+            "update Message_OutBox set DeliveryStatus='SENT',DeliveryDatetime=? where Outbox_Id=?"),
         {nowText(), id});
     RefreshMessageBoxIfOpen(ctx);
     modemSleep(ctx, 100);
 }
 
 void markWaiting(AppContext& ctx, qint64 id) {
-    ctx.DBConnection.execute(QStringLiteral("update Message_OutBox set DeliveryStatus='' where Outbox_Id=?"),
-                             {id});
+    ctx.DBConnection.execute(
+        QStringLiteral("update Message_OutBox set DeliveryStatus='' where Outbox_Id=?"), {id});
 }
 
 // Handles one row of the pass; returns whether it was sent (the previous outcome when
@@ -39,23 +40,27 @@ void markWaiting(AppContext& ctx, qint64 id) {
 bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, bool lastRowSent) {
     const qint64 id = rows.value(i, QStringLiteral("Outbox_Id")).toLongLong();
     const QString recipient = rows.value(i, QStringLiteral("RecipientMobileNo")).toString();
-    if (!isSendableNumber(recipient))
-        return lastRowSent;
+    if (!isSendableNumber(recipient)) return lastRowSent;
     // Read the row again: it may have been sent, taken or deleted since the pass began.
     const QueryResult current = ctx.DBConnection.query(
-        QStringLiteral("select DeliveryStatus, DeliveryDatetime from Message_OutBox where Outbox_Id=?"), {id});
-    if (current.isEmpty() || !current.value(0, QStringLiteral("DeliveryStatus")).toString().isEmpty() ||
+        QStringLiteral(
+            "select DeliveryStatus, DeliveryDatetime from Message_OutBox where Outbox_Id=?"),
+        {id});
+    if (current.isEmpty() ||
+        !current.value(0, QStringLiteral("DeliveryStatus")).toString().isEmpty() ||
         !current.value(0, QStringLiteral("DeliveryDatetime")).isNull())
         return lastRowSent;
-    const QueryResult mode = ctx.DBConnection.query(QStringLiteral("select SMSDelevaryMode from Timer_setting"));
-    if (mode.isEmpty())
-        return lastRowSent;
+    const QueryResult mode =
+        ctx.DBConnection.query(QStringLiteral("select SMSDelevaryMode from Timer_setting"));
+    if (mode.isEmpty()) return lastRowSent;
     const QString number = trimSpaces(recipient);
     QString text = trimSpaces(rows.value(i, QStringLiteral("Message")).toString());
 
-    ctx.DBConnection.execute(QStringLiteral("update Message_OutBox set DeliveryStatus='SENDING' where Outbox_Id=?"),
-                             {id});
-    if (mode.value(0, QStringLiteral("SMSDelevaryMode")).toString() == QLatin1String("STORE AND DELIVER")) {
+    ctx.DBConnection.execute(
+        QStringLiteral("update Message_OutBox set DeliveryStatus='SENDING' where Outbox_Id=?"),
+        {id});
+    if (mode.value(0, QStringLiteral("SMSDelevaryMode")).toString() ==
+        QLatin1String("STORE AND DELIVER")) {
         WriteActivityLog(ctx, QStringLiteral("Sending SMS to ") + recipient +
                                   QStringLiteral(" using GSM modem and method - STORE & DELIVER."));
         const QString r = answerText(SendMessageViaSim(ctx, comm, number, text));
@@ -71,9 +76,10 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
                               QStringLiteral(" using GSM modem and method - DIRECT DELIVERY."));
     const QString r = answerText(SendMessageDirect(ctx, comm, number, text));
     if (r.contains(QLatin1String("ERROR"))) {
-        WriteActivityLog(ctx, QStringLiteral("**ERROR** SMS could not be sent to ") + recipient +
-                                  QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   "
-                                                 "2> No balance credit on your SIM.)"));
+        WriteActivityLog(ctx,
+                         QStringLiteral("**ERROR** SMS could not be sent to ") + recipient +
+                             QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   "
+                                            "2> No balance credit on your SIM.)"));
         markWaiting(ctx, id);
         return false;
     }
@@ -86,24 +92,22 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
 
 bool isSendableNumber(const QString& number) {
     const QString n = trimSpaces(number);
-    if (n.startsWith(QLatin1Char('+')))
-        return isNumeric(n.mid(1));
+    if (n.startsWith(QLatin1Char('+'))) return isNumeric(n.mid(1));
     return isNumeric(n);
 }
 
 void RefreshMessageBoxIfOpen(AppContext& ctx) {
-    if (ctx.engine.MessageBoxOpen && ctx.refreshMessageBox)
-        ctx.refreshMessageBox();
+    if (ctx.engine.MessageBoxOpen && ctx.refreshMessageBox) ctx.refreshMessageBox();
 }
 
 void SendPendingOutbox(AppContext& ctx) {
     try {
-        const QueryResult rows = ctx.DBConnection.query(QStringLiteral(
-            "select * from Message_OutBox where DeliveryDatetime is null and  (DeliveryStatus is null "
-            "or DeliveryStatus=\"\")"));
+        const QueryResult rows = ctx.DBConnection.query(
+            QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
+                           "(DeliveryStatus is null "
+                           "or DeliveryStatus=\"\")"));
         WriteActivityLog(ctx, QStringLiteral("Total %1 SMS to be sent.").arg(rows.count()));
-        if (rows.isEmpty())
-            return;
+        if (rows.isEmpty()) return;
         if (!ctx.modem.ModemConnected) {
             WriteActivityLog(ctx, notCommunicating);
             ui::MsgBox(notCommunicating);
@@ -113,8 +117,7 @@ void SendPendingOutbox(AppContext& ctx) {
         bool lastRowSent = false;
         for (int i = 0;; ++i) {
             if (i >= rows.count() || !ctx.modem.ModemConnected) {
-                if (ctx.engine.MessageBoxOpen && lastRowSent)
-                    RefreshMessageBoxIfOpen(ctx);
+                if (ctx.engine.MessageBoxOpen && lastRowSent) RefreshMessageBoxIfOpen(ctx);
                 return;
             }
             // True while a row is handled and False after it; an error that ends the

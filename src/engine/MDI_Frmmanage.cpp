@@ -57,15 +57,12 @@ QString callerNumberIn(const QString& report) {
         if (clcc >= 0) {
             const qsizetype quote = report.indexOf(QLatin1Char('"'), clcc);
             const qsizetype lineEnd = report.indexOf(QLatin1String("\r\n"), clcc);
-            if (quote >= 0 && (lineEnd < 0 || quote < lineEnd))
-                from = quote + 1;
+            if (quote >= 0 && (lineEnd < 0 || quote < lineEnd)) from = quote + 1;
         }
     }
-    if (from < 0)
-        return QString();
+    if (from < 0) return QString();
     const qsizetype end = report.indexOf(QLatin1Char('"'), from);
-    if (end <= from)
-        return QString();
+    if (end <= from) return QString();
     return report.mid(from, end - from);
 }
 
@@ -84,7 +81,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     connectMenu->setObjectName(QStringLiteral("lToModem"));
     start = connectMenu->addAction(QStringLiteral("Connect"), this, &MDI_Frmmanage::start_Click);
     start->setObjectName(QStringLiteral("start"));
-    mnustop = connectMenu->addAction(QStringLiteral("Disconnect"), this, &MDI_Frmmanage::mnustop_Click);
+    mnustop =
+        connectMenu->addAction(QStringLiteral("Disconnect"), this, &MDI_Frmmanage::mnustop_Click);
     mnustop->setObjectName(QStringLiteral("mnustop"));
     mnuAbout = menuBar()->addAction(QStringLiteral("About"), this, &MDI_Frmmanage::mnuAbout_Click);
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
@@ -96,11 +94,13 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     Toolbar1->setMovable(false);
-    toolButton1 = Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
+    toolButton1 =
+        Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
     toolButton1->setObjectName(QStringLiteral("toolButton1"));
     toolButton1->setToolTip(QStringLiteral("Connect to Modem."));
-    toolButton5 = Toolbar1->addAction(drawIcon(QColor(0x8a, 0x1c, 0x1c), QStringLiteral("X")),
-                                      QStringLiteral("Exit"), this, [this] { Toolbar1_ButtonClick(5); });
+    toolButton5 =
+        Toolbar1->addAction(drawIcon(QColor(0x8a, 0x1c, 0x1c), QStringLiteral("X")),
+                            QStringLiteral("Exit"), this, [this] { Toolbar1_ButtonClick(5); });
     toolButton5->setObjectName(QStringLiteral("toolButton5"));
     setToolButton1(false);
 
@@ -113,7 +113,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     timerRefreshHomePage->setObjectName(QStringLiteral("timerRefreshHomePage"));
     connect(Timer1, &ui::LegacyTimer::timeout, this, &MDI_Frmmanage::Timer1_Timer);
     connect(Timer2, &ui::LegacyTimer::timeout, this, &MDI_Frmmanage::Timer2_Timer);
-    connect(timerRefreshHomePage, &ui::LegacyTimer::timeout, this, &MDI_Frmmanage::timerRefreshHomePage_Timer);
+    connect(timerRefreshHomePage, &ui::LegacyTimer::timeout, this,
+            &MDI_Frmmanage::timerRefreshHomePage_Timer);
     timerRefreshHomePage->setInterval(1000);
 
     if (ctx_.hasSerialPort())
@@ -154,12 +155,12 @@ void MDI_Frmmanage::MDIForm_Load() {
             ctx_.DBConnection.query(QStringLiteral("select ModemDelayFactor from ModemSetting"));
         ctx_.modem.ModemDelayFactor = 1.0;
         if (!delay.isEmpty()) {
-            const QString v = delay.value(0, QStringLiteral("ModemDelayFactor")).toString().trimmed();
+            const QString v =
+                delay.value(0, QStringLiteral("ModemDelayFactor")).toString().trimmed();
             if (!v.isEmpty()) {
                 bool ok = false;
                 const double d = v.toDouble(&ok);
-                if (!ok)
-                    throw DbError(QStringLiteral("Type mismatch"));
+                if (!ok) throw DbError(QStringLiteral("Type mismatch"));
                 ctx_.modem.ModemDelayFactor = d;
             }
         }
@@ -169,19 +170,27 @@ void MDI_Frmmanage::MDIForm_Load() {
             QStringLiteral("select * from AutoReply_OnMissedCall where isActive <> 0"));
         ctx_.engine.AutoReplyActive = !reply.isEmpty();
         ctx_.engine.AutoReplyMessage =
-            reply.isEmpty() ? QString() : reply.value(0, QStringLiteral("Message")).toString().trimmed();
+            reply.isEmpty() ? QString()
+                            : reply.value(0, QStringLiteral("Message")).toString().trimmed();
 
         RingCounter = 1;
         start->setEnabled(true);
         mnustop->setEnabled(false);
 
-        const QueryResult timers = ctx_.DBConnection.query(QStringLiteral("select * from Timer_setting"));
+        const QueryResult timers =
+            ctx_.DBConnection.query(QStringLiteral("select * from Timer_setting"));
         if (!timers.isEmpty()) {
-            auto isTrue = [&](const char* col) { return timers.value(0, QLatin1String(col)).toLongLong() == -1; };
+            auto isTrue = [&](const char* col) {
+                return timers.value(0, QLatin1String(col)).toLongLong() == -1;
+            };
             ctx_.engine.ReceiveIntervalSeconds =
-                isTrue("EnableReceiveTimer") ? timers.value(0, QStringLiteral("ReceiveAllMessagesTime")).toInt() : 0;
+                isTrue("EnableReceiveTimer")
+                    ? timers.value(0, QStringLiteral("ReceiveAllMessagesTime")).toInt()
+                    : 0;
             ctx_.engine.SendIntervalSeconds =
-                isTrue("EnableSendTimer") ? timers.value(0, QStringLiteral("SendAllMessagesTime")).toInt() : 0;
+                isTrue("EnableSendTimer")
+                    ? timers.value(0, QStringLiteral("SendAllMessagesTime")).toInt()
+                    : 0;
         }
         home.refreshCounters();
         start_Click();
@@ -193,30 +202,31 @@ void MDI_Frmmanage::MDIForm_Load() {
 void MDI_Frmmanage::start_Click() {
     try {
         ResetSendingMessages(ctx_);
-        const QueryResult rs = ctx_.DBConnection.query(QStringLiteral("select * from ModemSetting"));
+        const QueryResult rs =
+            ctx_.DBConnection.query(QStringLiteral("select * from ModemSetting"));
         if (rs.isEmpty()) {
             ui::MsgBox(QStringLiteral("Please set all the settings before connecting with modem."));
-            if (ctx_.showSettingsWindow)
-                ctx_.showSettingsWindow();
+            if (ctx_.showSettingsWindow) ctx_.showSettingsWindow();
             return;
         }
         auto col = [&](const char* name) { return rs.value(0, QLatin1String(name)).toString(); };
         const QString flowControl = col("FlowControl");
         const QString characterSet = col("CharacterSet");
         const bool callerId = rs.value(0, QStringLiteral("EnabledCallerId")).toLongLong() == -1;
-        const QString settings = col("BitsPerSecond") + QLatin1Char(',') + col("Parity") + QLatin1Char(',') +
-                                 col("DataBits") + QLatin1Char(',') + col("StopBits");
+        const QString settings = col("BitsPerSecond") + QLatin1Char(',') + col("Parity") +
+                                 QLatin1Char(',') + col("DataBits") + QLatin1Char(',') +
+                                 col("StopBits");
         bool portOk = false;
         const int port = rs.value(0, QStringLiteral("CommPortNo")).toInt(&portOk);
-        if (!portOk)
-            throw DbError(QStringLiteral("Type mismatch"));
+        if (!portOk) throw DbError(QStringLiteral("Type mismatch"));
 
         WriteActivityLog(ctx_, QStringLiteral("Initializing the modem on COM Port: %1").arg(port));
         SerialPort& comm = ctx_.MSComm1();
         ConfigurePort(ctx_, comm, port, settings.trimmed());
         OpenPort(ctx_, comm);
         if (ctx_.modem.ModemConnected) {
-            WriteActivityLog(ctx_, QStringLiteral("Setting the communication parameters for the modem."));
+            WriteActivityLog(ctx_,
+                             QStringLiteral("Setting the communication parameters for the modem."));
             InitializeModem(ctx_, comm, flowControl.trimmed(), characterSet.trimmed(), callerId);
             if (ctx_.modem.ModemConnected) {
                 Timer1->setInterval(ctx_.engine.ReceiveIntervalSeconds * 1000);
@@ -234,8 +244,7 @@ void MDI_Frmmanage::start_Click() {
 
 void MDI_Frmmanage::mnustop_Click() {
     start->setEnabled(true);
-    if (ctx_.hasSerialPort())
-        ClosePort(ctx_, ctx_.MSComm1());
+    if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
     mnustop->setEnabled(false);
     setToolButton1(false);
 }
@@ -250,15 +259,13 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index) {
             setToolButton1(ctx_.modem.ModemConnected);
         }
     } else if (index == 5) {
-        if (ctx_.modem.ModemConnected)
-            mnustop_Click();
+        if (ctx_.modem.ModemConnected) mnustop_Click();
         ctx_.endProcess(0);
     }
 }
 
 void MDI_Frmmanage::Exit_Click() {
-    if (ctx_.modem.ModemConnected && ctx_.hasSerialPort())
-        ClosePort(ctx_, ctx_.MSComm1());
+    if (ctx_.modem.ModemConnected && ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
     ctx_.endProcess(0);
 }
 
@@ -272,8 +279,7 @@ void MDI_Frmmanage::closeEvent(QCloseEvent* e) {
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     timerRefreshHomePage->setEnabled(false);
-    if (ctx_.hasSerialPort())
-        ClosePort(ctx_, ctx_.MSComm1());
+    if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
     QMainWindow::closeEvent(e);
 }
 
@@ -282,8 +288,7 @@ bool MDI_Frmmanage::engineMayRun() const {
 }
 
 void MDI_Frmmanage::deferTick(bool& pending, void (MDI_Frmmanage::*tick)()) {
-    if (pending || ui::openMessageBoxes() > 0)
-        return;
+    if (pending || ui::openMessageBoxes() > 0) return;
     pending = true;
     QTimer::singleShot(20, this, [this, &pending, tick] {
         pending = false;
@@ -292,8 +297,7 @@ void MDI_Frmmanage::deferTick(bool& pending, void (MDI_Frmmanage::*tick)()) {
 }
 
 void MDI_Frmmanage::reportError(const QString& task, const QString& description) {
-    if (shownErrors_.value(task) == description)
-        return;
+    if (shownErrors_.value(task) == description) return;
     shownErrors_.insert(task, description);
     ui::MsgBox(description);
 }
@@ -304,8 +308,7 @@ void MDI_Frmmanage::Timer1_Timer() {
         return;
     }
     try {
-        if (!ctx_.modem.ModemConnected || !ctx_.modem.ModemInitialized)
-            return;
+        if (!ctx_.modem.ModemConnected || !ctx_.modem.ModemInitialized) return;
         Timer1->setInterval(ctx_.engine.ReceiveIntervalSeconds * 1000);
         if (!ctx_.modem.ModemBusy && !ctx_.modem.ListingInProgress) {
             WriteActivityLog(ctx_, QStringLiteral("Checking for new SMS on SIM card."));
@@ -334,14 +337,16 @@ void MDI_Frmmanage::Timer2_Timer() {
 }
 
 void MDI_Frmmanage::timerRefreshHomePage_Timer() {
-    if (ui::openMessageBoxes() > 0)
-        return;
+    if (ui::openMessageBoxes() > 0) return;
     ModemState& m = ctx_.modem;
     try {
         // 1. Follow a call: while one is under way both polling timers are held.
-        if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress && !m.ListingInProgress) {
+        if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress &&
+            !m.ListingInProgress) {
             if (m.ExchangeDepth == 0) {
-                const QString s = trimSpaces(withoutCrLf(answerText(GetCallState(ctx_, ctx_.MSComm1())))).toUpper();
+                const QString s =
+                    trimSpaces(withoutCrLf(answerText(GetCallState(ctx_, ctx_.MSComm1()))))
+                        .toUpper();
                 takeKeptReports();
                 if (s == QLatin1String("ACTIVE") || s == QLatin1String("INCOMING") ||
                     s == QLatin1String("DIALING") || s == QLatin1String("ALERTING")) {
@@ -368,11 +373,9 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
                 Timer1->setEnabled(true);
         }
         // 2. The home page's counters.
-        if (ctx_.homePage && ctx_.DBConnection.isOpen())
-            ctx_.homePage->refreshCounters();
+        if (ctx_.homePage && ctx_.DBConnection.isOpen()) ctx_.homePage->refreshCounters();
         // 3. A reply to a missed call whose ringing has stopped.
-        if (ctx_.engine.AutoReplyActive)
-            missedCallAutoReply();
+        if (ctx_.engine.AutoReplyActive) missedCallAutoReply();
         clearError(QStringLiteral("timerRefreshHomePage"));
     } catch (const std::exception& e) {
         reportError(QStringLiteral("timerRefreshHomePage"), QString::fromStdString(e.what()));
@@ -380,8 +383,7 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
 }
 
 void MDI_Frmmanage::missedCallAutoReply() {
-    if (!ctx_.hasSerialPort() || ctx_.modem.ExchangeDepth > 0)
-        return;
+    if (!ctx_.hasSerialPort() || ctx_.modem.ExchangeDepth > 0) return;
     SerialPort& comm = ctx_.MSComm1();
     auto read = [&] {
         readingForReply_ = true;
@@ -394,14 +396,15 @@ void MDI_Frmmanage::missedCallAutoReply() {
                !r.contains(QLatin1String("RING"));
     };
     QString r = read();
-    if (LastCallStatus.toUpper() == QLatin1String("RINGING") && LastCallerNumber.size() > 9 && quiet(r) &&
-        IsLastCallerNumberMobile) {
+    if (LastCallStatus.toUpper() == QLatin1String("RINGING") && LastCallerNumber.size() > 9 &&
+        quiet(r) && IsLastCallerNumberMobile) {
         r = read();
-        if (LastCallStatus.toUpper() == QLatin1String("RINGING") && quiet(r) && r.contains(QLatin1String("OK")) &&
-            !ctx_.engine.AutoReplyMessage.isEmpty()) {
-            ctx_.DBConnection.execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                                                     "OutBoxDateTime) values (0,?,?,?)"),
-                                      {trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, nowText()});
+        if (LastCallStatus.toUpper() == QLatin1String("RINGING") && quiet(r) &&
+            r.contains(QLatin1String("OK")) && !ctx_.engine.AutoReplyMessage.isEmpty()) {
+            ctx_.DBConnection.execute(
+                QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                               "OutBoxDateTime) values (0,?,?,?)"),
+                {trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, nowText()});
             LastCallStatus.clear();
             IsLastCallerNumberMobile = false;
             LastCallerNumber.clear();
@@ -411,8 +414,7 @@ void MDI_Frmmanage::missedCallAutoReply() {
 }
 
 void MDI_Frmmanage::takeKeptReports() {
-    if (ctx_.modem.UnsolicitedReports.isEmpty())
-        return;
+    if (ctx_.modem.UnsolicitedReports.isEmpty()) return;
     if (ctx_.modem.ExchangeDepth > 0 || inOnComm_ || readingForReply_) {
         if (!reportsDeferred_) {
             reportsDeferred_ = true;
@@ -459,19 +461,22 @@ void MDI_Frmmanage::MSComm1_OnComm() {
             }
             ++RingCounter;
             const QString number =
-                (r2.contains(QLatin1String("+CLIP")) || r2.contains(QLatin1String("+CLCC"))) ? callerNumberIn(r2)
-                                                                                             : QString();
+                (r2.contains(QLatin1String("+CLIP")) || r2.contains(QLatin1String("+CLCC")))
+                    ? callerNumberIn(r2)
+                    : QString();
             if (!number.isEmpty()) {
                 ++CLIPFoundCounter;
                 LastCallerNumber = number;
-                WriteActivityLog(ctx_, QStringLiteral("ALERT : Incoming call detected from the number '") + number +
-                                           QStringLiteral("'"));
+                WriteActivityLog(
+                    ctx_, QStringLiteral("ALERT : Incoming call detected from the number '") +
+                              number + QStringLiteral("'"));
                 if (CLIPFoundCounter == 1) {
                     RecordCallStatistics(number, QStringLiteral("MissCall"));
                     LastCallStatus = QStringLiteral("RINGING");
                 }
                 if (ctx_.engine.ModalFormOpen)
-                    ui::MsgBox(QStringLiteral("Please close all opened forms in application to disply Incomming Call."));
+                    ui::MsgBox(QStringLiteral(
+                        "Please close all opened forms in application to disply Incomming Call."));
                 else
                     IdentifyCallerNumber(number);
             }
@@ -496,11 +501,13 @@ void MDI_Frmmanage::RecordCallStatistics(const QString& callerNumber, const QStr
         const bool missed = callStatus.toUpper() != QLatin1String("RECEIVED");
         if (callerNumber.isEmpty())
             ctx_.DBConnection.execute(
-                QStringLiteral("insert into MissedCallStatistics (callDateTime,IsMissCall) values (?,?)"),
+                QStringLiteral(
+                    "insert into MissedCallStatistics (callDateTime,IsMissCall) values (?,?)"),
                 {nowText(), missed});
         else
             ctx_.DBConnection.execute(
-                QStringLiteral("insert into MissedCallStatistics (callDateTime,callerNumber,IsMissCall) values (?,?,?)"),
+                QStringLiteral("insert into MissedCallStatistics "
+                               "(callDateTime,callerNumber,IsMissCall) values (?,?,?)"),
                 {nowText(), callerNumber, missed});
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
@@ -519,12 +526,13 @@ void MDI_Frmmanage::IdentifyCallerNumber(const QString& number) {
         MobileNumber = 0;
         LandlineNumber = QStringLiteral("0");
 
-        const QueryResult countries = ctx_.DBConnection.query(QStringLiteral("select * from Country"));
+        const QueryResult countries =
+            ctx_.DBConnection.query(QStringLiteral("select * from Country"));
         qsizetype length = 0;
         for (int i = 0; i < countries.count(); ++i) {
-            const QString code = countries.value(i, QStringLiteral("CountryCode")).toString().trimmed();
-            if (code.isEmpty())
-                continue;
+            const QString code =
+                countries.value(i, QStringLiteral("CountryCode")).toString().trimmed();
+            if (code.isEmpty()) continue;
             if (code == w.left(code.size()).trimmed()) {
                 CountryCode = w.left(code.size());
                 CountryID = countries.value(i, QStringLiteral("CountryId")).toString();
@@ -533,8 +541,7 @@ void MDI_Frmmanage::IdentifyCallerNumber(const QString& number) {
             }
         }
         QString rest = w.mid(length);
-        if (rest.startsWith(QLatin1Char('0')) && rest.size() > 10)
-            rest = rest.mid(1);
+        if (rest.startsWith(QLatin1Char('0')) && rest.size() > 10) rest = rest.mid(1);
         // The mobile flag belongs to this caller alone.
         IsLastCallerNumberMobile = rest.startsWith(QLatin1Char('9'));
         MobileNumber = IsLastCallerNumberMobile ? QVariant(rest) : QVariant(0);

@@ -17,14 +17,14 @@ QString normaliseSender(const QString& number) {
 void ReceiveNewMessages(AppContext& ctx, int wait) {
     try {
         if (!ctx.modem.ModemConnected) {
-            ui::MsgBox(QStringLiteral("Computer is not communicating with the modem. Please select the "
-                                      "option 'Listen To Modem' before executing any modem commands."));
+            ui::MsgBox(
+                QStringLiteral("Computer is not communicating with the modem. Please select the "
+                               "option 'Listen To Modem' before executing any modem commands."));
             return;
         }
         // A busy modem is not listed now; the arrays may still hold an older listing,
         // so the pass ends without touching the database or the SIM.
-        if (ctx.modem.ModemBusy)
-            return;
+        if (ctx.modem.ModemBusy) return;
         SerialPort& comm = ctx.MSComm1();
         ctx.modem.ListingInProgress = true;
         ListMessages(ctx, comm, QStringLiteral("ALL"), wait);
@@ -36,7 +36,9 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
             WriteActivityLog(ctx, QStringLiteral("No new SMS found on SIM card."));
             return;
         }
-        WriteActivityLog(ctx, QStringLiteral("Received total %1 new SMS. They have been put in 'Inbox'.").arg(count));
+        WriteActivityLog(
+            ctx,
+            QStringLiteral("Received total %1 new SMS. They have been put in 'Inbox'.").arg(count));
 
         // Copies: the deletes below are exchanges that may not touch the listing, but
         // nothing here should depend on that.
@@ -53,27 +55,30 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
             const int index = trimSpaces(indexes.value(i)).toInt(&indexOk);
             if (!indexOk) {
                 // A message that cannot be deleted would be stored again at every pass.
-                WriteActivityLog(ctx, QStringLiteral("**ERROR** The modem listed a message with the storage index '%1'; it is left on the SIM card.")
-                                          .arg(indexes.value(i)));
+                WriteActivityLog(ctx,
+                                 QStringLiteral("**ERROR** The modem listed a message with the "
+                                                "storage index '%1'; it is left on the SIM card.")
+                                     .arg(indexes.value(i)));
                 continue;
             }
             const QString sender = normaliseSender(numbers.value(i));
             const QString text = texts.value(i);
-            ctx.DBConnection.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,"
-                                                    "InboxDateTime) values (?,0,?,?)"),
-                                     {sender, text, nowText()});
-            const qint64 id = ctx.DBConnection.query(QStringLiteral("select max(InBox_Id) from Message_InBox"))
-                                  .rows.value(0)
-                                  .value(0)
-                                  .toLongLong();
+            ctx.DBConnection.execute(
+                QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,"
+                               "InboxDateTime) values (?,0,?,?)"),
+                {sender, text, nowText()});
+            const qint64 id =
+                ctx.DBConnection.query(QStringLiteral("select max(InBox_Id) from Message_InBox"))
+                    .rows.value(0)
+                    .value(0)
+                    .toLongLong();
             ++stored;
             if (ctx.engine.MessageBoxOpen && ctx.showNewInboxRow)
                 ctx.showNewInboxRow(sender, text, id);
             PlayWaveFile(ctx, QStringLiteral("SMSNotify.wav"), true);
             DeleteMessage(ctx, comm, index);
         }
-        if (stored > 0 && ctx.engine.MessageBoxOpen)
-            RefreshMessageBoxIfOpen(ctx);
+        if (stored > 0 && ctx.engine.MessageBoxOpen) RefreshMessageBoxIfOpen(ctx);
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }

@@ -96,10 +96,10 @@ frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent) : QWidget(parent), 
 void frm_HomePage::Form_Load() {
     move(0, 0);
     msgType.clear();
-    lblToday->setText(QLocale(QLocale::English).toString(QDate::currentDate(), QStringLiteral("dd-MMMM-yyyy")));
+    lblToday->setText(
+        QLocale(QLocale::English).toString(QDate::currentDate(), QStringLiteral("dd-MMMM-yyyy")));
     // Without a database the main window reports the connection error itself.
-    if (!ctx_.DBConnection.isOpen())
-        return;
+    if (!ctx_.DBConnection.isOpen()) return;
     try {
         const qint64 inbox = ctx_.DBConnection.count(inboxCountSql());
         const qint64 outbox = ctx_.DBConnection.count(outboxCountSql());
@@ -115,7 +115,8 @@ QString frm_HomePage::inboxCountSql() {
 }
 
 QString frm_HomePage::outboxCountSql() {
-    return QStringLiteral("select DeliveryDatetime from Message_OutBox where DeliveryDatetime is null");
+    return QStringLiteral(
+        "select DeliveryDatetime from Message_OutBox where DeliveryDatetime is null");
 }
 
 QString frm_HomePage::missedCallCountSql(const QString& today) {
@@ -146,7 +147,9 @@ void frm_HomePage::lblOutBox_Click() {
     emit messageBoxRequested();
 }
 
-void frm_HomePage::LblMissCall_Click() { emit missedCallsRequested(); }
+void frm_HomePage::LblMissCall_Click() {
+    emit missedCallsRequested();
+}
 
 void frm_HomePage::lblStart_Click() {
     ctx_.engine.ActivityLogEnabled = true;
@@ -164,4 +167,6 @@ void frm_HomePage::lblStop_Click() {
     lblStart->setEnabled(true);
 }
 
-void frm_HomePage::lblClear_Click() { ctx_.activityLog.clear(); }
+void frm_HomePage::lblClear_Click() {
+    ctx_.activityLog.clear();
+}

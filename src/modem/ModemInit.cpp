@@ -23,8 +23,8 @@ int flowControlNumber(const QString& text) {
 // Returns whether the command succeeded.
 bool setupStep(AppContext& ctx, SerialPort& comm, const QString& command, const QString& shown,
                const QString& errorMessage, bool keepCrLf = false) {
-    const QVariant answer =
-        ExecuteCommand(ctx, comm, command + QStringLiteral("\r"), delayMs(ctx, 50), kOk, 5, errorMessage);
+    const QVariant answer = ExecuteCommand(ctx, comm, command + QStringLiteral("\r"),
+                                           delayMs(ctx, 50), kOk, 5, errorMessage);
     ctx.modem.LastResponse = answer;
     const QString text = answerText(answer);
     WriteActivityLog(ctx, QStringLiteral("Response for ") + shown + QStringLiteral(" is '") +
@@ -33,12 +33,11 @@ bool setupStep(AppContext& ctx, SerialPort& comm, const QString& command, const 
 }
 
 QVariant secondLine(AppContext& ctx, SerialPort& comm, const QString& command) {
-    const QVariant answer =
-        ExecuteCommand(ctx, comm, command + QStringLiteral("\r"), delayMs(ctx, 50), kOk, 5, QString());
+    const QVariant answer = ExecuteCommand(ctx, comm, command + QStringLiteral("\r"),
+                                           delayMs(ctx, 50), kOk, 5, QString());
     ctx.modem.LastResponse = answer;
     const QStringList lines = answerText(answer).split(QStringLiteral("\r\n"));
-    if (lines.size() < 2)
-        throw ModemAnswerError();
+    if (lines.size() < 2) throw ModemAnswerError();
     return trimSpaces(lines.at(1));
 }
 

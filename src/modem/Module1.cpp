@@ -26,14 +26,12 @@ class BusyGuard {
 public:
     explicit BusyGuard(ModemState& modem, bool countsExchange)
         : modem_(modem), countsExchange_(countsExchange) {
-        if (countsExchange_)
-            ++modem_.ExchangeDepth;
+        if (countsExchange_) ++modem_.ExchangeDepth;
         modem_.ModemBusy = true;
     }
     ~BusyGuard() {
         modem_.ModemBusy = false;
-        if (countsExchange_)
-            --modem_.ExchangeDepth;
+        if (countsExchange_) --modem_.ExchangeDepth;
     }
     BusyGuard(const BusyGuard&) = delete;
     BusyGuard& operator=(const BusyGuard&) = delete;
@@ -46,11 +44,11 @@ private:
 // Keeps the unsolicited reports among `text` (the lines RING, NO CARRIER and +CLIP:)
 // for the call handler: while an exchange owns the line, they arrive in its answer.
 void keepUnsolicited(ModemState& m, const QString& text) {
-    if (text.isEmpty())
-        return;
+    if (text.isEmpty()) return;
     for (const QString& line : text.split(QStringLiteral("\r\n"))) {
         const QString t = line.trimmed();
-        if (t == QLatin1String("RING") || t == QLatin1String("NO CARRIER") || t.startsWith(QLatin1String("+CLIP:")))
+        if (t == QLatin1String("RING") || t == QLatin1String("NO CARRIER") ||
+            t.startsWith(QLatin1String("+CLIP:")))
             m.UnsolicitedReports += QStringLiteral("\r\n") + t + QStringLiteral("\r\n");
     }
 }
@@ -60,14 +58,12 @@ void keepUnsolicited(ModemState& m, const QString& text) {
 int delayMs(const AppContext& ctx, double multiplier) {
     const double product = ctx.modem.ModemDelayFactor * multiplier;
     const double rounded = std::nearbyint(product); // default rounding: halves to even
-    if (!(rounded <= 32767.0 && rounded >= -32768.0))
-        throw std::overflow_error("Overflow");
+    if (!(rounded <= 32767.0 && rounded >= -32768.0)) throw std::overflow_error("Overflow");
     return static_cast<int>(rounded);
 }
 
 void modemSleep(AppContext& ctx, int ms) {
-    if (ms <= 0)
-        return;
+    if (ms <= 0) return;
     if (ctx.sleep)
         ctx.sleep(ms);
     else
@@ -94,7 +90,9 @@ QString answerText(const QVariant& answer) {
     return answer.isValid() ? answer.toString() : QString();
 }
 
-void ClearResponseBuffer(AppContext& ctx) { ctx.modem.ResponseBuffer.clear(); }
+void ClearResponseBuffer(AppContext& ctx) {
+    ctx.modem.ResponseBuffer.clear();
+}
 
 QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected,
                       bool convertUnicode) {
@@ -107,24 +105,20 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
     int passes = 0;
     for (;;) {
         ui::pumpEvents();
-        if (!m.ModemConnected)
-            return QVariant(); // buffer and input stay as they are
+        if (!m.ModemConnected) return QVariant(); // buffer and input stay as they are
         m.ResponseBuffer += comm.input();
-        if (m.ResponseBuffer.isEmpty())
-            break;
-        if (m.ResponseBuffer.contains(QStringLiteral("ERROR\r\n")) && !m.ResponseBuffer.contains(target)) {
+        if (m.ResponseBuffer.isEmpty()) break;
+        if (m.ResponseBuffer.contains(QStringLiteral("ERROR\r\n")) &&
+            !m.ResponseBuffer.contains(target)) {
             errorMark = true;
             break;
         }
-        if (m.ResponseBuffer.contains(QStringLiteral("NO CARRIER\r\n")))
-            break;
+        if (m.ResponseBuffer.contains(QStringLiteral("NO CARRIER\r\n"))) break;
         ++passes;
-        if (m.ResponseBuffer.contains(target) || passes > 5)
-            break;
+        if (m.ResponseBuffer.contains(target) || passes > 5) break;
     }
     if (errorMark) {
-        if (m.ExchangeDepth > 0)
-            keepUnsolicited(m, m.ResponseBuffer);
+        if (m.ExchangeDepth > 0) keepUnsolicited(m, m.ResponseBuffer);
         m.ResponseBuffer = QStringLiteral("ERROR");
     }
     if (m.ExchangeDepth > 0 && comm.inBufferCount() > 0)
@@ -159,8 +153,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     else
         comm.discardInput();
     ClearResponseBuffer(ctx);
-    if (!m.ModemConnected)
-        return QVariant();
+    if (!m.ModemConnected) return QVariant();
 
     comm.output(command);
     modemSleep(ctx, delay);
@@ -192,8 +185,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
                    ui::Buttons::Ok, ui::appTitle());
         m.CommandSucceeded = false;
     }
-    if (emptyAnswers >= maxEmptyReads)
-        m.CommandSucceeded = false;
+    if (emptyAnswers >= maxEmptyReads) m.CommandSucceeded = false;
     if (unexpectedAnswers >= 2) {
         WriteActivityLog(ctx, QStringLiteral("Modem gives non expected response") + kCrLf +
                                   QStringLiteral("Command: ") + command + kCrLf +
@@ -206,7 +198,6 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
 }
 
 bool PlayWaveFile(AppContext& ctx, const QString& fileName, bool async) {
-    const QString path =
-        QFileInfo(fileName).isAbsolute() ? fileName : ctx.programFile(fileName);
+    const QString path = QFileInfo(fileName).isAbsolute() ? fileName : ctx.programFile(fileName);
     return ui::playWaveFile(path, async);
 }

@@ -25,8 +25,8 @@ int delayMs(const AppContext& ctx, double multiplier);
 void modemSleep(AppContext& ctx, int ms);
 
 // Text helpers shared by the modem routines.
-QString trimSpaces(const QString& text);   // removes leading/trailing blanks only
-QString withoutCrLf(const QString& text);  // removes every CR LF pair
+QString trimSpaces(const QString& text);    // removes leading/trailing blanks only
+QString withoutCrLf(const QString& text);   // removes every CR LF pair
 QString answerText(const QVariant& answer); // Empty -> ""
 
 // Writes `command` (complete, with its terminator), waits `delay` ms, reads and judges

@@ -42,8 +42,7 @@ void OpenPort(AppContext& ctx, SerialPort& comm) {
                     QStringLiteral("\r\nDo you wish to enter the correct COM port settings for "
                                    "the attached modem?"),
                 ui::Buttons::YesNo, ui::appTitle());
-            if (answer == ui::Answer::Yes && ctx.showSettingsWindow)
-                ctx.showSettingsWindow();
+            if (answer == ui::Answer::Yes && ctx.showSettingsWindow) ctx.showSettingsWindow();
         } else {
             ui::MsgBox(e.description(), ui::Buttons::Ok, ui::appTitle());
         }

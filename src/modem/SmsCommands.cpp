@@ -21,7 +21,9 @@ constexpr int kMaxExtraReads = 3000;
 // Clears SendingInProgress on every way out of a send.
 class SendingGuard {
 public:
-    explicit SendingGuard(EngineState& engine) : engine_(engine) { engine_.SendingInProgress = true; }
+    explicit SendingGuard(EngineState& engine) : engine_(engine) {
+        engine_.SendingInProgress = true;
+    }
     ~SendingGuard() { engine_.SendingInProgress = false; }
     SendingGuard(const SendingGuard&) = delete;
     SendingGuard& operator=(const SendingGuard&) = delete;
@@ -51,8 +53,7 @@ QStringList messageParts(const QString& text) {
 
 // Reads on until the answer holds "OK" (bounded), keeping each result in LastResponse.
 void waitForLateOk(AppContext& ctx, SerialPort& comm) {
-    for (int reads = 0; reads < kMaxExtraReads &&
-                        !answerText(ctx.modem.LastResponse).contains(kOk);
+    for (int reads = 0; reads < kMaxExtraReads && !answerText(ctx.modem.LastResponse).contains(kOk);
          ++reads) {
         if (!ctx.modem.ModemConnected)
             break; // the port flag dropped: every further read would be Empty
@@ -102,10 +103,8 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
 
         const QStringList fields = header.split(u',');
         index[i - 1] = fields.at(0);
-        if (fields.size() > 1)
-            state[i - 1] = QString(fields.at(1)).remove(u'"');
-        if (fields.size() > 2)
-            number[i - 1] = QString(fields.at(2)).remove(u'"');
+        if (fields.size() > 1) state[i - 1] = QString(fields.at(1)).remove(u'"');
+        if (fields.size() > 2) number[i - 1] = QString(fields.at(2)).remove(u'"');
 
         // The text ends at the last line end of the piece; the last piece also carries
         // the final "OK" line. Every text ends where its own line ends, so the last
@@ -114,8 +113,7 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
         const QString marker = last ? kCrLf + kOk + kCrLf : kCrLf;
         const qsizetype end = body.lastIndexOf(marker);
         QString entry = end >= 0 ? body.left(end) : QString();
-        if (last && entry.endsWith(kCrLf))
-            entry.chop(2);
+        if (last && entry.endsWith(kCrLf)) entry.chop(2);
         text[i - 1] = entry;
     }
     m.SimMessageCount = static_cast<int>(n);
@@ -150,37 +148,34 @@ QVariant StoreMessage(AppContext& ctx, SerialPort& comm, const QString& number, 
     m.LastResponse = ExecuteCommand(
         ctx, comm, QStringLiteral("AT+CMGW=\"") + number + QStringLiteral("\"\r") + text + kCtrlZ,
         delayMs(ctx, 75), kOk, 5, kErrorPrefix + QStringLiteral("AT+CMGW"));
-    if (answerText(m.LastResponse).contains(kError) || !m.CommandSucceeded)
-        return QVariant();
+    if (answerText(m.LastResponse).contains(kError) || !m.CommandSucceeded) return QVariant();
 
     waitForLateOk(ctx, comm);
 
     const QString answer = answerText(m.LastResponse);
-    if (!m.ModemConnected || answer.contains(kError))
-        return QVariant();
+    if (!m.ModemConnected || answer.contains(kError)) return QVariant();
     const qsizetype space = answer.indexOf(u' ', 6); // at or after the 7th character
-    if (space < 0)
-        return QVariant();
+    if (space < 0) return QVariant();
     const qsizetype lineEnd = answer.indexOf(kCrLf, space);
     return trimSpaces(lineEnd < 0 ? answer.mid(space) : answer.mid(space, lineEnd - space));
 }
 
 QVariant SendStoredMessage(AppContext& ctx, SerialPort& comm, int index) {
-    ctx.modem.LastResponse =
-        ExecuteCommand(ctx, comm, QStringLiteral("AT+CMSS=") + QString::number(index) + QStringLiteral("\r"),
-                       delayMs(ctx, 1000), kOk, 5, kErrorPrefix + QStringLiteral("AT+CMSS"));
+    ctx.modem.LastResponse = ExecuteCommand(
+        ctx, comm, QStringLiteral("AT+CMSS=") + QString::number(index) + QStringLiteral("\r"),
+        delayMs(ctx, 1000), kOk, 5, kErrorPrefix + QStringLiteral("AT+CMSS"));
     return ctx.modem.LastResponse;
 }
 
-QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& number, QString& text) {
+QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& number,
+                           QString& text) {
     ModemState& m = ctx.modem;
     SendingGuard sending(ctx.engine);
     text.replace(kCrLf, QStringLiteral("\n"));
     const QString cmgs = QStringLiteral("AT+CMGS=\"") + number + QStringLiteral("\"");
 
     for (const QString& part : messageParts(text)) {
-        if (!isModemUsable(ctx))
-            return kError;
+        if (!isModemUsable(ctx)) return kError;
         m.LastResponse = ExecuteCommand(ctx, comm, cmgs + QStringLiteral("\r"), delayMs(ctx, 20),
                                         QStringLiteral("> "), 10, QString());
         WriteActivityLog(ctx, QStringLiteral("Response for ") + cmgs + QStringLiteral(" is '") +
@@ -189,9 +184,9 @@ QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& num
             // No prompt: nothing was sent.
             return answerText(m.LastResponse).contains(kError) ? m.LastResponse : QVariant(kError);
         }
-        m.LastResponse = ExecuteCommand(ctx, comm, part + kCtrlZ, delayMs(ctx, 250), kOk, 10, QString());
-        if (answerText(m.LastResponse).contains(kError))
-            return m.LastResponse;
+        m.LastResponse =
+            ExecuteCommand(ctx, comm, part + kCtrlZ, delayMs(ctx, 250), kOk, 10, QString());
+        if (answerText(m.LastResponse).contains(kError)) return m.LastResponse;
         waitForLateOk(ctx, comm);
     }
     return m.LastResponse;
@@ -203,23 +198,19 @@ QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& num
     SendingGuard sending(ctx.engine);
 
     for (const QString& part : messageParts(text)) {
-        if (!isModemUsable(ctx))
-            return kError;
+        if (!isModemUsable(ctx)) return kError;
         QString stored = part;
         const QString index = trimSpaces(answerText(StoreMessage(ctx, comm, number, stored)));
-        if (index.isEmpty() || !m.CommandSucceeded)
-            return kError;
+        if (index.isEmpty() || !m.CommandSucceeded) return kError;
         bool numeric = false;
         const int slot = index.toInt(&numeric);
-        if (!numeric)
-            return kError; // not a storage index: nothing that could be sent or deleted
+        if (!numeric) return kError; // not a storage index: nothing that could be sent or deleted
 
         const QString answer = answerText(SendStoredMessage(ctx, comm, slot));
         if (!answer.contains(QStringLiteral("CMSS"))) {
             // Do not leave the failed copy on the SIM: the row is retried with a fresh
             // copy, and leftovers would fill the SIM.
-            if (m.ModemConnected && comm.portOpen())
-                DeleteMessage(ctx, comm, slot);
+            if (m.ModemConnected && comm.portOpen()) DeleteMessage(ctx, comm, slot);
             return kError;
         }
         // The part has gone out. A stored copy that cannot be deleted must not turn

@@ -25,7 +25,8 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* e) override {
-        if (e->button() == Qt::LeftButton && isEnabled() && rect().contains(e->position().toPoint()))
+        if (e->button() == Qt::LeftButton && isEnabled() &&
+            rect().contains(e->position().toPoint()))
             emit clicked();
         QLabel::mouseReleaseEvent(e);
     }

@@ -1,9 +1,9 @@
 #include "ui/Sound.h"
 
+#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QSoundEffect>
 #include <QTimer>
@@ -25,17 +25,14 @@ bool playWaveFile(const QString& path, bool async) {
     auto* effect = new QSoundEffect(QCoreApplication::instance());
     effect->setSource(QUrl::fromLocalFile(path));
     auto finish = [effect] {
-        if (!effect->isPlaying())
-            effect->deleteLater();
+        if (!effect->isPlaying()) effect->deleteLater();
     };
     QObject::connect(effect, &QSoundEffect::playingChanged, effect, finish);
     QObject::connect(effect, &QSoundEffect::statusChanged, effect, [effect] {
-        if (effect->status() == QSoundEffect::Error)
-            effect->deleteLater();
+        if (effect->status() == QSoundEffect::Error) effect->deleteLater();
     });
     effect->play();
-    if (async)
-        return true;
+    if (async) return true;
 
     // Wait for the end of the sound, bounded so that a stuck device cannot hold the
     // program.

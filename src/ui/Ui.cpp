@@ -27,25 +27,28 @@ struct OpenBox {
 };
 } // namespace
 
-int openMessageBoxes() { return openBoxes; }
+int openMessageBoxes() {
+    return openBoxes;
+}
 
-QString appTitle() { return QStringLiteral("Varnex - Bulk SMS"); }
+QString appTitle() {
+    return QStringLiteral("Varnex - Bulk SMS");
+}
 
 Answer MsgBox(const QString& text, Buttons buttons, const QString& title) {
     OpenBox open;
-    if (msgBoxHandler())
-        return msgBoxHandler()(text, buttons, title);
-    QMessageBox box(buttons == Buttons::YesNo ? QMessageBox::Question : QMessageBox::Information,
-                    title, text,
-                    buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No)
-                                              : QMessageBox::Ok);
+    if (msgBoxHandler()) return msgBoxHandler()(text, buttons, title);
+    QMessageBox box(
+        buttons == Buttons::YesNo ? QMessageBox::Question : QMessageBox::Information, title, text,
+        buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
     const int r = box.exec();
-    if (buttons == Buttons::Ok)
-        return Answer::Ok;
+    if (buttons == Buttons::Ok) return Answer::Ok;
     return r == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
-void setMsgBoxHandler(MsgBoxHandler handler) { msgBoxHandler() = std::move(handler); }
+void setMsgBoxHandler(MsgBoxHandler handler) {
+    msgBoxHandler() = std::move(handler);
+}
 
 void showModal(QWidget* window) {
     if (showHandler()) {
@@ -74,9 +77,13 @@ void showModeless(QWidget* window) {
     window->raise();
 }
 
-void setShowHandler(ShowHandler handler) { showHandler() = std::move(handler); }
+void setShowHandler(ShowHandler handler) {
+    showHandler() = std::move(handler);
+}
 
-void pumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void pumpEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 LegacyTimer::LegacyTimer(QObject* parent) : QObject(parent) {
     connect(&timer_, &QTimer::timeout, this, &LegacyTimer::timeout);
@@ -88,8 +95,7 @@ void LegacyTimer::setInterval(int ms) {
 }
 
 void LegacyTimer::setEnabled(bool on) {
-    if (on == enabled_)
-        return;
+    if (on == enabled_) return;
     enabled_ = on;
     apply();
 }

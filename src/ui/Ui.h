@@ -19,12 +19,14 @@ enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 
 // Shows a message box and returns the answer.
-Answer MsgBox(const QString& text, Buttons buttons = Buttons::Ok, const QString& title = appTitle());
+Answer MsgBox(const QString& text, Buttons buttons = Buttons::Ok,
+              const QString& title = appTitle());
 
 // How many message boxes are waiting for an answer right now.
 int openMessageBoxes();
 
-using MsgBoxHandler = std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
+using MsgBoxHandler =
+    std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
 // Replaces the message box (tests); an empty handler restores the real one.
 void setMsgBoxHandler(MsgBoxHandler handler);
 
@@ -38,7 +40,9 @@ void setShowHandler(ShowHandler handler);
 
 // 1440 twips per inch at 96 pixels per inch: 15 twips per pixel.
 constexpr int twipsPerPixel = 15;
-inline int twips(int t) { return (t + (t >= 0 ? twipsPerPixel / 2 : -twipsPerPixel / 2)) / twipsPerPixel; }
+inline int twips(int t) {
+    return (t + (t >= 0 ? twipsPerPixel / 2 : -twipsPerPixel / 2)) / twipsPerPixel;
+}
 
 // Lets pending window events run (timers, serial data, clicks).
 void pumpEvents();

@@ -12,7 +12,8 @@ void ScriptedSerialPort::answer(const QString& text, const QString& commandPrefi
     queue_ << single(commandPrefix, Piece{text, 0, false});
 }
 
-void ScriptedSerialPort::answerAfterPolls(const QString& text, int polls, const QString& commandPrefix) {
+void ScriptedSerialPort::answerAfterPolls(const QString& text, int polls,
+                                          const QString& commandPrefix) {
     queue_ << single(commandPrefix, Piece{text, polls, false});
 }
 
@@ -35,7 +36,9 @@ void ScriptedSerialPort::answerAlways(const QString& commandPrefix, const QStrin
     standing_ << single(commandPrefix, Piece{text, 0, false});
 }
 
-void ScriptedSerialPort::inject(const QString& text) { arrive(text); }
+void ScriptedSerialPort::inject(const QString& text) {
+    arrive(text);
+}
 
 void ScriptedSerialPort::failOpenWith(int number, const QString& description) {
     openErrorNumber_ = number;
@@ -61,7 +64,8 @@ void ScriptedSerialPort::setPortOpen(bool open) {
             throw SerialError(number, openErrorDescription_);
         }
         if (vanished_)
-            throw SerialError(SerialError::InvalidPortNumber, QStringLiteral("Invalid Port Number"));
+            throw SerialError(SerialError::InvalidPortNumber,
+                              QStringLiteral("Invalid Port Number"));
     }
     if (!open) {
         pending_.clear();
@@ -74,7 +78,8 @@ void ScriptedSerialPort::output(const QString& text) {
     if (vanished_)
         throw SerialError(SerialError::WriteFailed, QStringLiteral("The device is gone"));
     if (!open_)
-        throw SerialError(SerialError::PortNotOpen, QStringLiteral("Operation valid only when the port is open"));
+        throw SerialError(SerialError::PortNotOpen,
+                          QStringLiteral("Operation valid only when the port is open"));
     if (writeErrorNumber_ != 0)
         throw SerialError(writeErrorNumber_, QStringLiteral("Write failed"));
     written << text;
@@ -97,8 +102,7 @@ void ScriptedSerialPort::output(const QString& text) {
             }
         }
     }
-    if (!chosen)
-        return;
+    if (!chosen) return;
     pending_ << chosen->pieces;
     deliverDue();
 }
@@ -125,8 +129,7 @@ QString ScriptedSerialPort::input() {
 }
 
 void ScriptedSerialPort::onSleep() {
-    if (!pending_.isEmpty() && pending_.first().atSleep)
-        pending_.first().atSleep = false;
+    if (!pending_.isEmpty() && pending_.first().atSleep) pending_.first().atSleep = false;
     deliverDue();
 }
 
@@ -136,8 +139,7 @@ void ScriptedSerialPort::discardInput() {
 }
 
 void ScriptedSerialPort::arrive(const QString& text) {
-    if (text.isEmpty())
-        return;
+    if (text.isEmpty()) return;
     arrived_ += text;
     if (rThreshold_ > 0 && !notifyQueued_) {
         notifyQueued_ = true;
@@ -145,8 +147,7 @@ void ScriptedSerialPort::arrive(const QString& text) {
             this,
             [this] {
                 notifyQueued_ = false;
-                if (!arrived_.isEmpty())
-                    emit dataReceived();
+                if (!arrived_.isEmpty()) emit dataReceived();
             },
             Qt::QueuedConnection);
     }

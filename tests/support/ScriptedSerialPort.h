@@ -23,8 +23,8 @@ class ScriptedSerialPort : public SerialPort {
 public:
     struct Piece {
         QString text;
-        int polls = 0;           // input() calls that go by before it arrives
-        bool atSleep = false;    // arrives at the next onSleep() instead
+        int polls = 0;        // input() calls that go by before it arrives
+        bool atSleep = false; // arrives at the next onSleep() instead
     };
     struct Answer {
         QString commandPrefix; // empty: any command
@@ -34,11 +34,12 @@ public:
     explicit ScriptedSerialPort(QObject* parent = nullptr);
 
     // Scripting.
-    void answer(const QString& text, const QString& commandPrefix = {});      // at once
+    void answer(const QString& text, const QString& commandPrefix = {}); // at once
     void answerAfterPolls(const QString& text, int polls, const QString& commandPrefix = {});
     void answerAtSleep(const QString& text, const QString& commandPrefix = {});
-    void answerInPieces(const QStringList& pieces, const QString& commandPrefix = {}); // one per poll
-    void stayQuiet(const QString& commandPrefix = {});                        // no answer
+    void answerInPieces(const QStringList& pieces,
+                        const QString& commandPrefix = {}); // one per poll
+    void stayQuiet(const QString& commandPrefix = {});      // no answer
     void enqueue(const Answer& a) { queue_ << a; }
     void answerAlways(const QString& commandPrefix, const QString& text);
     // Data that arrives without a command (RING, +CLIP...).

@@ -7,8 +7,7 @@
 #include <stdexcept>
 
 TestEnv::TestEnv(Db db) {
-    if (!dir_.isValid())
-        throw std::runtime_error("no temporary folder");
+    if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
     if (db != Db::None) {
         if (!QFile::copy(QStringLiteral(BULKSMS_SHIPPED_DB), dbPath()))
             throw std::runtime_error("cannot copy the shipped database");
@@ -25,7 +24,8 @@ TestEnv::TestEnv(Db db) {
     ctx_ = std::make_unique<AppContext>(dir_.path());
     ctx_->endProcess = [this](int) { ++endRequests; };
     if (db == Db::Connected && !ConnectDatabase(*ctx_))
-        throw std::runtime_error("cannot open the test database: " + messages.join(' ').toStdString());
+        throw std::runtime_error("cannot open the test database: " +
+                                 messages.join(' ').toStdString());
 }
 
 TestEnv::~TestEnv() {
@@ -34,7 +34,9 @@ TestEnv::~TestEnv() {
     ui::setShowHandler({});
 }
 
-QString TestEnv::dbPath() const { return dir_.filePath(QStringLiteral("BulkSMS.db")); }
+QString TestEnv::dbPath() const {
+    return dir_.filePath(QStringLiteral("BulkSMS.db"));
+}
 
 qint64 TestEnv::scalar(const QString& sql, const QVariantList& params) {
     const QueryResult r = ctx_->DBConnection.query(sql, params);
