@@ -47,7 +47,7 @@ done
 grep -q '^READY' "$simlog" || { echo "The simulated modem did not start:"; cat "$simlog"; exit 1; }
 echo "Simulated modem ready on $link"
 
-"$root/build/demo-setup" "$app"
+"$root/build/demo-setup" --demo-messages "$app"
 
 screenshot=""
 if [ -z "${DISPLAY:-}" ]; then

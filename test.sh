@@ -12,7 +12,7 @@ options=(-DBULKSMS_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-asan
   options+=(-DBULKSMS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
-  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 

@@ -1,20 +1,39 @@
-// Prepares a program folder's database for the simulated modem, for the run script:
-// when no modem settings are stored yet, stores COM1 at 9600,n,8,1 with caller id and
-// queues a few demonstration messages. A database that already has modem settings is
-// left as it is.  Usage: demo-setup PROGRAM_FOLDER
-#include "core/Database.h"
+// Stores modem settings in a program folder's database when it has none yet:
+//
+//   demo-setup [--port N] [--demo-messages] PROGRAM_FOLDER
+//
+// The settings are COM N (default 1) at 9600,n,8,1 with caller id on. With
+// --demo-messages (the run script, for the simulated modem) three demonstration
+// messages are queued as well; never use that with a real modem, which would send them.
+// A database that already has modem settings is left as it is.
 #include "core/DateTimeText.h"
+#include "core/Database.h"
 
 #include <QDir>
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: demo-setup PROGRAM_FOLDER\n");
+    int port = 1;
+    bool demoMessages = false;
+    const char* folder = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            port = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--demo-messages") == 0) {
+            demoMessages = true;
+        } else if (!folder && argv[i][0] != '-') {
+            folder = argv[i];
+        } else {
+            folder = nullptr;
+            break;
+        }
+    }
+    if (!folder || port < 1 || port > 99) {
+        std::fprintf(stderr, "usage: demo-setup [--port N] [--demo-messages] PROGRAM_FOLDER\n");
         return 2;
     }
-    const QString path =
-        QDir(QString::fromLocal8Bit(argv[1])).filePath(QStringLiteral("BulkSMS.db"));
+    const QString path = QDir(QString::fromLocal8Bit(folder)).filePath(QStringLiteral("BulkSMS.db"));
     try {
         Database db;
         db.open(path, databasePassword());
@@ -23,26 +42,23 @@ int main(int argc, char** argv) {
             return 0;
         }
         db.transaction([&] {
-            db.execute(QStringLiteral(
-                "insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,StopBits,"
-                "FlowControl,CharacterSet,EnabledCallerId,ModemDelayFactor) "
-                "values (1,'9600','n','8','1','0','GSM',true,1)"));
-            const QString insert =
-                QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                               "OutBoxDateTime) values (0,?,?,?)");
+            db.execute(QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,"
+                                      "StopBits,FlowControl,CharacterSet,EnabledCallerId,ModemDelayFactor) "
+                                      "values (?,'9600','n','8','1','0','GSM',true,1)"),
+                       {port});
+            if (!demoMessages)
+                return;
+            const QString insert = QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,"
+                                                  "Message,OutBoxDateTime) values (0,?,?,?)");
             db.execute(insert, {QStringLiteral("+919812345678"),
-                                QStringLiteral("Welcome! Your order #1042 is ready for pickup."),
-                                nowText()});
-            db.execute(insert,
-                       {QStringLiteral("+447911123456"),
-                        QStringLiteral("Reminder: the school trip leaves at 8:30 tomorrow."),
-                        nowText()});
+                                QStringLiteral("Welcome! Your order #1042 is ready for pickup."), nowText()});
+            db.execute(insert, {QStringLiteral("+447911123456"),
+                                QStringLiteral("Reminder: the school trip leaves at 8:30 tomorrow."), nowText()});
             db.execute(insert, {QStringLiteral("9888812121"),
-                                QStringLiteral("Your appointment is confirmed for Monday, 10:00."),
-                                nowText()});
+                                QStringLiteral("Your appointment is confirmed for Monday, 10:00."), nowText()});
         });
-        std::printf("demo-setup: modem settings stored (COM1, 9600,n,8,1, caller id on); 3 "
-                    "messages queued\n");
+        std::printf("demo-setup: modem settings stored (COM%d, 9600,n,8,1, caller id on)%s\n", port,
+                    demoMessages ? "; 3 demonstration messages queued" : "");
         return 0;
     } catch (const DbError& e) {
         std::fprintf(stderr, "demo-setup: %s\n", qPrintable(e.description()));

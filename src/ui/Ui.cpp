@@ -62,7 +62,6 @@ void showModal(QWidget* window) {
     // A plain widget: make it application-modal and wait until it closes.
     QPointer<QWidget> w(window);
     w->setWindowModality(Qt::ApplicationModal);
-    w->setAttribute(Qt::WA_DeleteOnClose, false);
     w->show();
     while (w && w->isVisible())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
