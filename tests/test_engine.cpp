@@ -17,28 +17,14 @@ const QRegularExpression moment(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\
 const QString ok = QStringLiteral("\r\nOK\r\n");
 
 // A connected, initialised modem on a scripted port, with the shipped database.
-struct EngineBench {
-    TestEnv env;
-    ScriptedSerialPort* port = nullptr;
-    QList<int> sleeps;
+struct EngineBench : ModemBench {
+    ScriptedSerialPort* port;
 
-    EngineBench() {
-        auto p = std::make_unique<ScriptedSerialPort>();
-        port = p.get();
-        ctx().setSerialPort(std::move(p));
-        ctx().sleep = [this](int ms) {
-            sleeps << ms;
-            port->onSleep();
-        };
-        ctx().engine.ActivityLogEnabled = true;
-        port->setRThreshold(1);
-        port->setPortOpen(true);
-        ctx().modem.ModemConnected = true;
+    EngineBench() : ModemBench(true, TestEnv::Db::Connected), port(&ModemBench::port()) {
+        port->setRThreshold(1); // data-received notifications, as ConfigurePort sets them
         ctx().modem.ModemInitialized = true;
     }
-    AppContext& ctx() { return env.ctx(); }
     Database& db() { return env.ctx().DBConnection; }
-    QString log() { return env.ctx().activityLog.text(); }
 
     qint64 queue(const QString& number, const QString& text, const QVariant& status = QVariant()) {
         db().execute(

@@ -153,7 +153,7 @@ void ScriptedSerialPort::arrive(const QString& text) {
     }
 }
 
-ModemBench::ModemBench(bool openPort) {
+ModemBench::ModemBench(bool openPort, TestEnv::Db db) : env(db) {
     auto port = std::make_unique<ScriptedSerialPort>();
     port_ = port.get();
     ctx().setSerialPort(std::move(port));

@@ -111,12 +111,12 @@ private:
 
 #include "support/TestEnv.h"
 
-// A test's modem world without a database: a fresh context with a scripted port
-// installed (open and connected unless asked otherwise), a sleep that is counted
-// instead of waited, message boxes recorded and the activity log switched on.
+// A test's modem world (with the shipped database when asked): a fresh context with a
+// scripted port installed (open and connected unless asked otherwise), a sleep that is
+// counted instead of waited, message boxes recorded and the activity log switched on.
 class ModemBench {
 public:
-    explicit ModemBench(bool openPort = true);
+    explicit ModemBench(bool openPort = true, TestEnv::Db db = TestEnv::Db::None);
 
     AppContext& ctx() { return env.ctx(); }
     ModemState& modem() { return env.ctx().modem; }
@@ -124,7 +124,7 @@ public:
     const QStringList& messages() const { return env.messages; }
     QString log() { return env.ctx().activityLog.text(); }
 
-    TestEnv env{TestEnv::Db::None};
+    TestEnv env;
     QList<int> sleeps;
 
 private:
