@@ -76,7 +76,11 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     setCentralWidget(mdi_);
     resize(ui::twips(15360), ui::twips(10800));
 
-    // Menus.
+    // Menus, left to right: Settings, Modem Connect / Disconnect, SMS Messages, then the
+    // top-level commands. The windows' items go into mnuSetings and mnuSMSMessages; the
+    // "Bulk SMS" command stands before "About"; toolbar buttons 2 to 4 before button 5.
+    mnuSetings = menuBar()->addMenu(QStringLiteral("Settings"));
+    mnuSetings->setObjectName(QStringLiteral("mnuSetings"));
     QMenu* connectMenu = menuBar()->addMenu(QStringLiteral("Modem Connect / Disconnect"));
     connectMenu->setObjectName(QStringLiteral("lToModem"));
     start = connectMenu->addAction(QStringLiteral("Connect"), this, &MDI_Frmmanage::start_Click);
@@ -84,6 +88,8 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     mnustop =
         connectMenu->addAction(QStringLiteral("Disconnect"), this, &MDI_Frmmanage::mnustop_Click);
     mnustop->setObjectName(QStringLiteral("mnustop"));
+    mnuSMSMessages = menuBar()->addMenu(QStringLiteral("SMS Messages"));
+    mnuSMSMessages->setObjectName(QStringLiteral("mnuSMSMessages"));
     mnuAbout = menuBar()->addAction(QStringLiteral("About"), this, &MDI_Frmmanage::mnuAbout_Click);
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"), this, &MDI_Frmmanage::Exit_Click);

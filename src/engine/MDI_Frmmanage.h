@@ -8,6 +8,7 @@
 class AppContext;
 class QAction;
 class QMdiArea;
+class QMenu;
 class QMdiSubWindow;
 class QToolBar;
 namespace ui {
@@ -54,6 +55,8 @@ public:
     ui::LegacyTimer* Timer1;
     ui::LegacyTimer* Timer2;
     ui::LegacyTimer* timerRefreshHomePage;
+    QMenu* mnuSetings;
+    QMenu* mnuSMSMessages;
     QAction* start;
     QAction* mnustop;
     QAction* mnuAbout;
