@@ -184,10 +184,10 @@ void TestAtExchange::unexpectedAnswersWriteTheLogEntry() {
 
 void TestAtExchange::emptyExpectedReturnsTheFirstAnswer() {
     ModemBench b;
-    b.port().answer(QStringLiteral("\r\nRING\r\n"));
+    b.port().answer(QStringLiteral("\r\nBUSY\r\n"));
     const QVariant r =
         ExecuteCommand(b.ctx(), b.port(), QStringLiteral("AT\r"), 5, QString(), 5, {});
-    QCOMPARE(r.toString(), QStringLiteral("\r\nRING\r\n"));
+    QCOMPARE(r.toString(), QStringLiteral("\r\nBUSY\r\n"));
     QCOMPARE(b.sleeps.size(), 1);
     QVERIFY(b.modem().CommandSucceeded);
 

@@ -142,7 +142,8 @@ void TestEngine::dispatcherStoresAndDelivers() {
     EngineBench b;
     b.db().execute(QStringLiteral("update Timer_setting set SMSDelevaryMode='STORE AND DELIVER'"));
     const qint64 id = b.queue(QStringLiteral("+447911123456"), QStringLiteral("via SIM"));
-    b.port->answer(QStringLiteral("\r\n+CMGW: 3\r\n\r\nOK\r\n"), QStringLiteral("AT+CMGW"));
+    b.port->answer(QStringLiteral("\r\n> "), QStringLiteral("AT+CMGW"));
+    b.port->answer(QStringLiteral("\r\n+CMGW: 3\r\n\r\nOK\r\n"), QStringLiteral("via SIM"));
     b.port->answer(QStringLiteral("\r\n+CMSS: 9\r\n\r\nOK\r\n"), QStringLiteral("AT+CMSS=3"));
     b.port->answer(ok, QStringLiteral("AT+CMGD=3"));
 
@@ -438,7 +439,7 @@ void TestEngine::ringDuringAnExchangeIsNotLost() {
     QVERIFY(ctx.activityLog.text().contains(
         QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")));
     QVERIFY(w.CallRinging);
-    QVERIFY(ctx.modem.UnsolicitedReports.isEmpty());
+    QVERIFY(!ctx.modem.Line.hasReports());
 
     b.port->inject(QStringLiteral("\r\nNO CARRIER\r\n"));
     b.port->answer(ok, QStringLiteral("AT+CLCC"));

@@ -42,8 +42,11 @@ private slots:
     void directSendCutsParts();
     void directSendTurnsCrLfIntoLf();
     void directSendWithoutPrompt();
+    void directSendLatePromptNeverCarriesTheNextCommand();
+    void directSendNeedsTheConfirmation();
     void directSendRefusals();
-    void directSendWaitForOkIsBounded();
+    void textsTheModemCannotCarryAreNeverWritten();
+    void gsmTextsUseTheExtensionTable();
 
     void storeMessageReadsTheIndex();
     void viaSimDeletesTheStoredCopy();
@@ -189,19 +192,19 @@ void TestSmsCommands::failedListingKeepsTheOldArrays() {
 }
 
 void TestSmsCommands::malformedAndLargeListings() {
-    // Entries without a header line, a header without fields, NULs in the text.
+    // Lines that only look like entries (no index, no status) start none; NULs stay text.
     {
         ModemBench b;
         b.port().answer(kOkAnswer, QStringLiteral("AT+CLCC"));
-        b.port().answer(QStringLiteral("\r\n+CMGL: +CMGL: \r\nno header\r\n+CMGL: 5\r\nA") +
-                            QChar(0) + QStringLiteral("B\r\nOK\r\n"),
+        b.port().answer(QStringLiteral("\r\n+CMGL: +CMGL: \r\nno header\r\n+CMGL: 5\r\n+CMGL: 6,"
+                                       "\"REC READ\",\"1\"\r\nA") +
+                            QChar(0) + QStringLiteral("B\r\n\r\nOK\r\n"),
                         QStringLiteral("AT+CMGL"));
         ListMessages(b.ctx(), b.port(), QStringLiteral("ALL"), 10);
         const ModemState& m = b.modem();
-        QCOMPARE(m.SimMessageCount, 3);
-        QCOMPARE(m.SimMessageIndex, (QStringList{" ", " ", "5", ""}));
-        QCOMPARE(m.SimMessageStatus, (QStringList{" ", " ", "", ""}));
-        QCOMPARE(m.SimMessageText.at(2), QStringLiteral("A") + QChar(0) + QStringLiteral("B"));
+        QCOMPARE(m.SimMessageCount, 1);
+        QCOMPARE(m.SimMessageIndex, (QStringList{"6", ""}));
+        QCOMPARE(m.SimMessageText.at(0), QStringLiteral("A") + QChar(0) + QStringLiteral("B"));
     }
     // A line cut off half-way and never finished: the listing fails, nothing hangs.
     {
@@ -282,37 +285,41 @@ void TestSmsCommands::directSendCutsParts() {
     QCOMPARE(SendMessageDirect(c.ctx(), c.port(), QStringLiteral("1"), exact).toString(), kSent);
     QCOMPARE(c.port().written.size(), 2);
 
-    // An empty text sends nothing and hands back the last response unchanged.
+    // An empty message goes out as an empty SMS.
     ModemBench d;
-    d.modem().LastResponse = QStringLiteral("previous");
+    d.port().answer(kPrompt);
+    d.port().answer(kSent);
     QString empty;
-    QCOMPARE(SendMessageDirect(d.ctx(), d.port(), QStringLiteral("1"), empty).toString(),
-             QStringLiteral("previous"));
-    QVERIFY(d.port().written.isEmpty());
+    QCOMPARE(SendMessageDirect(d.ctx(), d.port(), QStringLiteral("1"), empty).toString(), kSent);
+    QCOMPARE(d.port().written, (QStringList{"AT+CMGS=\"1\"\r", kCtrlZ}));
 }
 
 void TestSmsCommands::directSendTurnsCrLfIntoLf() {
     ModemBench b;
     b.port().answer(kPrompt);
     b.port().answer(kSent);
-    QString text = QStringLiteral("line one\r\nline two");
+    QString text = QStringLiteral("line one\r\nline two\rthree");
     SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text);
-    QCOMPARE(text, QStringLiteral("line one\nline two"));
-    QCOMPARE(b.port().written.value(1), QStringLiteral("line one\nline two") + kCtrlZ);
+    QCOMPARE(text, QStringLiteral("line one\nline two\rthree"));
+    // No CR reaches the modem inside a text: it could end a command line.
+    QCOMPARE(b.port().written.value(1), QStringLiteral("line one\nline two\nthree") + kCtrlZ);
 }
 
 void TestSmsCommands::directSendWithoutPrompt() {
+    // Silence: after the eleven empty reads the modem is told to leave text entry (ESC),
+    // in case the prompt is only late.
     ModemBench b;
-    b.port().stayQuiet();
+    b.port().stayQuiet(QStringLiteral("AT+CMGS"));
     QString text = QStringLiteral("hello");
     QCOMPARE(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
              QStringLiteral("ERROR"));
-    QCOMPARE(b.port().written.size(), 1);
+    QCOMPARE(b.port().written, (QStringList{"AT+CMGS=\"555\"\r", QString(QChar(27))}));
     QCOMPARE(b.sleeps.size(), 12); // the first read and eleven empty ones
     QVERIFY(b.log().contains(QStringLiteral("Response for AT+CMGS=\"555\" is ''")));
+    QVERIFY(b.modem().LastSendFailure.contains(QStringLiteral("prompt")));
     QVERIFY(!b.ctx().engine.SendingInProgress);
 
-    // A refused prompt hands the modem's error on.
+    // A refused command: the modem never entered text entry, nothing more is written.
     ModemBench c;
     c.port().answer(kErrorAnswer);
     QCOMPARE(SendMessageDirect(c.ctx(), c.port(), QStringLiteral("555"), text).toString(),
@@ -320,18 +327,80 @@ void TestSmsCommands::directSendWithoutPrompt() {
     QCOMPARE(c.port().written.size(), 1);
 }
 
-void TestSmsCommands::directSendRefusals() {
-    // The network refuses the text.
+void TestSmsCommands::directSendLatePromptNeverCarriesTheNextCommand() {
+    // The prompt comes after the exchange gave up: the next command goes out only once
+    // the line is quiet, never into a message text, and its own prompt is awaited.
     ModemBench b;
-    b.port().answer(kPrompt);
-    b.port().answer(QStringLiteral("\r\n+CMS ERROR: 38\r\n"));
-    QString text = QStringLiteral("hello");
-    QVERIFY(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text)
-                .toString()
-                .contains(QStringLiteral("ERROR")));
-    QVERIFY(!b.ctx().engine.SendingInProgress);
+    b.port().answerAfterPolls(kPrompt, 15, QStringLiteral("AT+CMGS=\"111\""));
+    QString first = QStringLiteral("for 111");
+    QCOMPARE(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("111"), first).toString(),
+             QStringLiteral("ERROR"));
+    QCOMPARE(b.port().written.last(), QString(QChar(27)));
 
+    b.port().answer(kPrompt, QStringLiteral("AT+CMGS=\"222\""));
+    b.port().answer(kSent, QStringLiteral("for 222"));
+    QString second = QStringLiteral("for 222");
+    QCOMPARE(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("222"), second).toString(), kSent);
+    QCOMPARE(b.port().written, (QStringList{"AT+CMGS=\"111\"\r", QString(QChar(27)),
+                                            "AT+CMGS=\"222\"\r", "for 222" + kCtrlZ}));
+}
+
+void TestSmsCommands::directSendNeedsTheConfirmation() {
+    QString text = QStringLiteral("hi");
+    struct Case {
+        const char* name;
+        QStringList pieces; // after the prompt
+        bool sent;
+    };
+    const Case cases[] = {
+        {"confirmed", {QStringLiteral("\r\n+CMGS: 17\r\n\r\nOK\r\n")}, true},
+        {"OK alone", {kOkAnswer}, false},
+        {"confirmation without OK", {QStringLiteral("\r\n+CMGS: 17\r\n")}, false},
+        {"silence", {}, false},
+        {"rejected", {QStringLiteral("\r\n+CMS ERROR: 38\r\n")}, false},
+        {"final line split",
+         {QStringLiteral("\r\n+CMGS: 3\r\n\r\nOK\r"), QStringLiteral("\n")},
+         true},
+    };
+    for (const Case& c : cases) {
+        ModemBench b;
+        b.modem().ConfirmWaitMs = 5000;
+        b.port().answer(kPrompt);
+        if (c.pieces.isEmpty())
+            b.port().stayQuiet();
+        else
+            b.port().answerInPieces(c.pieces);
+        const QString r =
+            SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text).toString();
+        QVERIFY2(r.contains(QLatin1String("ERROR")) != c.sent, c.name);
+        QVERIFY2(c.sent || !b.modem().LastSendFailure.isEmpty(), c.name);
+        QVERIFY(!b.modem().ModemBusy);
+    }
+
+    // A confirmation that takes the network half a minute still counts, and the wait
+    // lets the window's events run.
+    ModemBench late;
+    late.port().answer(kPrompt);
+    late.port().answerAfterPolls(kSent, 200);
+    QCOMPARE(SendMessageDirect(late.ctx(), late.port(), QStringLiteral("555"), text).toString(),
+             kSent);
+    QVERIFY(!late.waits.isEmpty());
+
+    // The port vanishes while the confirmation is awaited: not sent.
+    ModemBench lost;
+    lost.port().answer(kPrompt);
+    lost.port().stayQuiet();
+    connect(&lost.port(), &SerialPort::dataReceived, &lost.port(), [] {});
+    QTimer::singleShot(0, &lost.port(), [&lost] { lost.port().vanish(); });
+    QVERIFY(SendMessageDirect(lost.ctx(), lost.port(), QStringLiteral("555"), text)
+                .toString()
+                .contains(QLatin1String("ERROR")));
+    QVERIFY(lost.modem().LastSendFailure.contains(QLatin1String("port")));
+}
+
+void TestSmsCommands::directSendRefusals() {
     // A busy modem or a dropped connection: nothing is sent.
+    QString text = QStringLiteral("hello");
     ModemBench c;
     c.modem().ModemBusy = true;
     QCOMPARE(SendMessageDirect(c.ctx(), c.port(), QStringLiteral("555"), text).toString(),
@@ -353,51 +422,77 @@ void TestSmsCommands::directSendRefusals() {
     QCOMPARE(d.port().written.size(), 4);
 }
 
-void TestSmsCommands::directSendWaitForOkIsBounded() {
-    // The modem confirms the send but never says OK: the extra reads end.
-    ModemBench b;
-    b.port().answer(kPrompt);
-    b.port().answer(QStringLiteral("\r\n+CMGS: 17\r\n"));
-    QString text = QStringLiteral("hi");
-    const QVariant r = SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text);
-    QCOMPARE(r.toString(), QStringLiteral("\r\n+CMGS: 17\r\n"));
-    QVERIFY(b.port().inputCalls > 3000);
-    QVERIFY(b.port().inputCalls <= 3 + 6 * 3 + 6 * 3000);
-    QVERIFY(!b.modem().ModemBusy);
+void TestSmsCommands::textsTheModemCannotCarryAreNeverWritten() {
+    // Ctrl-Z would end the text early and ESC cancel it, letting the rest run as
+    // commands; a character outside the set would go out as something else.
+    const QString texts[] = {QStringLiteral("one") + kCtrlZ + QStringLiteral("AT+CMGD=1,4"),
+                             QStringLiteral("two") + QChar(27) + QStringLiteral("AT+CMGD=1,4"),
+                             QStringLiteral("snow \u2603")};
+    for (const QString& t : texts) {
+        ModemBench b;
+        b.modem().CharacterSet = QStringLiteral("ANSI");
+        QString text = t;
+        QCOMPARE(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
+                 QStringLiteral("ERROR"));
+        QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), t).toString(),
+                 QStringLiteral("ERROR"));
+        QVERIFY(b.port().written.isEmpty());
+        QVERIFY(b.modem().LastSendFailure.contains(QLatin1String("cannot carry")));
+    }
+}
 
-    // A late OK after the exchange gave up is picked up by the extra reads.
+void TestSmsCommands::gsmTextsUseTheExtensionTable() {
+    ModemBench b;
+    b.modem().CharacterSet = QStringLiteral("GSM");
+    // 79 plain characters and 41 extension ones: 161 positions, so two parts.
+    QString text = QString(79, u'x') + QString(41, u'\u20AC');
+    for (int i = 0; i < 2; ++i) {
+        b.port().answer(kPrompt);
+        b.port().answer(kSent);
+    }
+    QCOMPARE(SendMessageDirect(b.ctx(), b.port(), QStringLiteral("555"), text).toString(), kSent);
+    const QString euro = QString(QChar(27)) + QLatin1Char('e');
+    QCOMPARE(b.port().written.value(1), QString(79, u'x') + euro.repeated(40) + kCtrlZ);
+    QCOMPARE(b.port().written.value(3), euro + kCtrlZ);
+
     ModemBench c;
+    c.modem().CharacterSet = QStringLiteral("GSM");
     c.port().answer(kPrompt);
-    c.port().enqueue({QString(),
-                      {{QStringLiteral("\r\n+CMGS: 18\r\n"), 0, false},
-                       {QStringLiteral("\r\nOK\r\n"), 30, false}}});
-    QCOMPARE(SendMessageDirect(c.ctx(), c.port(), QStringLiteral("555"), text).toString(),
-             QStringLiteral("\r\n+CMGS: 18\r\n\r\nOK\r\n"));
+    c.port().answer(kSent);
+    QString mixed = QStringLiteral("@ [1] {a} ~^|\\ \u00E9\u00DC\u00DF\u0394");
+    SendMessageDirect(c.ctx(), c.port(), QStringLiteral("555"), mixed);
+    QCOMPARE(c.port().written.value(1),
+             QString(QChar(0)) +
+                 QStringLiteral(" \x1B<1\x1B> \x1B(a\x1B) \x1B=\x1B\x14\x1B@\x1B/ ") + QChar(0x05) +
+                 QChar(0x5E) + QChar(0x1E) + QChar(0x10) + kCtrlZ);
 }
 
 void TestSmsCommands::storeMessageReadsTheIndex() {
     ModemBench b;
+    b.port().answer(kPrompt, QStringLiteral("AT+CMGW"));
     b.port().answer(QStringLiteral("\r\n+CMGW: 5\r\n\r\nOK\r\n"));
     QString text = QStringLiteral("a\r\nb");
     QCOMPARE(StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
              QStringLiteral("5"));
     QCOMPARE(text, QStringLiteral("a\nb"));
-    QCOMPARE(b.port().written, QStringList{QStringLiteral("AT+CMGW=\"555\"\ra\nb") + kCtrlZ});
-    QCOMPARE(b.sleeps, QList<int>{75});
+    // The text goes only after the prompt.
+    QCOMPARE(b.port().written,
+             (QStringList{QStringLiteral("AT+CMGW=\"555\"\r"), QStringLiteral("a\nb") + kCtrlZ}));
+    QCOMPARE(b.sleeps, (QList<int>{75, 75}));
 
-    // An answer without a space after its 6th character has no index.
-    b.port().answer(QStringLiteral("OK\r\n"));
-    QVERIFY(!StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).isValid());
-    // The index runs to the end when no line end follows.
-    b.port().answer(QStringLiteral("+CMGW: 12 OK"));
-    QCOMPARE(StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
-             QStringLiteral("12 OK"));
+    // No index line, or one that is not a number: no index.
+    for (const char* answer : {"\r\nOK\r\n", "\r\n+CMGW: five\r\n\r\nOK\r\n"}) {
+        b.port().answer(kPrompt, QStringLiteral("AT+CMGW"));
+        b.port().answer(QString::fromLatin1(answer));
+        QVERIFY(!StoreMessage(b.ctx(), b.port(), QStringLiteral("555"), text).isValid());
+    }
 }
 
 void TestSmsCommands::viaSimDeletesTheStoredCopy() {
     ModemBench b;
     const QString text = QString(161, u'm');
     for (const char* slot : {"5", "6"}) {
+        b.port().answer(kPrompt, QStringLiteral("AT+CMGW"));
         b.port().answer(QStringLiteral("\r\n+CMGW: %1\r\n\r\nOK\r\n").arg(QLatin1String(slot)));
         b.port().answer(QStringLiteral("\r\n+CMSS: 40\r\n\r\nOK\r\n"));
         b.port().answer(kOkAnswer);
@@ -405,43 +500,38 @@ void TestSmsCommands::viaSimDeletesTheStoredCopy() {
     QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), text).toString(),
              QStringLiteral("OK"));
     QCOMPARE(b.port().written,
-             (QStringList{"AT+CMGW=\"555\"\r" + QString(160, u'm') + kCtrlZ, "AT+CMSS=5\r",
-                          "AT+CMGD=5\r", "AT+CMGW=\"555\"\r" + QString(1, u'm') + kCtrlZ,
+             (QStringList{"AT+CMGW=\"555\"\r", QString(160, u'm') + kCtrlZ, "AT+CMSS=5\r",
+                          "AT+CMGD=5\r", "AT+CMGW=\"555\"\r", QString(1, u'm') + kCtrlZ,
                           "AT+CMSS=6\r", "AT+CMGD=6\r"}));
-    QCOMPARE(b.sleeps, (QList<int>{75, 1000, 150, 75, 1000, 150}));
+    QCOMPARE(b.sleeps, (QList<int>{75, 75, 1000, 150, 75, 75, 1000, 150}));
     QVERIFY(!b.ctx().engine.SendingInProgress);
 }
 
 void TestSmsCommands::viaSimDeletesAFailedCopy() {
-    ModemBench b;
-    b.port().answer(QStringLiteral("\r\n+CMGW: 9\r\n\r\nOK\r\n"));
-    b.port().answer(QStringLiteral("\r\n+CMS ERROR: 500\r\n"));
-    b.port().answer(kOkAnswer, QStringLiteral("AT+CMGD=9\r"));
-    QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi"))
-                 .toString(),
-             QStringLiteral("ERROR"));
-    QCOMPARE(b.port().written.last(), QStringLiteral("AT+CMGD=9\r"));
-    QCOMPARE(b.messages(),
-             QStringList{QStringLiteral("Error occured while executing this command: AT+CMSS")});
-    QVERIFY(b.port().unmatched.isEmpty());
-    QVERIFY(!b.ctx().engine.SendingInProgress);
-
-    // An index that is not a number: nothing to send or delete, no crash.
-    ModemBench c;
-    c.port().answer(QStringLiteral("\r\n+CMGW: five\r\n\r\nOK\r\n"));
-    QCOMPARE(SendMessageViaSim(c.ctx(), c.port(), QStringLiteral("555"), QStringLiteral("hi"))
-                 .toString(),
-             QStringLiteral("ERROR"));
-    QCOMPARE(c.port().written.size(), 1);
+    // Refused, or never confirmed: the stored copy is deleted, the send fails.
+    for (const QString& answer : {QStringLiteral("\r\n+CMS ERROR: 500\r\n"), kOkAnswer}) {
+        ModemBench b;
+        b.port().answer(kPrompt, QStringLiteral("AT+CMGW"));
+        b.port().answer(QStringLiteral("\r\n+CMGW: 9\r\n\r\nOK\r\n"));
+        b.port().answer(answer, QStringLiteral("AT+CMSS"));
+        b.port().answer(kOkAnswer, QStringLiteral("AT+CMGD=9\r"));
+        QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi"))
+                     .toString(),
+                 QStringLiteral("ERROR"));
+        QCOMPARE(b.port().written.last(), QStringLiteral("AT+CMGD=9\r"));
+        QVERIFY(b.port().unmatched.isEmpty());
+        QVERIFY(!b.ctx().engine.SendingInProgress);
+    }
 }
 
 void TestSmsCommands::viaSimWithAFullSim() {
     ModemBench b;
+    b.port().answer(kPrompt, QStringLiteral("AT+CMGW"));
     b.port().answer(QStringLiteral("\r\n+CMS ERROR: 322\r\n"));
     QCOMPARE(SendMessageViaSim(b.ctx(), b.port(), QStringLiteral("555"), QStringLiteral("hi"))
                  .toString(),
              QStringLiteral("ERROR"));
-    QCOMPARE(b.port().written.size(), 1);
+    QCOMPARE(b.port().written.size(), 2);
     QCOMPARE(b.messages(),
              QStringList{QStringLiteral("Error occured while executing this command: AT+CMGW")});
     QVERIFY(!b.ctx().engine.SendingInProgress);

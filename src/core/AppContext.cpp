@@ -5,6 +5,8 @@
 #include "modem/SerialPort.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QThread>
 #include <cstdio>
 #include <unistd.h>
@@ -12,6 +14,12 @@
 AppContext::AppContext(QString programFolder)
     : sleep([](int ms) {
           if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
+      }),
+      wait([](int ms) {
+          if (ms <= 0) return;
+          QEventLoop loop;
+          QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+          loop.exec();
       }),
       endProcess([](int code) {
           std::fflush(nullptr);

@@ -45,6 +45,13 @@ public:
     // The blocking pause of the modem routines ("the whole program stops"). Tests
     // replace it to count sleeps without waiting.
     std::function<void(int ms)> sleep;
+    // A pause that lets window events run (long waits for the modem: the window stays
+    // responsive). Tests replace it to count waits without waiting.
+    std::function<void(int ms)> wait;
+
+    // Called when call reports (RING, +CLIP:, NO CARRIER...) have arrived from the modem;
+    // the main window takes them from ctx.modem.Line. Unset: they wait there.
+    std::function<void()> modemReports;
 
     // Windows that exist.
     QPointer<frm_HomePage> homePage;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+
+#include "modem/AtAnswer.h"
 
 // The program's shared state, one object per subsystem. The names are the ones the
 // program's routines and windows use; an AppContext owns one of each.
@@ -24,12 +27,20 @@ struct ModemState {
     double ModemDelayFactor = 1.0; // multiplier of every modem wait
 
     // How many ExecuteCommand calls are running (waiting for an answer). Exchanges
-    // must never nest: background work that would start one while this is above 0
-    // skips its modem step instead.
+    // never nest: one asked for while another waits is refused.
     int ExchangeDepth = 0;
-    // Ring and hang-up reports (RING, +CLIP:, NO CARRIER lines, each framed by CR LF)
-    // that arrived while an exchange owned the line; the call handler takes them next.
-    QString UnsolicitedReports;
+    // Every byte from the modem goes through the line: it knows which command's answer
+    // is arriving and keeps the call reports (RING, +CLIP:, NO CARRIER...) that come
+    // outside answers for the call handler.
+    at::ModemLine Line;
+    // A listing judged complete stayed complete on a further look (nothing more came).
+    bool AnswerSettled = false;
+    // The character set the modem was set to (AT+CSCS) when it was initialised.
+    QString CharacterSet;
+    // How long a sent message may take to be confirmed by the network.
+    int ConfirmWaitMs = 60000;
+    // Why the last send failed, for the activity log ("" after a send that went out).
+    QString LastSendFailure;
 
     // Result of the last SIM listing: entries 0..SimMessageCount-1, one spare slot.
     int SimMessageCount = 0;
@@ -50,4 +61,7 @@ struct EngineState {
     int SendIntervalSeconds = 0;
     bool AutoReplyActive = false;
     QString AutoReplyMessage;
+    // Outbox rows whose text the modem's character set cannot carry, already named in
+    // the activity log during this run (they stay in the Outbox, unsent).
+    QSet<qint64> UnsendableRowsLogged;
 };

@@ -3,7 +3,9 @@
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "modem/Module1.h"
+#include "modem/SerialPort.h"
 #include "modem/SmsCommands.h"
+#include "modem/SmsText.h"
 #include "ui/Ui.h"
 
 #include <QRegularExpression>
@@ -55,35 +57,63 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
     if (mode.isEmpty()) return lastRowSent;
     const QString number = trimSpaces(recipient);
     QString text = trimSpaces(rows.value(i, QStringLiteral("Message")).toString());
+    // A text the modem's character set cannot carry is never sent with stand-ins: the
+    // row stays in the Outbox, named once per run in the activity log.
+    const QString unsendable = uncarriableCharacters(
+        QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')), ctx.modem.CharacterSet);
+    if (!unsendable.isEmpty()) {
+        if (!ctx.engine.UnsendableRowsLogged.contains(id)) {
+            ctx.engine.UnsendableRowsLogged.insert(id);
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS to %1 (Outbox row %2) is not "
+                                                 "sent: the modem's character set %3 cannot "
+                                                 "carry %4.")
+                                      .arg(recipient)
+                                      .arg(id)
+                                      .arg(ctx.modem.CharacterSet, describeCharacters(unsendable)));
+        }
+        return lastRowSent;
+    }
 
     ctx.DBConnection.execute(
         QStringLiteral("update Message_OutBox set DeliveryStatus='SENDING' where Outbox_Id=?"),
         {id});
-    if (mode.value(0, QStringLiteral("SMSDelevaryMode")).toString() ==
-        QLatin1String("STORE AND DELIVER")) {
-        WriteActivityLog(ctx, QStringLiteral("Sending SMS to ") + recipient +
-                                  QStringLiteral(" using GSM modem and method - STORE & DELIVER."));
-        const QString r = answerText(SendMessageViaSim(ctx, comm, number, text));
-        if (r.contains(QLatin1String("ERROR"))) {
-            markWaiting(ctx, id);
-            return false;
-        }
-        markSent(ctx, id);
-        return true;
-    }
-
+    const bool viaSim = mode.value(0, QStringLiteral("SMSDelevaryMode")).toString() ==
+                        QLatin1String("STORE AND DELIVER");
     WriteActivityLog(ctx, QStringLiteral("Sending SMS to ") + recipient +
-                              QStringLiteral(" using GSM modem and method - DIRECT DELIVERY."));
-    const QString r = answerText(SendMessageDirect(ctx, comm, number, text));
+                              (viaSim ? QStringLiteral(" using GSM modem and method - STORE & "
+                                                       "DELIVER.")
+                                      : QStringLiteral(" using GSM modem and method - DIRECT "
+                                                       "DELIVERY.")));
+    QString r;
+    try {
+        r = answerText(viaSim ? SendMessageViaSim(ctx, comm, number, text)
+                              : SendMessageDirect(ctx, comm, number, text));
+    } catch (const SerialError& e) {
+        // The port failed under the send: whether the text went out is unknown, so the row
+        // is not recorded as sent; it waits for the next pass.
+        ctx.modem.LastSendFailure = QStringLiteral("the port failed (") + e.description() + ')';
+        ctx.modem.ModemConnected = false;
+        r = QStringLiteral("ERROR");
+    }
     if (r.contains(QLatin1String("ERROR"))) {
-        WriteActivityLog(ctx,
-                         QStringLiteral("**ERROR** SMS could not be sent to ") + recipient +
-                             QStringLiteral(" (Possible Reasons: 1> Phone out of coverage area   "
-                                            "2> No balance credit on your SIM.)"));
+        if (!viaSim)
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** SMS could not be sent to ") +
+                                      recipient +
+                                      QStringLiteral(" (Possible Reasons: 1> Phone out of "
+                                                     "coverage area   2> No balance credit on "
+                                                     "your SIM.)"));
+        WriteActivityLog(ctx, QStringLiteral("The SMS to ") + recipient +
+                                  QStringLiteral(" waits in the Outbox for the next try: ") +
+                                  (ctx.modem.LastSendFailure.isEmpty()
+                                       ? QStringLiteral("the modem did not take it")
+                                       : ctx.modem.LastSendFailure) +
+                                  QLatin1Char('.'));
         markWaiting(ctx, id);
         return false;
     }
-    WriteActivityLog(ctx, QStringLiteral("SMS sent successfully. Now removing it from outbox."));
+    if (!viaSim)
+        WriteActivityLog(ctx,
+                         QStringLiteral("SMS sent successfully. Now removing it from outbox."));
     markSent(ctx, id);
     return true;
 }

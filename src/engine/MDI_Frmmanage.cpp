@@ -7,6 +7,7 @@
 #include "engine/Dispatcher.h"
 #include "engine/Receiver.h"
 #include "engine/frm_HomePage.h"
+#include "modem/AtAnswer.h"
 #include "modem/CallState.h"
 #include "modem/ModemInit.h"
 #include "modem/Module1.h"
@@ -17,6 +18,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -43,27 +45,6 @@ QIcon drawIcon(const QColor& colour, const QString& letter) {
     p.setPen(Qt::white);
     p.drawText(pm.rect(), Qt::AlignCenter, letter);
     return QIcon(pm);
-}
-
-// The caller's number in a ring report: the quoted text after "+CLIP: " or, failing
-// that, after "+CLCC: ". Empty when the report carries no quoted number.
-QString callerNumberIn(const QString& report) {
-    qsizetype from = -1;
-    const qsizetype clip = report.indexOf(QLatin1String("+CLIP: \""));
-    if (clip >= 0) {
-        from = clip + 8;
-    } else {
-        const qsizetype clcc = report.indexOf(QLatin1String("+CLCC: "));
-        if (clcc >= 0) {
-            const qsizetype quote = report.indexOf(QLatin1Char('"'), clcc);
-            const qsizetype lineEnd = report.indexOf(QLatin1String("\r\n"), clcc);
-            if (quote >= 0 && (lineEnd < 0 || quote < lineEnd)) from = quote + 1;
-        }
-    }
-    if (from < 0) return QString();
-    const qsizetype end = report.indexOf(QLatin1Char('"'), from);
-    if (end <= from) return QString();
-    return report.mid(from, end - from);
 }
 
 } // namespace
@@ -125,9 +106,13 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
 
     if (ctx_.hasSerialPort())
         connect(&ctx_.MSComm1(), &SerialPort::dataReceived, this, &MDI_Frmmanage::MSComm1_OnComm);
+    // Call reports found while an exchange reads the line are handled as they come.
+    ctx_.modemReports = [this] { scheduleReports(); };
 }
 
-MDI_Frmmanage::~MDI_Frmmanage() = default;
+MDI_Frmmanage::~MDI_Frmmanage() {
+    ctx_.modemReports = nullptr;
+}
 
 void MDI_Frmmanage::setToolButton1(bool connected) {
     toolButton1Image_ = connected ? 1 : 2;
@@ -321,7 +306,6 @@ void MDI_Frmmanage::Timer1_Timer() {
             ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
         }
         clearError(QStringLiteral("Timer1"));
-        takeKeptReports();
     } catch (const std::exception& e) {
         reportError(QStringLiteral("Timer1"), QString::fromStdString(e.what()));
     }
@@ -339,7 +323,6 @@ void MDI_Frmmanage::Timer2_Timer() {
             SendPendingOutbox(ctx_);
         }
     }
-    takeKeptReports();
 }
 
 void MDI_Frmmanage::timerRefreshHomePage_Timer() {
@@ -350,10 +333,11 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
         if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress &&
             !m.ListingInProgress) {
             if (m.ExchangeDepth == 0) {
+                const qint64 askedAt = QDateTime::currentMSecsSinceEpoch();
                 const QString s =
                     trimSpaces(withoutCrLf(answerText(GetCallState(ctx_, ctx_.MSComm1()))))
                         .toUpper();
-                takeKeptReports();
+                handleReports();
                 if (s == QLatin1String("ACTIVE") || s == QLatin1String("INCOMING") ||
                     s == QLatin1String("DIALING") || s == QLatin1String("ALERTING")) {
                     m.ModemBusy = true;
@@ -363,9 +347,14 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
                     m.ModemBusy = false;
                     ctx_.engine.SendingInProgress = false;
                     if (s.contains(QLatin1String("OK"))) {
-                        if (CallRinging) {
-                            RingCounter = 1;
-                            CallRinging = false;
+                        // No call is listed: a call that rang before the question is
+                        // over (a ring that came with the answer belongs to a new one).
+                        if (!CallRinging || lastRingAt_ < askedAt) {
+                            if (CallRinging) {
+                                RingCounter = 1;
+                                CallRinging = false;
+                            }
+                            callEnded_ = true;
                         }
                         Timer1->setEnabled(true);
                         Timer2->setEnabled(true);
@@ -378,6 +367,12 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
             else if (m.ListingInProgress)
                 Timer1->setEnabled(true);
         }
+        // A call whose hang-up was never reported is over once it stops ringing.
+        if (CallRinging && QDateTime::currentMSecsSinceEpoch() - lastRingAt_ > kRingGapMs) {
+            RingCounter = 1;
+            CallRinging = false;
+            callEnded_ = true;
+        }
         // 2. The home page's counters.
         if (ctx_.homePage && ctx_.DBConnection.isOpen()) ctx_.homePage->refreshCounters();
         // 3. A reply to a missed call whose ringing has stopped.
@@ -389,117 +384,110 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
 }
 
 void MDI_Frmmanage::missedCallAutoReply() {
-    if (!ctx_.hasSerialPort() || ctx_.modem.ExchangeDepth > 0) return;
-    SerialPort& comm = ctx_.MSComm1();
-    auto read = [&] {
-        readingForReply_ = true;
-        const QString r = answerText(ReadResponse(ctx_, comm, QStringLiteral("RING"), true));
-        readingForReply_ = false;
-        return r;
-    };
-    auto quiet = [](const QString& r) {
-        return !r.contains(QLatin1String("CLCC")) && !r.contains(QLatin1String("CLIP")) &&
-               !r.contains(QLatin1String("RING"));
-    };
-    QString r = read();
-    if (LastCallStatus.toUpper() == QLatin1String("RINGING") && LastCallerNumber.size() > 9 &&
-        quiet(r) && IsLastCallerNumberMobile) {
-        r = read();
-        if (LastCallStatus.toUpper() == QLatin1String("RINGING") && quiet(r) &&
-            r.contains(QLatin1String("OK")) && !ctx_.engine.AutoReplyMessage.isEmpty()) {
-            ctx_.DBConnection.execute(
-                QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                               "OutBoxDateTime) values (0,?,?,?)"),
-                {trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, nowText()});
-            LastCallStatus.clear();
-            IsLastCallerNumberMobile = false;
-            LastCallerNumber.clear();
-            ctx_.modem.ModemBusy = false;
-        }
-    }
+    // The reply goes once the call has stopped ringing: no call listed by the last
+    // call-state poll (or the hang-up reported) and no ring report waiting.
+    if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() <= 9 ||
+        !IsLastCallerNumberMobile)
+        return;
+    if (CallRinging || !callEnded_ || ctx_.modem.Line.hasReports()) return;
+    if (ctx_.engine.AutoReplyMessage.isEmpty()) return;
+    ctx_.DBConnection.execute(
+        QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                       "OutBoxDateTime) values (0,?,?,?)"),
+        {trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, nowText()});
+    LastCallStatus.clear();
+    IsLastCallerNumberMobile = false;
+    LastCallerNumber.clear();
+    if (ctx_.modem.ExchangeDepth == 0) ctx_.modem.ModemBusy = false;
 }
 
-void MDI_Frmmanage::takeKeptReports() {
-    if (ctx_.modem.UnsolicitedReports.isEmpty()) return;
-    if (ctx_.modem.ExchangeDepth > 0 || inOnComm_ || readingForReply_) {
-        if (!reportsDeferred_) {
-            reportsDeferred_ = true;
-            QTimer::singleShot(20, this, [this] {
-                reportsDeferred_ = false;
-                takeKeptReports();
-            });
-        }
-        return;
-    }
-    MSComm1_OnComm();
+void MDI_Frmmanage::scheduleReports() {
+    if (reportsQueued_) return;
+    reportsQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        reportsQueued_ = false;
+        handleReports();
+    });
 }
 
 void MDI_Frmmanage::MSComm1_OnComm() {
-    // While an exchange waits for its answer, what arrives belongs to it (its ring
-    // reports are kept and come back here afterwards); and the handler does not run
-    // inside itself or inside the reply step's reads.
-    if (inOnComm_ || readingForReply_ || ctx_.modem.ExchangeDepth > 0 || !ctx_.hasSerialPort()) {
-        takeKeptReports();
-        return;
+    if (!ctx_.hasSerialPort()) return;
+    // While an exchange waits for its answer, the data is its to read (the line hands
+    // the reports among it over); otherwise what arrived is read here.
+    if (ctx_.modem.ExchangeDepth == 0) {
+        try {
+            SerialPort& comm = ctx_.MSComm1();
+            const QString data = comm.input();
+            ctx_.modem.Line.feed(data);
+        } catch (const std::exception& e) {
+            ui::MsgBox(QString::fromStdString(e.what()));
+        }
     }
-    inOnComm_ = true;
+    handleReports();
+}
+
+void MDI_Frmmanage::handleReports() {
+    if (handlingReports_) return;
+    handlingReports_ = true;
     struct Leave {
         bool& flag;
         ~Leave() { flag = false; }
-    } leave{inOnComm_};
-    SerialPort& comm = ctx_.MSComm1();
-    if (!ctx_.modem.UnsolicitedReports.isEmpty()) {
-        // Reports kept from an exchange's answer stand in for the answer itself.
-        ctx_.modem.ResponseBuffer = ctx_.modem.UnsolicitedReports;
-        ctx_.modem.UnsolicitedReports.clear();
-    }
-    try {
-        const QString r1 = answerText(ReadResponse(ctx_, comm, QStringLiteral("RING"), true));
-        if (r1.contains(QLatin1String("RING"))) {
-            CallRinging = true;
-            modemSleep(ctx_, 100);
-            const QString r2 = answerText(ReadResponse(ctx_, comm, QStringLiteral("CLIP"), true));
-            PlayWaveFile(ctx_, ctx_.programFile(QStringLiteral("ringing.wav")), true);
-            if (RingCounter == 1) {
-                CLIPFoundCounter = 0;
-                // A new call: the last caller's identification does not carry over.
-                IsLastCallerNumberMobile = false;
-            }
-            ++RingCounter;
-            const QString number =
-                (r2.contains(QLatin1String("+CLIP")) || r2.contains(QLatin1String("+CLCC")))
-                    ? callerNumberIn(r2)
-                    : QString();
-            if (!number.isEmpty()) {
-                ++CLIPFoundCounter;
-                LastCallerNumber = number;
-                WriteActivityLog(
-                    ctx_, QStringLiteral("ALERT : Incoming call detected from the number '") +
-                              number + QStringLiteral("'"));
-                if (CLIPFoundCounter == 1) {
-                    RecordCallStatistics(number, QStringLiteral("MissCall"));
-                    LastCallStatus = QStringLiteral("RINGING");
-                }
-                if (ctx_.engine.ModalFormOpen)
-                    ui::MsgBox(QStringLiteral(
-                        "Please close all opened forms in application to disply Incomming Call."));
-                else
-                    IdentifyCallerNumber(number);
-            }
-            ClearResponseBuffer(ctx_);
+    } leave{handlingReports_};
+    while (ctx_.modem.Line.hasReports()) {
+        for (const QString& report : ctx_.modem.Line.takeReports()) {
+            if (report == QLatin1String("RING") || report.startsWith(QLatin1String("+CRING:")))
+                onRing();
+            else if (report == QLatin1String("NO CARRIER"))
+                onHangUp();
+            else
+                onCallerReport(report);
         }
-        if (r1.contains(QLatin1String("NO CARRIER"))) {
-            // The report is handled: it must not end the next call at its first RING.
-            ClearResponseBuffer(ctx_);
-            RingCounter = 1;
-            CallRinging = false;
-            ctx_.modem.ModemBusy = false;
-            Timer1->setEnabled(true);
-            Timer2->setEnabled(true);
-        }
-    } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
     }
+}
+
+void MDI_Frmmanage::onRing() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Rings come every few seconds; after a long pause this is another call, even when
+    // the last one's hang-up was never reported.
+    if (CallRinging && now - lastRingAt_ > kRingGapMs) RingCounter = 1;
+    lastRingAt_ = now;
+    CallRinging = true;
+    callEnded_ = false;
+    PlayWaveFile(ctx_, ctx_.programFile(QStringLiteral("ringing.wav")), true);
+    if (RingCounter == 1) {
+        CLIPFoundCounter = 0;
+        // A new call: the last caller's identification does not carry over.
+        IsLastCallerNumberMobile = false;
+    }
+    ++RingCounter;
+}
+
+void MDI_Frmmanage::onCallerReport(const QString& report) {
+    if (!CallRinging) onRing(); // the number came first: the call has begun all the same
+    const QString number = at::callerNumber(report);
+    if (number.isEmpty()) return; // withheld or no caller identification
+    ++CLIPFoundCounter;
+    LastCallerNumber = number;
+    WriteActivityLog(ctx_, QStringLiteral("ALERT : Incoming call detected from the number '") +
+                               number + QStringLiteral("'"));
+    if (CLIPFoundCounter == 1) {
+        RecordCallStatistics(number, QStringLiteral("MissCall"));
+        LastCallStatus = QStringLiteral("RINGING");
+    }
+    if (ctx_.engine.ModalFormOpen)
+        ui::MsgBox(QStringLiteral(
+            "Please close all opened forms in application to disply Incomming Call."));
+    else
+        IdentifyCallerNumber(number);
+}
+
+void MDI_Frmmanage::onHangUp() {
+    RingCounter = 1;
+    CallRinging = false;
+    callEnded_ = true;
+    if (ctx_.modem.ExchangeDepth == 0) ctx_.modem.ModemBusy = false;
+    Timer1->setEnabled(true);
+    Timer2->setEnabled(true);
 }
 
 void MDI_Frmmanage::RecordCallStatistics(const QString& callerNumber, const QString& callStatus) {

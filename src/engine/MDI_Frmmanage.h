@@ -96,18 +96,24 @@ private:
     // A polling tick that came while an exchange waited for its answer runs as soon as
     // that exchange is over (timers of equal period would otherwise keep colliding).
     void deferTick(bool& pending, void (MDI_Frmmanage::*tick)());
-    // Hands ring reports that came in during an exchange to MSComm1_OnComm once no
-    // exchange runs.
-    void takeKeptReports();
+    // Call reports from the line: handled as soon as the event loop runs.
+    void scheduleReports();
+    void handleReports();
+    void onRing();
+    void onCallerReport(const QString& report);
+    void onHangUp();
 
     AppContext& ctx_;
     QMdiArea* mdi_;
     QMdiSubWindow* homeWindow_ = nullptr;
     int toolButton1Image_ = 2;
-    bool inOnComm_ = false;
-    bool readingForReply_ = false;
+    // Longest pause between two rings of one call.
+    static constexpr qint64 kRingGapMs = 15000;
+    qint64 lastRingAt_ = 0;
+    bool callEnded_ = false; // the last call stopped ringing (no call listed, or hung up)
+    bool reportsQueued_ = false;
+    bool handlingReports_ = false;
     bool timer1Deferred_ = false;
     bool timer2Deferred_ = false;
-    bool reportsDeferred_ = false;
     QMap<QString, QString> shownErrors_;
 };

@@ -57,6 +57,8 @@ void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowContr
         return;
     }
     const QString cscs = QStringLiteral("AT+CSCS=\"") + characterSet + QStringLiteral("\"");
+    // Message texts are written and read in this set from now on.
+    ctx.modem.CharacterSet = characterSet;
     if (!setupStep(ctx, comm, cscs, cscs, errorPrefix + QStringLiteral("AT+CSCS"))) {
         ClosePort(ctx, comm);
         return;

@@ -7,18 +7,16 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
-
-// An empty `needle` is found in every text.
-bool holds(const QString& haystack, const QString& needle) {
-    return needle.isEmpty() || haystack.contains(needle);
-}
+const QString kOk = QStringLiteral("OK");
 
 // Keeps ModemBusy and ExchangeDepth right on every way out of an exchange,
 // including a serial error thrown through it.
@@ -41,16 +39,123 @@ private:
     bool countsExchange_;
 };
 
-// Keeps the unsolicited reports among `text` (the lines RING, NO CARRIER and +CLIP:)
-// for the call handler: while an exchange owns the line, they arrive in its answer.
-void keepUnsolicited(ModemState& m, const QString& text) {
-    if (text.isEmpty()) return;
-    for (const QString& line : text.split(QStringLiteral("\r\n"))) {
-        const QString t = line.trimmed();
-        if (t == QLatin1String("RING") || t == QLatin1String("NO CARRIER") ||
-            t.startsWith(QLatin1String("+CLIP:")))
-            m.UnsolicitedReports += QStringLiteral("\r\n") + t + QStringLiteral("\r\n");
+// Ends the awaited answer on every way out of an exchange.
+class AnswerGuard {
+public:
+    AnswerGuard(ModemState& modem, const QString& command, at::Kind kind) : modem_(modem) {
+        modem_.Line.beginAnswer(command, kind);
+        modem_.AnswerSettled = false;
     }
+    ~AnswerGuard() { modem_.Line.endAnswer(); }
+    AnswerGuard(const AnswerGuard&) = delete;
+    AnswerGuard& operator=(const AnswerGuard&) = delete;
+
+private:
+    ModemState& modem_;
+};
+
+// A whole line "+CMGS: n", "+CMGW: n" or "+CMSS: n": the modem took the message.
+bool hasConfirmation(const QStringList& lines) {
+    static const QRegularExpression re(QStringLiteral(R"(^\s*\+CM(GS|GW|SS):\s*\d+)"));
+    for (const QString& line : lines) {
+        if (re.match(line).hasMatch()) return true;
+    }
+    return false;
+}
+
+// Whether the answer judged so far is the one `target` asks for: a final OK ("OK"),
+// the prompt (">"), or, for other targets, a complete answer holding the text. A listing
+// must also have stayed complete for one more look; a message text needs its
+// confirmation line before the OK.
+bool holdsTarget(const ModemState& m, const at::Judgement& j, const QString& target) {
+    const QString t = trimSpaces(target);
+    if (t.isEmpty()) return true;
+    if (!j.complete) return false;
+    if (t == QLatin1String(">")) return j.final == at::Final::Prompt;
+    if (t == kOk || t == QLatin1String("OK\r\n")) {
+        if (j.final != at::Final::Ok) return false;
+        switch (m.Line.reader().kind()) {
+        case at::Kind::Listing:
+            return m.AnswerSettled;
+        case at::Kind::Confirm:
+            return hasConfirmation(j.lines);
+        default:
+            return true;
+        }
+    }
+    return j.text.contains(t);
+}
+
+// Reads what has arrived into the line; call reports are announced.
+QString pull(AppContext& ctx, SerialPort& comm) {
+    const QString data = comm.input();
+    if (!data.isEmpty()) {
+        ctx.modem.Line.feed(data);
+        if (ctx.modem.Line.hasReports() && ctx.modemReports) ctx.modemReports();
+    }
+    return data;
+}
+
+void responsiveWait(AppContext& ctx, int ms) {
+    if (ctx.wait)
+        ctx.wait(ms);
+    else
+        ui::pumpEvents();
+}
+
+// The rest of an answer that an exchange gave up on may still come. It must not be
+// taken for the next command's answer (a late "OK", a late prompt, the end of a listing),
+// so the line is given time to go quiet, or for that answer's final line, first.
+void letAbandonedAnswerPass(AppContext& ctx, SerialPort& comm) {
+    ModemState& m = ctx.modem;
+    const int step = 50;
+    const int quietNeeded = std::clamp(static_cast<int>(300 * m.ModemDelayFactor), 300, 3000);
+    const int limit = 10 * quietNeeded;
+    int quiet = 0;
+    for (int waited = 0; m.Line.unsettled() && waited < limit; waited += step) {
+        responsiveWait(ctx, step);
+        if (!m.ModemConnected || !comm.portOpen()) break;
+        if (!pull(ctx, comm).isEmpty())
+            quiet = 0;
+        else if ((quiet += step) >= quietNeeded)
+            break;
+    }
+    m.Line.settle();
+}
+
+// The reader of a caller outside any exchange: the plain text search over
+// ResponseBuffer, what arrives passing through the line all the same.
+QVariant readOutsideAnswer(AppContext& ctx, SerialPort& comm, const QString& expected) {
+    ModemState& m = ctx.modem;
+    const QString target = trimSpaces(expected).isEmpty() ? QStringLiteral("OK\r\n") : expected;
+    bool errorMark = false;
+    int passes = 0;
+    for (;;) {
+        ui::pumpEvents();
+        if (!m.ModemConnected) return QVariant(); // buffer and input stay as they are
+        m.ResponseBuffer += pull(ctx, comm);
+        if (m.ResponseBuffer.isEmpty()) break;
+        if (m.ResponseBuffer.contains(QStringLiteral("ERROR\r\n")) &&
+            !m.ResponseBuffer.contains(target)) {
+            errorMark = true;
+            break;
+        }
+        if (m.ResponseBuffer.contains(QStringLiteral("NO CARRIER\r\n"))) break;
+        ++passes;
+        if (m.ResponseBuffer.contains(target) || passes > 5) break;
+    }
+    if (errorMark) m.ResponseBuffer = QStringLiteral("ERROR");
+    return trimSpaces(m.ResponseBuffer);
+}
+
+// Exchanges never nest: a command asked for while another waits for its answer would
+// take that answer (or give it its own). It is refused and logged.
+QVariant refuseNestedCommand(AppContext& ctx, const QString& command) {
+    ctx.modem.CommandSucceeded = false;
+    WriteActivityLog(ctx, QStringLiteral("**ERROR** The modem is busy with another command; '") +
+                              trimSpaces(withoutCrLf(command)).remove(QChar(26)) +
+                              QStringLiteral("' was not sent."));
+    return QVariant();
 }
 
 } // namespace
@@ -99,38 +204,46 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
     Q_UNUSED(convertUnicode); // the control is always in text input mode
     ModemState& m = ctx.modem;
     BusyGuard busy(m, false);
+    if (!m.Line.answering()) return readOutsideAnswer(ctx, comm, expected);
 
-    const QString target = trimSpaces(expected).isEmpty() ? QStringLiteral("OK\r\n") : expected;
+    const QString target = trimSpaces(expected).isEmpty() ? kOk : expected;
+    const bool listing = m.Line.reader().kind() == at::Kind::Listing;
     bool errorMark = false;
     int passes = 0;
     for (;;) {
         ui::pumpEvents();
         if (!m.ModemConnected) return QVariant(); // buffer and input stay as they are
-        m.ResponseBuffer += comm.input();
+        if (!comm.portOpen()) {
+            m.ModemConnected = false; // the device went away under the exchange
+            return QVariant();
+        }
+        const QString data = pull(ctx, comm);
+        m.ResponseBuffer += data;
         if (m.ResponseBuffer.isEmpty()) break;
-        if (m.ResponseBuffer.contains(QStringLiteral("ERROR\r\n")) &&
-            !m.ResponseBuffer.contains(target)) {
+        const at::Judgement j = m.Line.judge();
+        if (j.complete && j.final == at::Final::Error && !holdsTarget(m, j, target)) {
             errorMark = true;
             break;
         }
-        if (m.ResponseBuffer.contains(QStringLiteral("NO CARRIER\r\n"))) break;
+        if (j.complete && j.final == at::Final::NoCarrier) break;
+        // A listing that looks complete is looked at once more: a message text may hold
+        // an "OK" line, and what follows it then shows that the listing went on.
+        if (listing && j.complete && data.isEmpty()) m.AnswerSettled = true;
         ++passes;
-        if (m.ResponseBuffer.contains(target) || passes > 5) break;
+        if (holdsTarget(m, j, target) || passes > 5) break;
+        if (listing && j.complete) responsiveWait(ctx, 30);
     }
     if (errorMark) {
-        if (m.ExchangeDepth > 0) keepUnsolicited(m, m.ResponseBuffer);
         m.ResponseBuffer = QStringLiteral("ERROR");
+        return m.ResponseBuffer;
     }
-    if (m.ExchangeDepth > 0 && comm.inBufferCount() > 0)
-        keepUnsolicited(m, comm.input()); // what is left unread goes; reports are kept
-    else
-        comm.discardInput();
-    return trimSpaces(m.ResponseBuffer);
+    return trimSpaces(m.Line.judge().text);
 }
 
 QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& command, int delay,
                         QString expected, int maxEmptyReads, const QString& errorMessage) {
     ModemState& m = ctx.modem;
+    if (m.ExchangeDepth > 0) return refuseNestedCommand(ctx, command);
     BusyGuard busy(m, true);
     m.CommandSucceeded = true;
     expected = trimSpaces(expected);
@@ -138,6 +251,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     int emptyAnswers = 0;
     int noCarrierAnswers = 0;
     int unexpectedAnswers = 0;
+    int growingAnswers = 0; // reads that found the answer still arriving
 
     if (!comm.portOpen()) {
         m.ModemConnected = false;
@@ -146,35 +260,64 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
                    ui::Buttons::Ok, ui::appTitle());
         return QVariant();
     }
-    // Whatever waits on the line is dropped, but a ring or hang-up report among it is
-    // kept for the call handler.
-    if (comm.inBufferCount() > 0)
-        keepUnsolicited(m, comm.input());
-    else
-        comm.discardInput();
+    // What waited on the line goes through it (its reports are kept); the rest of an
+    // answer given up on is let pass first.
+    if (comm.inBufferCount() > 0) pull(ctx, comm);
+    if (m.Line.unsettled()) letAbandonedAnswerPass(ctx, comm);
     ClearResponseBuffer(ctx);
-    if (!m.ModemConnected) return QVariant();
+    if (!m.ModemConnected || !comm.portOpen()) return QVariant();
 
+    const at::Kind kind = at::kindOf(command, expected);
+    AnswerGuard answer(m, command, kind);
     comm.output(command);
+    int waited = delay;
     modemSleep(ctx, delay);
     QVariant reply = ReadResponse(ctx, comm, expected, false);
-    QString answer = answerText(reply);
+    QString text = answerText(reply);
+    qsizetype received = m.Line.reader().received().size();
 
-    while (!holds(answer, expected) && errorAnswers < 3 && noCarrierAnswers < 2 &&
-           emptyAnswers < maxEmptyReads + 1 && unexpectedAnswers < 2) {
+    while (!holdsTarget(m, m.Line.judge(), expected) && errorAnswers < 3 && noCarrierAnswers < 2 &&
+           emptyAnswers < maxEmptyReads + 1 && unexpectedAnswers < 2 && growingAnswers < 200) {
         modemSleep(ctx, delay);
+        waited += delay;
         reply = ReadResponse(ctx, comm, expected, false);
-        answer = answerText(reply);
-        if (answer.contains(QStringLiteral("ERROR")))
+        text = answerText(reply);
+        const at::Judgement j = m.Line.judge();
+        const bool grew = m.Line.reader().received().size() > received;
+        received = m.Line.reader().received().size();
+        if (j.complete && at::isError(j.final))
             ++errorAnswers;
-        else if (answer.isEmpty() && !expected.isEmpty())
+        else if (text.isEmpty() && !expected.isEmpty())
             ++emptyAnswers;
-        else if (answer.contains(QStringLiteral("NO CARRIER")))
+        else if (j.complete && j.final == at::Final::NoCarrier)
             ++noCarrierAnswers;
-        else if (!holds(answer, expected))
-            ++unexpectedAnswers;
+        else if (!expected.isEmpty() && !holdsTarget(m, j, expected)) {
+            if (j.complete || !grew)
+                ++unexpectedAnswers;
+            else
+                ++growingAnswers;
+        }
+        if (!m.ModemConnected) break;
     }
 
+    // A message text is confirmed by the network, which may take up to a minute: the
+    // wait goes on, with the window responsive, until the confirmation or an error.
+    if (kind == at::Kind::Confirm) {
+        const int step = 100;
+        while (!m.Line.judge().complete && waited < m.ConfirmWaitMs && m.ModemConnected &&
+               comm.portOpen()) {
+            responsiveWait(ctx, step);
+            waited += step;
+            reply = ReadResponse(ctx, comm, expected, false);
+            text = answerText(reply);
+        }
+    }
+
+    // The answer, however late it came, is what counts.
+    if (holdsTarget(m, m.Line.judge(), expected) && m.ModemConnected) {
+        m.CommandSucceeded = true;
+        return reply;
+    }
     if (errorAnswers >= 3) {
         if (!trimSpaces(errorMessage).isEmpty())
             ui::MsgBox(errorMessage, ui::Buttons::Ok, ui::appTitle());
@@ -190,10 +333,10 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
         WriteActivityLog(ctx, QStringLiteral("Modem gives non expected response") + kCrLf +
                                   QStringLiteral("Command: ") + command + kCrLf +
                                   QStringLiteral("Expected response: ") + expected + kCrLf +
-                                  QStringLiteral("Returned response: ") + answer);
+                                  QStringLiteral("Returned response: ") + text);
         m.CommandSucceeded = false;
     }
-    keepUnsolicited(m, m.ResponseBuffer);
+    if (growingAnswers >= 200 || !m.ModemConnected) m.CommandSucceeded = false;
     return reply;
 }
 

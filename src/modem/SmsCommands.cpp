@@ -4,6 +4,7 @@
 #include "modem/CallState.h"
 #include "modem/Module1.h"
 #include "modem/SerialPort.h"
+#include "modem/SmsText.h"
 
 #include <QStringList>
 
@@ -14,9 +15,6 @@ const QString kOk = QStringLiteral("OK");
 const QString kError = QStringLiteral("ERROR");
 const QString kCtrlZ = QString(QChar(26));
 const QString kErrorPrefix = QStringLiteral("Error occured while executing this command: ");
-
-// Upper bound of the extra reads that wait for a late "OK" after a send or a store.
-constexpr int kMaxExtraReads = 3000;
 
 // Clears SendingInProgress on every way out of a send.
 class SendingGuard {
@@ -43,26 +41,57 @@ private:
     ModemState& modem_;
 };
 
-// The parts of a message: cut at every 160th character; none for an empty text.
-QStringList messageParts(const QString& text) {
-    QStringList parts;
-    for (qsizetype at = 0; at < text.size(); at += SmsPartLength)
-        parts << text.mid(at, SmsPartLength);
-    return parts;
+// Message text as it goes to the modem: CR LF pairs (and a lone CR, which would end a
+// command line if the modem ever read the text as commands) become LF.
+QString normaliseLineBreaks(QString text) {
+    text.replace(kCrLf, QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    return text;
 }
 
-// Reads on until the answer holds "OK" (bounded), keeping each result in LastResponse.
-void waitForLateOk(AppContext& ctx, SerialPort& comm) {
-    for (int reads = 0; reads < kMaxExtraReads && !answerText(ctx.modem.LastResponse).contains(kOk);
-         ++reads) {
-        if (!ctx.modem.ModemConnected)
-            break; // the port flag dropped: every further read would be Empty
-        ctx.modem.LastResponse = ReadResponse(ctx, comm, kOk, true);
-    }
+// The parts of a message in the modem's character set; an empty message is one empty part.
+QStringList messageParts(const AppContext& ctx, const QString& text) {
+    QStringList parts = splitSmsParts(text, ctx.modem.CharacterSet, SmsPartLength);
+    if (parts.isEmpty()) parts << QString();
+    return parts;
 }
 
 bool isModemUsable(const AppContext& ctx) {
     return !ctx.modem.ModemBusy && ctx.modem.ModemConnected;
+}
+
+// Why an exchange that should have taken a message did not, for the activity log.
+QString whyNotTaken(const AppContext& ctx, SerialPort& comm, const QString& waitedFor) {
+    const ModemState& m = ctx.modem;
+    if (!m.ModemConnected || !comm.portOpen()) return QStringLiteral("the port was lost or closed");
+    const at::Judgement j = m.Line.judge();
+    if (j.complete && at::isError(j.final))
+        return QStringLiteral("the modem refused it (") + j.finalLine + QLatin1Char(')');
+    if (j.complete && j.final == at::Final::Ok)
+        return QStringLiteral("the modem answered OK without ") + waitedFor;
+    return QStringLiteral("no ") + waitedFor + QStringLiteral(" came from the modem in time");
+}
+
+// After a prompt that did not come in time the modem may still be (or soon be) waiting
+// for message text: ESC makes it leave text entry, so that nothing written next can
+// become part of a message.
+void leaveTextEntry(AppContext& ctx, SerialPort& comm) {
+    const at::Judgement j = ctx.modem.Line.judge();
+    if (j.complete && (at::isError(j.final) || j.final == at::Final::Ok)) return;
+    if (ctx.modem.ModemConnected && comm.portOpen()) comm.output(QString(QChar(27)));
+}
+
+// The storage index in a "+CMGW: n" answer line; empty when there is none.
+QString storedIndex(const at::Judgement& j) {
+    for (const QString& line : j.lines) {
+        const QString t = line.trimmed();
+        if (!t.startsWith(QLatin1String("+CMGW:"))) continue;
+        bool numeric = false;
+        const QString index = t.mid(6).trimmed();
+        index.toInt(&numeric);
+        return numeric ? index : QString();
+    }
+    return QString();
 }
 
 } // namespace
@@ -86,35 +115,22 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
         ExecuteCommand(ctx, comm, QStringLiteral("AT+CMGL=\"") + status + QStringLiteral("\"\r\n"),
                        delay, kOk, 5, QString());
     m.LastResponse = reply;
-    const QString answer = answerText(reply);
-    if (answer.isEmpty() || !m.CommandSucceeded) {
+    if (answerText(reply).isEmpty() || !m.CommandSucceeded) {
         m.SimMessageCount = 0;
         return;
     }
 
-    const QStringList pieces = answer.split(QStringLiteral("+CMGL: "));
-    const qsizetype n = pieces.size() - 1;
+    // Entries start only at their own header lines; a message text is taken whole,
+    // whatever it holds ("OK", "+CMGL: ...", "RING").
+    const QList<at::ListedMessage> entries = at::parseListing(m.Line.judge().lines);
+    const qsizetype n = entries.size();
     QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1);
-    for (qsizetype i = 1; i <= n; ++i) {
-        const QString& piece = pieces.at(i);
-        const qsizetype lineEnd = piece.indexOf(kCrLf);
-        const QString header = lineEnd > 0 ? piece.left(lineEnd) : QStringLiteral(" , , ,");
-        const QString body = lineEnd >= 0 ? piece.mid(lineEnd + 2) : QString();
-
-        const QStringList fields = header.split(u',');
-        index[i - 1] = fields.at(0);
-        if (fields.size() > 1) state[i - 1] = QString(fields.at(1)).remove(u'"');
-        if (fields.size() > 2) number[i - 1] = QString(fields.at(2)).remove(u'"');
-
-        // The text ends at the last line end of the piece; the last piece also carries
-        // the final "OK" line. Every text ends where its own line ends, so the last
-        // entry does not keep the line end that precedes "OK".
-        const bool last = i == n;
-        const QString marker = last ? kCrLf + kOk + kCrLf : kCrLf;
-        const qsizetype end = body.lastIndexOf(marker);
-        QString entry = end >= 0 ? body.left(end) : QString();
-        if (last && entry.endsWith(kCrLf)) entry.chop(2);
-        text[i - 1] = entry;
+    for (qsizetype i = 0; i < n; ++i) {
+        const at::ListedMessage& e = entries.at(i);
+        index[i] = e.index;
+        state[i] = e.status;
+        number[i] = decodeSmsText(e.number, m.CharacterSet);
+        text[i] = decodeSmsText(e.text, m.CharacterSet);
     }
     m.SimMessageCount = static_cast<int>(n);
     m.SimMessageIndex = index;
@@ -145,19 +161,28 @@ QVariant DeleteMessage(AppContext& ctx, SerialPort& comm, int index) {
 QVariant StoreMessage(AppContext& ctx, SerialPort& comm, const QString& number, QString& text) {
     ModemState& m = ctx.modem;
     text.replace(kCrLf, QStringLiteral("\n"));
-    m.LastResponse = ExecuteCommand(
-        ctx, comm, QStringLiteral("AT+CMGW=\"") + number + QStringLiteral("\"\r") + text + kCtrlZ,
-        delayMs(ctx, 75), kOk, 5, kErrorPrefix + QStringLiteral("AT+CMGW"));
-    if (answerText(m.LastResponse).contains(kError) || !m.CommandSucceeded) return QVariant();
-
-    waitForLateOk(ctx, comm);
-
-    const QString answer = answerText(m.LastResponse);
-    if (!m.ModemConnected || answer.contains(kError)) return QVariant();
-    const qsizetype space = answer.indexOf(u' ', 6); // at or after the 7th character
-    if (space < 0) return QVariant();
-    const qsizetype lineEnd = answer.indexOf(kCrLf, space);
-    return trimSpaces(lineEnd < 0 ? answer.mid(space) : answer.mid(space, lineEnd - space));
+    const QString error = kErrorPrefix + QStringLiteral("AT+CMGW");
+    // The text goes only after the modem's prompt: a modem that refused the command
+    // would otherwise read the text as commands.
+    m.LastResponse =
+        ExecuteCommand(ctx, comm, QStringLiteral("AT+CMGW=\"") + number + QStringLiteral("\"\r"),
+                       delayMs(ctx, 75), QStringLiteral("> "), 5, error);
+    if (!m.CommandSucceeded) {
+        m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("prompt"));
+        leaveTextEntry(ctx, comm);
+        return QVariant();
+    }
+    m.LastResponse =
+        ExecuteCommand(ctx, comm, encodeSmsText(normaliseLineBreaks(text), m.CharacterSet) + kCtrlZ,
+                       delayMs(ctx, 75), kOk, 5, error);
+    const at::Judgement j = m.Line.judge();
+    if (!m.CommandSucceeded || !m.ModemConnected) {
+        m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("storage index"));
+        return QVariant();
+    }
+    const QString index = storedIndex(j);
+    if (index.isEmpty()) m.LastSendFailure = QStringLiteral("the modem gave no storage index");
+    return index.isEmpty() ? QVariant() : QVariant(index);
 }
 
 QVariant SendStoredMessage(AppContext& ctx, SerialPort& comm, int index) {
@@ -171,23 +196,38 @@ QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& num
                            QString& text) {
     ModemState& m = ctx.modem;
     SendingGuard sending(ctx.engine);
+    m.LastSendFailure.clear();
     text.replace(kCrLf, QStringLiteral("\n"));
+    const QString body = normaliseLineBreaks(text);
+    if (!uncarriableCharacters(body, m.CharacterSet).isEmpty()) {
+        m.LastSendFailure = QStringLiteral("the modem's character set cannot carry ") +
+                            describeCharacters(uncarriableCharacters(body, m.CharacterSet));
+        return kError;
+    }
     const QString cmgs = QStringLiteral("AT+CMGS=\"") + number + QStringLiteral("\"");
 
-    for (const QString& part : messageParts(text)) {
-        if (!isModemUsable(ctx)) return kError;
+    for (const QString& part : messageParts(ctx, body)) {
+        if (!isModemUsable(ctx)) {
+            m.LastSendFailure = QStringLiteral("the modem was busy or not connected");
+            return kError;
+        }
         m.LastResponse = ExecuteCommand(ctx, comm, cmgs + QStringLiteral("\r"), delayMs(ctx, 20),
                                         QStringLiteral("> "), 10, QString());
         WriteActivityLog(ctx, QStringLiteral("Response for ") + cmgs + QStringLiteral(" is '") +
                                   withoutCrLf(answerText(m.LastResponse)) + QStringLiteral("'"));
         if (!m.CommandSucceeded) {
             // No prompt: nothing was sent.
+            m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("prompt"));
+            leaveTextEntry(ctx, comm);
             return answerText(m.LastResponse).contains(kError) ? m.LastResponse : QVariant(kError);
         }
-        m.LastResponse =
-            ExecuteCommand(ctx, comm, part + kCtrlZ, delayMs(ctx, 250), kOk, 10, QString());
-        if (answerText(m.LastResponse).contains(kError)) return m.LastResponse;
-        waitForLateOk(ctx, comm);
+        m.LastResponse = ExecuteCommand(ctx, comm, encodeSmsText(part, m.CharacterSet) + kCtrlZ,
+                                        delayMs(ctx, 250), kOk, 10, QString());
+        if (!m.CommandSucceeded) {
+            // Not confirmed by the network (+CMGS: n, then OK): it does not count as sent.
+            m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("confirmation"));
+            return answerText(m.LastResponse).contains(kError) ? m.LastResponse : QVariant(kError);
+        }
     }
     return m.LastResponse;
 }
@@ -196,18 +236,27 @@ QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& num
                            const QString& text) {
     ModemState& m = ctx.modem;
     SendingGuard sending(ctx.engine);
+    m.LastSendFailure.clear();
+    const QString body = normaliseLineBreaks(text);
+    if (!uncarriableCharacters(body, m.CharacterSet).isEmpty()) {
+        m.LastSendFailure = QStringLiteral("the modem's character set cannot carry ") +
+                            describeCharacters(uncarriableCharacters(body, m.CharacterSet));
+        return kError;
+    }
 
-    for (const QString& part : messageParts(text)) {
-        if (!isModemUsable(ctx)) return kError;
+    for (const QString& part : messageParts(ctx, body)) {
+        if (!isModemUsable(ctx)) {
+            m.LastSendFailure = QStringLiteral("the modem was busy or not connected");
+            return kError;
+        }
         QString stored = part;
         const QString index = trimSpaces(answerText(StoreMessage(ctx, comm, number, stored)));
         if (index.isEmpty() || !m.CommandSucceeded) return kError;
-        bool numeric = false;
-        const int slot = index.toInt(&numeric);
-        if (!numeric) return kError; // not a storage index: nothing that could be sent or deleted
+        const int slot = index.toInt();
 
         const QString answer = answerText(SendStoredMessage(ctx, comm, slot));
-        if (!answer.contains(QStringLiteral("CMSS"))) {
+        if (!m.CommandSucceeded) {
+            m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("confirmation"));
             // Do not leave the failed copy on the SIM: the row is retried with a fresh
             // copy, and leftovers would fill the SIM.
             if (m.ModemConnected && comm.portOpen()) DeleteMessage(ctx, comm, slot);

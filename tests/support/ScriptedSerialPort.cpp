@@ -1,5 +1,6 @@
 #include "support/ScriptedSerialPort.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 ScriptedSerialPort::ScriptedSerialPort(QObject* parent) : SerialPort(parent) {}
@@ -160,6 +161,11 @@ ModemBench::ModemBench(bool openPort, TestEnv::Db db) : env(db) {
     ctx().sleep = [this](int ms) {
         sleeps << ms;
         port_->onSleep();
+    };
+    ctx().wait = [this](int ms) {
+        waits << ms;
+        port_->onSleep();
+        QCoreApplication::processEvents();
     };
     ctx().engine.ActivityLogEnabled = true;
     if (openPort) {

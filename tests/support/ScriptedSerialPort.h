@@ -126,6 +126,8 @@ public:
 
     TestEnv env;
     QList<int> sleeps;
+    // The waits that let events run (counted, not waited).
+    QList<int> waits;
 
 private:
     ScriptedSerialPort* port_ = nullptr;

@@ -1,0 +1,421 @@
+#include "modem/AtAnswer.h"
+
+namespace at {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+constexpr QChar kCtrlZ = QChar(26);
+
+// A line without its surrounding blanks and stray CRs.
+QStringView trimmed(QStringView line) {
+    qsizetype begin = 0;
+    qsizetype end = line.size();
+    auto blank = [](QChar c) { return c == u' ' || c == u'\r' || c == u'\t'; };
+    while (begin < end && blank(line.at(begin)))
+        ++begin;
+    while (end > begin && blank(line.at(end - 1)))
+        --end;
+    return line.mid(begin, end - begin);
+}
+
+bool startsWith(QStringView text, const char* prefix) {
+    return text.startsWith(QLatin1String(prefix));
+}
+
+// Reports whose next line is their message text (shown with AT+CNMI).
+bool carriesText(QStringView t) {
+    return startsWith(t, "+CMT:") || startsWith(t, "+CBM:") || startsWith(t, "+CDS:");
+}
+
+bool isPrompt(QStringView partial) {
+    return trimmed(partial) == QLatin1String(">");
+}
+
+// A listing entry's first line: "+CMGL: " storage index "," status.
+bool isListingHeader(QStringView line) {
+    if (!startsWith(line, "+CMGL: ")) return false;
+    const QStringList fields = splitFields(line.mid(7));
+    if (fields.size() < 2) return false;
+    bool numeric = false;
+    fields.at(0).trimmed().toInt(&numeric);
+    return numeric && !QString(fields.at(1)).remove(u'"').trimmed().isEmpty();
+}
+
+bool endsListing(Final f) {
+    return f == Final::Ok || isError(f);
+}
+
+} // namespace
+
+Final finalResult(QStringView line) {
+    const QStringView t = trimmed(line);
+    if (t == QLatin1String("OK")) return Final::Ok;
+    if (t == QLatin1String("ERROR")) return Final::Error;
+    if (startsWith(t, "+CMS ERROR:")) return Final::CmsError;
+    if (startsWith(t, "+CME ERROR:")) return Final::CmeError;
+    if (t == QLatin1String("NO CARRIER")) return Final::NoCarrier;
+    if (t == QLatin1String("BUSY") || t == QLatin1String("NO ANSWER") ||
+        t == QLatin1String("NO DIALTONE"))
+        return Final::Other;
+    if (startsWith(t, "CONNECT") && (t.size() == 7 || t.at(7) == u' ')) return Final::Other;
+    return Final::None;
+}
+
+QString ownPrefix(const QString& command) {
+    const QString c = command.trimmed().toUpper();
+    if (!c.startsWith(QLatin1String("AT")) || c.size() < 4) return QString();
+    const QChar lead = c.at(2);
+    if (lead != u'+' && lead != u'^' && lead != u'$' && lead != u'*') return QString();
+    qsizetype end = 3;
+    while (end < c.size() && (c.at(end).isLetterOrNumber() || c.at(end) == u'_'))
+        ++end;
+    return c.mid(2, end - 2) + u':';
+}
+
+bool isUnsolicited(QStringView line, const QString& own) {
+    const QStringView t = trimmed(line);
+    if (t.isEmpty()) return false;
+    if (!own.isEmpty() && t.startsWith(own)) return false;
+    if (t == QLatin1String("RING") || t == QLatin1String("NO CARRIER")) return true;
+    if (t.startsWith(u'^')) return true; // ^RSSI:, ^BOOT:, ^MODE: ...
+    static const char* const prefixes[] = {
+        "+CLIP:", "+CLCC:", "+CRING:",    "+CCWA:",    "+CMTI:",  "+CDSI:", "+CBMI:", "+CMT:",
+        "+CBM:",  "+CDS:",  "+CREG:",     "+CGREG:",   "+CEREG:", "+CUSD:", "+CIEV:", "+CSSU:",
+        "+CSSI:", "+CTZV:", "+CTZE:",     "+CPIN:",    "+CFUN:",  "+QIND:", "+PACSP", "*PSUTTZ",
+        "DST:",   "RDY",    "Call Ready", "SMS Ready", "+CMTE:"};
+    for (const char* p : prefixes) {
+        if (startsWith(t, p)) return true;
+    }
+    return false;
+}
+
+bool isCallReport(QStringView line) {
+    const QStringView t = trimmed(line);
+    return t == QLatin1String("RING") || t == QLatin1String("NO CARRIER") ||
+           startsWith(t, "+CRING:") || startsWith(t, "+CLIP:") || startsWith(t, "+CLCC:");
+}
+
+Kind kindOf(const QString& command, const QString& expected) {
+    if (trimmed(expected) == QLatin1String(">")) return Kind::Prompt;
+    const QString c = command.trimmed().toUpper();
+    if (c.startsWith(QLatin1String("AT+CMGL"))) return Kind::Listing;
+    if (c.startsWith(QLatin1String("AT+CMSS"))) return Kind::Confirm;
+    if (command.endsWith(kCtrlZ)) return Kind::Confirm;
+    return Kind::Plain;
+}
+
+// ---- AnswerReader -------------------------------------------------------------------
+
+void AnswerReader::begin(const QString& command, Kind kind, const QString& carried) {
+    *this = AnswerReader();
+    kind_ = kind;
+    echo_ = command;
+    while (!echo_.isEmpty() &&
+           (echo_.endsWith(u'\r') || echo_.endsWith(u'\n') || echo_.endsWith(kCtrlZ)))
+        echo_.chop(1);
+    own_ = kind == Kind::Confirm ? QString() : ownPrefix(command);
+    partial_ = carried;
+}
+
+void AnswerReader::feed(const QString& data) {
+    if (data.isEmpty()) return;
+    received_ += data;
+    partial_ += data;
+    qsizetype from = 0;
+    for (qsizetype end; (end = partial_.indexOf(kCrLf, from)) >= 0; from = end + 2)
+        lines_ << partial_.mid(from, end - from);
+    partial_.remove(0, from);
+    scanLeading();
+}
+
+void AnswerReader::scanLeading() {
+    for (; answerStart_ < 0 && scanned_ < lines_.size(); ++scanned_) {
+        const QString& line = lines_.at(scanned_);
+        const QStringView t = trimmed(line);
+        if (skipBody_) {
+            skipBody_ = false;
+            continue;
+        }
+        if (t.isEmpty()) continue;
+        if (!echoSeen_ && !echo_.isEmpty() && trimmed(line) == trimmed(echo_)) {
+            echoSeen_ = true;
+            continue;
+        }
+        const Final f = finalResult(t);
+        if (kind_ == Kind::Listing) {
+            if (isListingHeader(line) || endsListing(f)) {
+                answerStart_ = static_cast<int>(scanned_);
+                return;
+            }
+            if (isUnsolicited(t, own_)) {
+                leadingReportIndexes_ << static_cast<int>(scanned_);
+                skipBody_ = carriesText(t);
+            }
+            continue; // anything else before the first entry is line noise
+        }
+        if (f == Final::NoCarrier || (f == Final::None && isUnsolicited(t, own_))) {
+            leadingReportIndexes_ << static_cast<int>(scanned_);
+            skipBody_ = carriesText(t);
+            continue;
+        }
+        answerStart_ = static_cast<int>(scanned_);
+        return;
+    }
+}
+
+QStringList AnswerReader::takeLeadingReports() {
+    QStringList out;
+    for (; leadingTaken_ < leadingReportIndexes_.size(); ++leadingTaken_)
+        out << trimmed(lines_.at(leadingReportIndexes_.at(leadingTaken_))).toString();
+    return out;
+}
+
+Judgement AnswerReader::judge() const {
+    Judgement j;
+    const int count = static_cast<int>(lines_.size());
+    int end = -1; // index of the final line
+
+    if (answerStart_ >= 0) {
+        if (kind_ == Kind::Listing) {
+            // The listing ends at a final line after which only reports follow; a text
+            // line after it means the "OK" was part of a message.
+            int k = count - 1;
+            while (k >= answerStart_) {
+                const QStringView t = trimmed(lines_.at(k));
+                if (!t.isEmpty() && !isUnsolicited(t, own_)) break;
+                --k;
+            }
+            if (k >= answerStart_ && partial_.isEmpty() && endsListing(finalResult(lines_.at(k))))
+                end = k;
+        } else {
+            for (int k = answerStart_; k < count; ++k) {
+                if (finalResult(lines_.at(k)) != Final::None) {
+                    end = k;
+                    break;
+                }
+            }
+        }
+    }
+
+    // Which lines make up the answer's text: not the echo, not the leading reports and
+    // not the empty line that framed each of them.
+    QList<bool> drop(count, false);
+    {
+        bool echoDropped = false;
+        const int leadingEnd = answerStart_ >= 0 ? answerStart_ : count;
+        for (int k = 0; k < leadingEnd; ++k) {
+            if (!echoDropped && !echo_.isEmpty() && trimmed(lines_.at(k)) == trimmed(echo_)) {
+                drop[k] = true;
+                echoDropped = true;
+            }
+        }
+        for (const int r : leadingReportIndexes_) {
+            drop[r] = true;
+            if (r > 0 && trimmed(lines_.at(r - 1)).isEmpty() && !drop[r - 1]) drop[r - 1] = true;
+            if (r + 1 < leadingEnd && carriesText(trimmed(lines_.at(r)))) drop[r + 1] = true;
+        }
+    }
+
+    if (end >= 0) {
+        j.complete = true;
+        j.finalLine = trimmed(lines_.at(end)).toString();
+        j.final = finalResult(j.finalLine);
+        for (int k = answerStart_; k < end; ++k)
+            j.lines << lines_.at(k);
+        for (int k = end + 1; k < count; ++k) {
+            if (isCallReport(lines_.at(k))) j.trailing << trimmed(lines_.at(k)).toString();
+        }
+        for (int k = 0; k <= end; ++k) {
+            if (!drop[k]) j.text += lines_.at(k) + kCrLf;
+        }
+        return j;
+    }
+
+    for (int k = 0; k < count; ++k) {
+        if (!drop[k]) j.text += lines_.at(k) + kCrLf;
+    }
+    if (answerStart_ >= 0) {
+        for (int k = answerStart_; k < count; ++k)
+            j.lines << lines_.at(k);
+    }
+    if (kind_ == Kind::Prompt && isPrompt(partial_)) {
+        j.complete = true;
+        j.final = Final::Prompt;
+        j.finalLine = QStringLiteral(">");
+        j.text += partial_;
+        return j;
+    }
+    j.text += partial_;
+    // A hang-up report and nothing else: the command's answer is NO CARRIER.
+    if (answerStart_ < 0 && kind_ != Kind::Listing && !leadingReportIndexes_.isEmpty() &&
+        partial_.isEmpty() &&
+        finalResult(lines_.at(leadingReportIndexes_.last())) == Final::NoCarrier) {
+        j.complete = true;
+        j.final = Final::NoCarrier;
+        j.finalLine = QStringLiteral("NO CARRIER");
+        j.text = kCrLf + j.finalLine + kCrLf;
+    }
+    return j;
+}
+
+// ---- ModemLine ----------------------------------------------------------------------
+
+void ModemLine::feed(const QString& data) {
+    if (data.isEmpty()) return;
+    if (answering_) {
+        reader_.feed(data);
+        for (const QString& r : reader_.takeLeadingReports()) {
+            if (isCallReport(r)) reports_ << r;
+        }
+        return;
+    }
+    partial_ += data;
+    qsizetype from = 0;
+    for (qsizetype end; (end = partial_.indexOf(kCrLf, from)) >= 0; from = end + 2)
+        idleLine(partial_.mid(from, end - from));
+    partial_.remove(0, from);
+    // Nothing waits for a prompt now: one that comes late is dropped.
+    if (isPrompt(partial_)) partial_.clear();
+}
+
+void ModemLine::idleLine(const QString& line) {
+    const QStringView t = trimmed(line);
+    if (skipBody_) {
+        skipBody_ = false;
+        return;
+    }
+    if (t.isEmpty()) return;
+    const Final f = finalResult(t);
+    if (staleListing_) {
+        // The rest of a listing that was given up: message texts until its final line.
+        if (endsListing(f)) {
+            staleListing_ = false;
+            unsettled_ = false;
+        }
+        return;
+    }
+    if (unsettled_ && f != Final::None && f != Final::NoCarrier) {
+        unsettled_ = false; // the abandoned answer has ended
+        return;
+    }
+    if (isUnsolicited(t)) {
+        skipBody_ = carriesText(t);
+        if (isCallReport(t)) reports_ << t.toString();
+    }
+}
+
+void ModemLine::beginAnswer(const QString& command, Kind kind) {
+    QString carried;
+    if (!isPrompt(partial_)) carried = partial_;
+    partial_.clear();
+    skipBody_ = false;
+    reader_.begin(command, kind, carried);
+    answering_ = true;
+}
+
+void ModemLine::endAnswer() {
+    if (!answering_) return;
+    answering_ = false;
+    const Judgement j = reader_.judge();
+    if (j.complete) {
+        unsettled_ = false;
+        staleListing_ = false;
+        for (const QString& r : j.trailing)
+            reports_ << r;
+        // What came after the final line's end belongs to what comes next.
+        partial_ = j.final == Final::Prompt ? QString() : reader_.partialLine();
+        return;
+    }
+    unsettled_ = true;
+    staleKind_ = reader_.kind();
+    staleListing_ = reader_.kind() == Kind::Listing;
+    partial_ = staleListing_ ? QString() : reader_.partialLine();
+}
+
+void ModemLine::settle() {
+    unsettled_ = false;
+    staleListing_ = false;
+}
+
+QStringList ModemLine::takeReports() {
+    QStringList out;
+    out.swap(reports_);
+    return out;
+}
+
+// ---- answers the program reads ------------------------------------------------------
+
+QStringList splitFields(QStringView line) {
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    for (const QChar c : line) {
+        if (c == u'"') quoted = !quoted;
+        if (c == u',' && !quoted) {
+            fields << field;
+            field.clear();
+            continue;
+        }
+        field += c;
+    }
+    fields << field;
+    return fields;
+}
+
+QList<ListedMessage> parseListing(const QStringList& lines) {
+    QList<ListedMessage> entries;
+    QStringList body;
+    auto finish = [&] {
+        if (entries.isEmpty()) return;
+        if (!body.isEmpty() && trimmed(body.last()).isEmpty()) body.removeLast();
+        entries.last().text = body.join(kCrLf);
+        body.clear();
+    };
+    for (const QString& line : lines) {
+        if (isListingHeader(line)) {
+            finish();
+            const QStringList fields = splitFields(QStringView(line).mid(7));
+            ListedMessage m;
+            m.index = fields.value(0).trimmed();
+            m.status = QString(fields.value(1)).remove(u'"').trimmed();
+            m.number = QString(fields.value(2)).remove(u'"').trimmed();
+            entries << m;
+            continue;
+        }
+        if (!entries.isEmpty()) body << line;
+    }
+    finish();
+    return entries;
+}
+
+QString callStateField(const QStringList& answerLines) {
+    for (const QString& line : answerLines) {
+        const QStringView t = trimmed(line);
+        if (!startsWith(t, "+CLCC:")) continue;
+        const QStringList fields = splitFields(t.mid(6));
+        return fields.size() >= 3 ? fields.at(2) : QString(QLatin1String(""));
+    }
+    return QString();
+}
+
+QString callerNumber(QStringView report) {
+    const QStringView t = trimmed(report);
+    QStringList fields;
+    if (startsWith(t, "+CLIP:")) {
+        fields = splitFields(t.mid(6));
+        const QString number = fields.value(0).trimmed();
+        if (number.size() >= 2 && number.startsWith(u'"') && number.endsWith(u'"'))
+            return number.mid(1, number.size() - 2);
+        return QString();
+    }
+    if (startsWith(t, "+CLCC:")) {
+        fields = splitFields(t.mid(6));
+        const QString number = fields.value(5).trimmed();
+        if (number.size() >= 2 && number.startsWith(u'"') && number.endsWith(u'"'))
+            return number.mid(1, number.size() - 2);
+    }
+    return QString();
+}
+
+} // namespace at
