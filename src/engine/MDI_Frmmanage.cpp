@@ -12,6 +12,7 @@
 #include "modem/Module1.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
+#include "settings/frm_Settings.h"
 #include "ui/ClickLabel.h"
 #include "ui/Ui.h"
 
@@ -81,6 +82,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     // "Bulk SMS" command stands before "About"; toolbar buttons 2 to 4 before button 5.
     mnuSetings = menuBar()->addMenu(QStringLiteral("Settings"));
     mnuSetings->setObjectName(QStringLiteral("mnuSetings"));
+    modemsetting = mnuSetings->addAction(QStringLiteral("System Settings"), this,
+                                         &MDI_Frmmanage::modemsetting_Click);
+    modemsetting->setObjectName(QStringLiteral("modemsetting"));
     QMenu* connectMenu = menuBar()->addMenu(QStringLiteral("Modem Connect / Disconnect"));
     connectMenu->setObjectName(QStringLiteral("lToModem"));
     start = connectMenu->addAction(QStringLiteral("Connect"), this, &MDI_Frmmanage::start_Click);
@@ -125,9 +129,18 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
 
     if (ctx_.hasSerialPort())
         connect(&ctx_.MSComm1(), &SerialPort::dataReceived, this, &MDI_Frmmanage::MSComm1_OnComm);
+
+    // The connect path and the no-such-port question open the settings window.
+    ctx_.showSettingsWindow = [this] { modemsetting_Click(); };
 }
 
-MDI_Frmmanage::~MDI_Frmmanage() = default;
+MDI_Frmmanage::~MDI_Frmmanage() {
+    ctx_.showSettingsWindow = nullptr;
+}
+
+void MDI_Frmmanage::modemsetting_Click() {
+    frm_Settings::showFor(ctx_);
+}
 
 void MDI_Frmmanage::setToolButton1(bool connected) {
     toolButton1Image_ = connected ? 1 : 2;
