@@ -82,10 +82,10 @@ void TestSettingsWindow::numbersAsPeopleTypeThem() {
         bool numeric;
         double value;
     } cases[] = {
-        {"12", true, 12},     {" 7 ", true, 7},    {"-5", true, -5},   {"5-", true, -5},
-        {"+3", true, 3},      {"$4", true, 4},     {"1,000", true, 1000}, {"2.5", true, 2.5},
-        {".5", true, 0.5},    {"1e2", true, 100},  {"7x", false, 0},   {".", false, 0},
-        {"", false, 0},       {"1 0", false, 0},   {"--5", false, 0},  {"$", false, 0},
+        {"12", true, 12},  {" 7 ", true, 7},   {"-5", true, -5},      {"5-", true, -5},
+        {"+3", true, 3},   {"$4", true, 4},    {"1,000", true, 1000}, {"2.5", true, 2.5},
+        {".5", true, 0.5}, {"1e2", true, 100}, {"7x", false, 0},      {".", false, 0},
+        {"", false, 0},    {"1 0", false, 0},  {"--5", false, 0},     {"$", false, 0},
     };
     for (const auto& c : cases) {
         QCOMPARE_EQ(isNumericText(QString::fromLatin1(c.text)), c.numeric);
@@ -319,7 +319,7 @@ void TestSettingsWindow::connectedSaveKeepsModemFieldsAndSetsTimers() {
 
 void TestSettingsWindow::refusedSaveLeavesRunningTimersAlone() {
     TestEnv env;
-    storeModemRow(env, QString()); // a stored row without a character set
+    storeModemRow(env, QString());                       // a stored row without a character set
     MDI_Frmmanage& main = *new MDI_Frmmanage(env.ctx()); // the context deletes it
     env.ctx().mainWindow = &main;
     env.ctx().modem.ModemConnected = true;

@@ -76,8 +76,8 @@ void Frm_FoundModemPortNumbers::Form_Load(const QString& comPorts, const QString
             // The port with the device it stands for, so a person knows which plug it is.
             bool isNumber = false;
             const int port = piece.toInt(&isNumber);
-            auto* portItem = new QTableWidgetItem(
-                isNumber ? comPortLabel(ctx_.programFolder(), port) : piece);
+            auto* portItem =
+                new QTableWidgetItem(isNumber ? comPortLabel(ctx_.programFolder(), port) : piece);
             portItem->setData(Qt::UserRole, piece);
             MshNumbers->setItem(row, 1, portItem);
             auto* manufacturer = new QTableWidgetItem(manufacturers.value(i).trimmed());

@@ -128,7 +128,8 @@ void frm_ChekModemProgress::search() {
                 comm.setPortOpen(true);
                 opened = true;
             } catch (const SerialError& e) {
-                if (e.number() == SerialError::PermissionDenied) permissionProblems << e.description();
+                if (e.number() == SerialError::PermissionDenied)
+                    permissionProblems << e.description();
             }
             ctx_.modem.ModemConnected = true;
             if (opened)

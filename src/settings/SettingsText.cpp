@@ -61,10 +61,10 @@ QString timeBoxComplaint(const QString& text, bool receive) {
     if (t.contains(QLatin1Char('-'))) return QStringLiteral("Minus sign is not allowed in time.");
     if (t.contains(QLatin1Char(','))) return QStringLiteral("Quama is not allowed in time.");
     if (numericValue(t) > 65)
-        return receive
-                   ? QStringLiteral(
-                         "Receive message time should be less than or equal to 65 seconds.")
-                   : QStringLiteral("Send Message time should be less than or equal to 65 seconds.");
+        return receive ? QStringLiteral(
+                             "Receive message time should be less than or equal to 65 seconds.")
+                       : QStringLiteral(
+                             "Send Message time should be less than or equal to 65 seconds.");
     return {};
 }
 

@@ -365,8 +365,7 @@ bool frm_Settings::save() {
         int seconds = 0;
     };
     TimeBox times[] = {
-        {txttime,
-         "Automatically receive all messages time should be greater than or equal to 3."},
+        {txttime, "Automatically receive all messages time should be greater than or equal to 3."},
         {txtSendmsgtime,
          "Automatically send all messages time should be greater than or equal to 3."},
     };
@@ -434,10 +433,11 @@ bool frm_Settings::save() {
         const QueryResult ms = db.query(
             QStringLiteral("select rowid,ModemDelayFactor from ModemSetting order by rowid"));
         if (ms.isEmpty()) {
-            db.execute(QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,"
-                                      "DataBits,Parity,StopBits,FlowControl,CharacterSet,"
-                                      "EnabledCallerId,ModemDelayFactor) values (?,?,?,?,?,?,?,?,?)"),
-                       modemValues);
+            db.execute(
+                QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,"
+                               "DataBits,Parity,StopBits,FlowControl,CharacterSet,"
+                               "EnabledCallerId,ModemDelayFactor) values (?,?,?,?,?,?,?,?,?)"),
+                modemValues);
         } else {
             storedDelay = ms.value(0, QStringLiteral("ModemDelayFactor")).toDouble();
             QVariantList params = modemValues;
