@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -88,6 +89,14 @@ void Frm_FoundModemPortNumbers::Form_Load(const QString& comPorts, const QString
         }
         MshNumbers->resizeColumnToContents(1);
         MshNumbers->setColumnWidth(1, std::max(MshNumbers->columnWidth(1), ui::twips(1000)));
+        // Long device names widen the window rather than hide the model behind a scroll bar.
+        int columns = 0;
+        for (int c = 0; c < MshNumbers->columnCount(); ++c)
+            columns += MshNumbers->columnWidth(c);
+        const QMargins margins = layout()->contentsMargins();
+        const int needed =
+            columns + 2 * MshNumbers->frameWidth() + margins.left() + margins.right() + 2;
+        if (needed > width()) resize(needed, height());
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }

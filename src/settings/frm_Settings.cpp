@@ -113,9 +113,10 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     delayRow->addWidget(new QLabel(QStringLiteral("(1=Faster Modem, 4=Slower Modem )"), delayBox));
     delayRow->addStretch();
     addRow(QStringLiteral("Modem Delay Factor :"), delayBox);
-    g1->addWidget(cmdChkModem, row++, 0, 1, 2);
+    g1->addWidget(cmdChkModem, row++, 0, 1, 3);
     g1->setRowStretch(row, 1);
-    g1->setColumnStretch(1, 1);
+    g1->setColumnStretch(2, 1);
+    Combo_comportNo->setMinimumContentsLength(24);
 
     // ---- SMS Timer Settings ----------------------------------------------------------
     Frame2 = new QFrame(this);
