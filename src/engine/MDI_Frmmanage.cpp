@@ -13,6 +13,7 @@
 #include "modem/Module1.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
+#include "settings/frm_Settings.h"
 #include "ui/ClickLabel.h"
 #include "ui/Ui.h"
 
@@ -62,6 +63,9 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     // "Bulk SMS" command stands before "About"; toolbar buttons 2 to 4 before button 5.
     mnuSetings = menuBar()->addMenu(QStringLiteral("Settings"));
     mnuSetings->setObjectName(QStringLiteral("mnuSetings"));
+    modemsetting = mnuSetings->addAction(QStringLiteral("System Settings"), this,
+                                         &MDI_Frmmanage::modemsetting_Click);
+    modemsetting->setObjectName(QStringLiteral("modemsetting"));
     QMenu* connectMenu = menuBar()->addMenu(QStringLiteral("Modem Connect / Disconnect"));
     connectMenu->setObjectName(QStringLiteral("lToModem"));
     start = connectMenu->addAction(QStringLiteral("Connect"), this, &MDI_Frmmanage::start_Click);
@@ -108,10 +112,17 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
         connect(&ctx_.MSComm1(), &SerialPort::dataReceived, this, &MDI_Frmmanage::MSComm1_OnComm);
     // Call reports found while an exchange reads the line are handled as they come.
     ctx_.modemReports = [this] { scheduleReports(); };
+    // The connect path and the no-such-port question open the settings window.
+    ctx_.showSettingsWindow = [this] { modemsetting_Click(); };
 }
 
 MDI_Frmmanage::~MDI_Frmmanage() {
     ctx_.modemReports = nullptr;
+    ctx_.showSettingsWindow = nullptr;
+}
+
+void MDI_Frmmanage::modemsetting_Click() {
+    frm_Settings::showFor(ctx_);
 }
 
 void MDI_Frmmanage::setToolButton1(bool connected) {

@@ -37,6 +37,8 @@ public:
     void Toolbar1_ButtonClick(int index);
     void Exit_Click();
     void mnuAbout_Click();
+    // "System Settings": the settings window, modeless.
+    void modemsetting_Click();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -57,6 +59,7 @@ public:
     ui::LegacyTimer* timerRefreshHomePage;
     QMenu* mnuSetings;
     QMenu* mnuSMSMessages;
+    QAction* modemsetting;
     QAction* start;
     QAction* mnustop;
     QAction* mnuAbout;
