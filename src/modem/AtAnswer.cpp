@@ -198,25 +198,14 @@ Judgement AnswerReader::judge() const {
         }
     }
 
-    // Which lines make up the answer's text: not the echo, not the leading reports and
-    // not the empty line that framed each of them.
-    QList<bool> drop(count, false);
-    {
-        bool echoDropped = false;
-        const int leadingEnd = answerStart_ >= 0 ? answerStart_ : count;
-        for (int k = 0; k < leadingEnd; ++k) {
-            if (!echoDropped && !echo_.isEmpty() && trimmed(lines_.at(k)) == trimmed(echo_)) {
-                drop[k] = true;
-                echoDropped = true;
-            }
-        }
-        for (const int r : leadingReportIndexes_) {
-            drop[r] = true;
-            if (r > 0 && trimmed(lines_.at(r - 1)).isEmpty() && !drop[r - 1]) drop[r - 1] = true;
-            if (r + 1 < leadingEnd && carriesText(trimmed(lines_.at(r)))) drop[r + 1] = true;
-        }
+    // The answer's text as a modem with echo off frames it: CR LF, then its lines from
+    // the first one on, each ended by CR LF (no echo, no reports before it).
+    const int last = end >= 0 ? end : count - 1;
+    if (answerStart_ >= 0) {
+        j.text = kCrLf;
+        for (int k = answerStart_; k <= last; ++k)
+            j.text += lines_.at(k) + kCrLf;
     }
-
     if (end >= 0) {
         j.complete = true;
         j.finalLine = trimmed(lines_.at(end)).toString();
@@ -226,14 +215,7 @@ Judgement AnswerReader::judge() const {
         for (int k = end + 1; k < count; ++k) {
             if (isCallReport(lines_.at(k))) j.trailing << trimmed(lines_.at(k)).toString();
         }
-        for (int k = 0; k <= end; ++k) {
-            if (!drop[k]) j.text += lines_.at(k) + kCrLf;
-        }
         return j;
-    }
-
-    for (int k = 0; k < count; ++k) {
-        if (!drop[k]) j.text += lines_.at(k) + kCrLf;
     }
     if (answerStart_ >= 0) {
         for (int k = answerStart_; k < count; ++k)
@@ -243,6 +225,7 @@ Judgement AnswerReader::judge() const {
         j.complete = true;
         j.final = Final::Prompt;
         j.finalLine = QStringLiteral(">");
+        if (answerStart_ < 0) j.text = kCrLf;
         j.text += partial_;
         return j;
     }
