@@ -37,6 +37,11 @@ public:
     void Toolbar1_ButtonClick(int index);
     void Exit_Click();
     void mnuAbout_Click();
+    // Settings menu: the missed-call reply (modal) and the SIM's messages (modal).
+    void mnuAutoreplyOnMissedCall_Click();
+    void manageSim_Click();
+    // The missed calls report, modeless (the home page's "Missed Calls" label).
+    void showMissedCallsReport();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -57,6 +62,8 @@ public:
     ui::LegacyTimer* timerRefreshHomePage;
     QMenu* mnuSetings;
     QMenu* mnuSMSMessages;
+    QAction* mnuAutoreplyOnMissedCall;
+    QAction* manageSim;
     QAction* start;
     QAction* mnustop;
     QAction* mnuAbout;
