@@ -4,6 +4,7 @@
 #include "core/DateTimeText.h"
 #include "ui/Ui.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -349,14 +351,23 @@ void Frm_MissedCallsList::cmdDelete_Click() {
             return;
         const QList<qint64> ids = logs->tickedIds();
         Database& db = ctx_.DBConnection;
-        // In batches: one transaction per batch keeps thousands of deletes quick, and a
-        // failure part-way leaves the batches before it deleted.
-        for (qsizetype at = 0; at < ids.size(); at += DeleteBatch) {
-            db.transaction([&] {
-                for (qsizetype i = at; i < std::min(ids.size(), at + DeleteBatch); ++i)
-                    db.execute(QStringLiteral("delete from MissedCallStatistics where Id=?"),
-                               {ids.at(i)});
-            });
+        {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+            // In batches: one statement per batch keeps thousands of deletes quick, and a
+            // failure part-way leaves the batches before it deleted.
+            for (qsizetype at = 0; at < ids.size(); at += DeleteBatch) {
+                const qsizetype n = std::min<qsizetype>(DeleteBatch, ids.size() - at);
+                QVariantList params;
+                params.reserve(n);
+                for (qsizetype i = at; i < at + n; ++i)
+                    params << ids.at(i);
+                QString marks = QStringLiteral("?");
+                marks += QStringLiteral(",?").repeated(n - 1);
+                db.execute(QStringLiteral("delete from MissedCallStatistics where Id in (") +
+                               marks + QStringLiteral(")"),
+                           params);
+            }
         }
         ui::MsgBox(QStringLiteral("Records Deleted Successfully!!!"));
         FillLogList();
