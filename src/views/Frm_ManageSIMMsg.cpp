@@ -153,17 +153,31 @@ void Frm_ManageSIMMsg::Form_Load() {
             move(ui::twips(1200), ui::twips(500));
         }
         resize(ui::twips(9360), ui::twips(5640));
-        // The columns share the list's width as it is now.
-        layout()->activate();
-        const int w = Listmessage->viewport()->width();
         Listmessage->setHeaderLabels({QStringLiteral("Message"), QStringLiteral("Status"),
                                       QStringLiteral("Mobile Number"), QString()});
-        Listmessage->setColumnWidth(ColMessage, w / 3);
-        Listmessage->setColumnWidth(ColStatus, w / 3);
-        Listmessage->setColumnWidth(ColNumber, w / 3);
-        Listmessage->setColumnWidth(ColIndex, w / 40);
+        sizeColumns();
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::sizeColumns() {
+    // The columns share the list's width: a third each for the text, the status and the
+    // number, a narrow one for the storage index.
+    layout()->activate();
+    const int w = Listmessage->viewport()->width();
+    Listmessage->setColumnWidth(ColMessage, w / 3);
+    Listmessage->setColumnWidth(ColStatus, w / 3);
+    Listmessage->setColumnWidth(ColNumber, w / 3);
+    Listmessage->setColumnWidth(ColIndex, w / 40);
+}
+
+void Frm_ManageSIMMsg::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // The list has its real width only once the window is on screen.
+    if (!columnsSized_) {
+        columnsSized_ = true;
+        sizeColumns();
     }
 }
 

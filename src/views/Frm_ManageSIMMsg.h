@@ -65,8 +65,12 @@ public:
     // Columns of Listmessage.
     enum Column { ColMessage = 0, ColStatus = 1, ColNumber = 2, ColIndex = 3 };
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     void Form_Load();
+    void sizeColumns();
     bool modemConnected();
     void showMessages();
     void deleteTickedRows();
@@ -77,4 +81,5 @@ private:
     AppContext& ctx_;
     QList<QCheckBox*> readBoxes_;
     QList<QCheckBox*> deleteBoxes_;
+    bool columnsSized_ = false;
 };
