@@ -16,6 +16,9 @@
 #include "settings/frm_Settings.h"
 #include "ui/ClickLabel.h"
 #include "ui/Ui.h"
+#include "views/Frm_AutoReplyOnMissedCall.h"
+#include "views/Frm_ManageSIMMsg.h"
+#include "views/Frm_MissedCallsList.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -66,6 +69,13 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     modemsetting = mnuSetings->addAction(QStringLiteral("System Settings"), this,
                                          &MDI_Frmmanage::modemsetting_Click);
     modemsetting->setObjectName(QStringLiteral("modemsetting"));
+    mnuAutoreplyOnMissedCall =
+        mnuSetings->addAction(QStringLiteral("AutoReply SMS on Missed Call"), this,
+                              &MDI_Frmmanage::mnuAutoreplyOnMissedCall_Click);
+    mnuAutoreplyOnMissedCall->setObjectName(QStringLiteral("mnuAutoreplyOnMissedCall"));
+    manageSim = mnuSetings->addAction(QStringLiteral("Low-Level SIM Access"), this,
+                                      &MDI_Frmmanage::manageSim_Click);
+    manageSim->setObjectName(QStringLiteral("manageSim"));
     QMenu* connectMenu = menuBar()->addMenu(QStringLiteral("Modem Connect / Disconnect"));
     connectMenu->setObjectName(QStringLiteral("lToModem"));
     start = connectMenu->addAction(QStringLiteral("Connect"), this, &MDI_Frmmanage::start_Click);
@@ -138,6 +148,8 @@ void MDI_Frmmanage::showHomePage() {
         homeWindow_ = mdi_->addSubWindow(&home, Qt::FramelessWindowHint);
         homeWindow_->setObjectName(QStringLiteral("homeSubWindow"));
         homeWindow_->move(0, 0);
+        connect(&home, &frm_HomePage::missedCallsRequested, this,
+                &MDI_Frmmanage::showMissedCallsReport);
     }
     homeWindow_->showMaximized();
 }
@@ -275,6 +287,23 @@ void MDI_Frmmanage::mnuAbout_Click() {
     auto* about = new frm_About(this);
     about->setAttribute(Qt::WA_DeleteOnClose);
     ui::showModal(about);
+}
+
+void MDI_Frmmanage::mnuAutoreplyOnMissedCall_Click() {
+    auto* w = new Frm_AutoReplyOnMissedCall(ctx_, this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    ui::showModal(w);
+}
+
+void MDI_Frmmanage::manageSim_Click() {
+    Frm_ManageSIMMsg::closeOpenInstances(this);
+    auto* w = new Frm_ManageSIMMsg(ctx_, this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    ui::showModal(w);
+}
+
+void MDI_Frmmanage::showMissedCallsReport() {
+    Frm_MissedCallsList::showReport(ctx_, this);
 }
 
 void MDI_Frmmanage::closeEvent(QCloseEvent* e) {

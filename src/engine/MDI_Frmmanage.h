@@ -39,6 +39,11 @@ public:
     void mnuAbout_Click();
     // "System Settings": the settings window, modeless.
     void modemsetting_Click();
+    // Settings menu: the missed-call reply (modal) and the SIM's messages (modal).
+    void mnuAutoreplyOnMissedCall_Click();
+    void manageSim_Click();
+    // The missed calls report, modeless (the home page's "Missed Calls" label).
+    void showMissedCallsReport();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -60,6 +65,8 @@ public:
     QMenu* mnuSetings;
     QMenu* mnuSMSMessages;
     QAction* modemsetting;
+    QAction* mnuAutoreplyOnMissedCall;
+    QAction* manageSim;
     QAction* start;
     QAction* mnustop;
     QAction* mnuAbout;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+
+class AppContext;
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// The reply to missed calls: the text the program sends back to a caller whose call
+// it missed, and whether it does so. It edits the one row of AutoReply_OnMissedCall and
+// hands the new state to the engine on saving, so the next missed call gets it.
+class Frm_AutoReplyOnMissedCall : public QDialog {
+    Q_OBJECT
+public:
+    explicit Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* parent = nullptr);
+
+    // Longest reply the text box takes.
+    static constexpr int MaxMessageLength = 160;
+
+    // Stores the text and the tick, updates the engine and closes. A failing save (or
+    // a text the modem's character set cannot carry) says why and keeps the window open.
+    void Cmdsend_Click();
+    // Closes without storing.
+    void CmdExit_Click();
+
+    QLabel* Label1;
+    QCheckBox* chkSetMsg;
+    QLabel* Label2;
+    QLabel* Label5;
+    QPlainTextEdit* Text_Message;
+    QPushButton* Cmdsend;
+    QPushButton* CmdExit;
+
+private:
+    void Form_Load();
+    void limitMessageLength();
+    AppContext& ctx_;
+};

@@ -1,0 +1,320 @@
+#include "views/Frm_ManageSIMMsg.h"
+
+#include "core/AppContext.h"
+#include "modem/Module1.h"
+#include "modem/SmsCommands.h"
+#include "ui/Ui.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// How long the listing waits for the modem's answer, whatever the delay factor.
+constexpr int kListingWaitMs = 1500;
+
+const QString kNotCommunicating =
+    QStringLiteral("Computer is not communicating with the modem. Please select the option "
+                   "'Listen To Modem' before executing any modem commands.");
+
+// The hourglass for as long as it lives.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+const QList<Frm_ManageSIMMsg::Kind>& Frm_ManageSIMMsg::kinds() {
+    static const QList<Kind> k{
+        {"All", "ALL", "ALL"},
+        {"Read", "REC READ", "READ"},
+        {"Un Read", "REC UNREAD", "UNREAD"},
+        {"Sent", "STO SENT", "SENT"},
+        {"Un Sent", "STO UNSENT", "UNSENT"},
+    };
+    return k;
+}
+
+Frm_ManageSIMMsg::Frm_ManageSIMMsg(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Frm_ManageSIMMsg"));
+    setWindowTitle(QStringLiteral("Manage Messages"));
+
+    auto makeBox = [this](const char* name, const char* caption) {
+        auto* b = new QCheckBox(QLatin1String(caption), this);
+        b->setObjectName(QLatin1String(name));
+        return b;
+    };
+    auto makeButton = [this](const char* name, const QString& caption) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    // "Read Messages".
+    Label2 =
+        new QLabel(QStringLiteral("Please select the type of messages you wanted to read"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Chkshowall = makeBox("Chkshowall", "All");
+    Chkshowread = makeBox("Chkshowread", "Read");
+    Chkshowunread = makeBox("Chkshowunread", "Un Read");
+    Chkshowsent = makeBox("Chkshowsent", "Sent");
+    Chkshowunsent = makeBox("Chkshowunsent", "Un Sent");
+    readBoxes_ = {Chkshowall, Chkshowread, Chkshowunread, Chkshowsent, Chkshowunsent};
+    CmdShow = makeButton("CmdShow", QStringLiteral("&Show"));
+    Listmessage = new QTreeWidget(this);
+    Listmessage->setObjectName(QStringLiteral("Listmessage"));
+    Listmessage->setRootIsDecorated(false);
+    Listmessage->setUniformRowHeights(true);
+    Listmessage->setAllColumnsShowFocus(true);
+    Listmessage->setSelectionMode(QAbstractItemView::SingleSelection);
+    chkItem = makeBox("chkItem", "Select All");
+    CmdDelFromList = makeButton("CmdDelFromList", QStringLiteral("Dele&te"));
+    Cmdend = makeButton("Cmdend", QStringLiteral("&Exit"));
+
+    // "Manage Messages".
+    Label1 = new QLabel(QStringLiteral("Please select which type of messages you want to "
+                                       "delete.All the messages of selected type will be deleted "
+                                       "from the SIM card."),
+                        this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
+    ChkAll = makeBox("ChkAll", "All");
+    ChkRead = makeBox("ChkRead", "Read");
+    ChkUnread = makeBox("ChkUnread", "Un Read");
+    ChkSent = makeBox("ChkSent", "Sent");
+    ChkUnsent = makeBox("ChkUnsent", "Un Sent");
+    deleteBoxes_ = {ChkAll, ChkRead, ChkUnread, ChkSent, ChkUnsent};
+    CmdDelete = makeButton("CmdDelete", QStringLiteral("&Delete"));
+    CmdExit = makeButton("CmdExit", QStringLiteral("E&xit"));
+
+    auto* readGroup = new QGroupBox(QStringLiteral("Read Messages"), this);
+    auto* readBoxRow = new QHBoxLayout;
+    for (QCheckBox* b : readBoxes_)
+        readBoxRow->addWidget(b);
+    readBoxRow->addStretch();
+    readBoxRow->addWidget(CmdShow);
+    auto* readButtons = new QHBoxLayout;
+    readButtons->addWidget(chkItem);
+    readButtons->addStretch();
+    readButtons->addWidget(CmdDelFromList);
+    readButtons->addWidget(Cmdend);
+    auto* readLayout = new QVBoxLayout(readGroup);
+    readLayout->addWidget(Label2);
+    readLayout->addLayout(readBoxRow);
+    readLayout->addWidget(Listmessage, 1);
+    readLayout->addLayout(readButtons);
+
+    auto* manageGroup = new QGroupBox(QStringLiteral("Manage Messages"), this);
+    auto* manageBoxRow = new QHBoxLayout;
+    for (QCheckBox* b : deleteBoxes_)
+        manageBoxRow->addWidget(b);
+    manageBoxRow->addStretch();
+    manageBoxRow->addWidget(CmdDelete);
+    manageBoxRow->addWidget(CmdExit);
+    auto* manageLayout = new QVBoxLayout(manageGroup);
+    manageLayout->addWidget(Label1);
+    manageLayout->addLayout(manageBoxRow);
+
+    auto* v = new QVBoxLayout(this);
+    v->addWidget(readGroup, 1);
+    v->addWidget(manageGroup);
+
+    connect(CmdShow, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdShow_Click);
+    connect(CmdDelFromList, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdDelFromList_Click);
+    connect(CmdDelete, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdDelete_Click);
+    connect(chkItem, &QCheckBox::clicked, this, &Frm_ManageSIMMsg::chkItem_Click);
+    connect(Cmdend, &QPushButton::clicked, this, &Frm_ManageSIMMsg::Cmdend_Click);
+    connect(CmdExit, &QPushButton::clicked, this, &Frm_ManageSIMMsg::CmdExit_Click);
+
+    Form_Load();
+}
+
+void Frm_ManageSIMMsg::Form_Load() {
+    try {
+        if (parentWidget() && parentWidget()->isWindow()) {
+            // Placed within the main window, as its other windows are.
+            move(parentWidget()->geometry().topLeft() + QPoint(ui::twips(1200), ui::twips(500)));
+        } else {
+            move(ui::twips(1200), ui::twips(500));
+        }
+        resize(ui::twips(9360), ui::twips(5640));
+        Listmessage->setHeaderLabels({QStringLiteral("Message"), QStringLiteral("Status"),
+                                      QStringLiteral("Mobile Number"), QString()});
+        sizeColumns();
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::sizeColumns() {
+    // The columns share the list's width: a third each for the text, the status and the
+    // number, a narrow one for the storage index.
+    layout()->activate();
+    const int w = Listmessage->viewport()->width();
+    Listmessage->setColumnWidth(ColMessage, w / 3);
+    Listmessage->setColumnWidth(ColStatus, w / 3);
+    Listmessage->setColumnWidth(ColNumber, w / 3);
+    Listmessage->setColumnWidth(ColIndex, w / 40);
+}
+
+void Frm_ManageSIMMsg::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // The list has its real width only once the window is on screen.
+    if (!columnsSized_) {
+        columnsSized_ = true;
+        sizeColumns();
+    }
+}
+
+void Frm_ManageSIMMsg::closeOpenInstances(QWidget* parent) {
+    if (!parent) return;
+    for (Frm_ManageSIMMsg* w :
+         parent->findChildren<Frm_ManageSIMMsg*>(QString(), Qt::FindDirectChildrenOnly))
+        w->close();
+}
+
+bool Frm_ManageSIMMsg::modemConnected() {
+    if (ctx_.modem.ModemConnected) return true;
+    ui::MsgBox(kNotCommunicating);
+    return false;
+}
+
+void Frm_ManageSIMMsg::whenModemFree(void (Frm_ManageSIMMsg::*work)()) {
+    const ModemState& m = ctx_.modem;
+    // A click that arrives while the engine waits for a modem answer must not start an
+    // exchange inside that one; it runs right after it.
+    if (m.ExchangeDepth > 0 || m.ListingInProgress || ctx_.engine.SendingInProgress) {
+        QTimer::singleShot(50, this, [this, work] { whenModemFree(work); });
+        return;
+    }
+    (this->*work)();
+}
+
+void Frm_ManageSIMMsg::CmdShow_Click() {
+    whenModemFree(&Frm_ManageSIMMsg::showMessages);
+}
+
+void Frm_ManageSIMMsg::showMessages() {
+    try {
+        if (!modemConnected()) return;
+        WaitCursor hourglass;
+        Listmessage->clear();
+        // The kinds ticked now, before any modem work lets other events run.
+        QList<Kind> chosen;
+        for (int k = 0; k < kinds().size(); ++k)
+            if (readBoxes_[k]->isChecked()) chosen << kinds()[k];
+        SerialPort& comm = ctx_.MSComm1();
+        QPointer<Frm_ManageSIMMsg> self(this);
+        for (const Kind& kind : chosen) {
+            ListMessages(ctx_, comm, QLatin1String(kind.status), kListingWaitMs);
+            if (!self) return; // the window was closed while the modem answered
+            const ModemState& m = ctx_.modem;
+            QList<QTreeWidgetItem*> rows;
+            for (int i = 0; i < m.SimMessageCount; ++i) {
+                auto* item = new QTreeWidgetItem;
+                item->setText(ColMessage, m.SimMessageText.value(i));
+                item->setText(ColStatus, QLatin1String(kind.word));
+                item->setText(ColNumber, m.SimMessageNumber.value(i));
+                item->setText(ColIndex, m.SimMessageIndex.value(i));
+                item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+                item->setCheckState(ColMessage, Qt::Unchecked);
+                rows << item;
+            }
+            Listmessage->addTopLevelItems(rows);
+        }
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::chkItem_Click() {
+    try {
+        const Qt::CheckState state = chkItem->isChecked() ? Qt::Checked : Qt::Unchecked;
+        for (int i = 0; i < Listmessage->topLevelItemCount(); ++i)
+            Listmessage->topLevelItem(i)->setCheckState(ColMessage, state);
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::CmdDelFromList_Click() {
+    whenModemFree(&Frm_ManageSIMMsg::deleteTickedRows);
+}
+
+void Frm_ManageSIMMsg::deleteTickedRows() {
+    try {
+        if (!modemConnected()) return;
+        if (ui::MsgBox(QStringLiteral("Are you sure to delete the selected messages?"),
+                       ui::Buttons::YesNo) == ui::Answer::Yes) {
+            // The storage indexes of the ticked rows, taken before the first exchange.
+            QList<int> indexes;
+            for (int i = 0; i < Listmessage->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* item = Listmessage->topLevelItem(i);
+                if (item->checkState(ColMessage) != Qt::Checked) continue;
+                bool ok = false;
+                const int index = trimSpaces(item->text(ColIndex)).toInt(&ok);
+                // A row without a storage index names no message; deleting "0" would be
+                // a command for nothing.
+                if (ok) indexes << index;
+            }
+            SerialPort& comm = ctx_.MSComm1();
+            QPointer<Frm_ManageSIMMsg> self(this);
+            for (int index : indexes)
+                DeleteMessage(ctx_, comm, index);
+            if (!self || !isVisible()) return; // closed while the modem answered
+        }
+        // Whatever the answer, the window starts again empty.
+        auto* fresh = new Frm_ManageSIMMsg(ctx_, parentWidget());
+        fresh->setAttribute(Qt::WA_DeleteOnClose);
+        fresh->move(pos());
+        close();
+        ui::showModeless(fresh);
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::CmdDelete_Click() {
+    whenModemFree(&Frm_ManageSIMMsg::deleteByKind);
+}
+
+void Frm_ManageSIMMsg::deleteByKind() {
+    try {
+        if (!modemConnected()) return;
+        if (ui::MsgBox(QStringLiteral("Are you sure to delete the Messages?"),
+                       ui::Buttons::YesNo) != ui::Answer::Yes)
+            return;
+        // Only the kinds ticked at the moment of the answer count.
+        QList<Kind> chosen;
+        for (int k = 0; k < kinds().size(); ++k)
+            if (deleteBoxes_[k]->isChecked()) chosen << kinds()[k];
+        SerialPort& comm = ctx_.MSComm1();
+        for (const Kind& kind : chosen)
+            DeleteListedMessages(ctx_, comm, QLatin1String(kind.status));
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_ManageSIMMsg::Cmdend_Click() {
+    close();
+}
+
+void Frm_ManageSIMMsg::CmdExit_Click() {
+    close();
+}

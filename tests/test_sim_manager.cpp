@@ -1,0 +1,275 @@
+// The SIM message manager against the simulated modem on a real pseudo-terminal.
+#include "modem/ModemInit.h"
+#include "modem/Module1.h"
+#include "modem/PortLifecycle.h"
+#include "modem/QtSerialPort.h"
+#include "support/SimProcess.h"
+#include "support/TestEnv.h"
+#include "views/Frm_ManageSIMMsg.h"
+
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QString notCommunicating =
+    QStringLiteral("Computer is not communicating with the modem. Please select the option "
+                   "'Listen To Modem' before executing any modem commands.");
+
+// A program folder with the simulator on COM1, opened and initialised, and no main
+// window (so no receiver empties the SIM behind the test's back).
+struct Bench {
+    TestEnv env{TestEnv::Db::None};
+    SimProcess sim;
+
+    explicit Bench(const QStringList& simArgs = {})
+        : sim(SimProcess::portLink(env.folder(), 1), simArgs) {
+        ctx().setSerialPort(std::make_unique<QtSerialPort>(env.folder()));
+        ctx().modem.ModemDelayFactor = 0.2;
+        // A real pause, then (on a busy machine) a wait for the modem's first bytes.
+        ctx().sleep = [this](int ms) {
+            QThread::msleep(static_cast<unsigned long>(ms));
+            QDeadlineTimer deadline(15000);
+            while (ctx().modem.ResponseBuffer.isEmpty() && ctx().MSComm1().portOpen() &&
+                   ctx().MSComm1().inBufferCount() == 0 && !deadline.hasExpired()) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+                QThread::msleep(2);
+            }
+        };
+    }
+    AppContext& ctx() { return env.ctx(); }
+
+    bool connect() {
+        if (!sim.start()) return false;
+        ConfigurePort(ctx(), ctx().MSComm1(), 1, QStringLiteral("115200,n,8,1"));
+        OpenPort(ctx(), ctx().MSComm1());
+        InitializeModem(ctx(), ctx().MSComm1(), QStringLiteral("0"), QStringLiteral("GSM"), true);
+        return ctx().modem.ModemInitialized;
+    }
+    // A window as the main window shows it.
+    Frm_ManageSIMMsg* open() {
+        auto* w = new Frm_ManageSIMMsg(ctx());
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        ui::showModal(w);
+        return w;
+    }
+    QStringList deletes() const {
+        return sim.commands().filter(QRegularExpression(QStringLiteral("^AT\\+CMGD=")));
+    }
+    QStringList simNumbers() {
+        QStringList numbers;
+        for (const QJsonObject& m : sim.simMessages())
+            numbers << m[QStringLiteral("number")].toString();
+        return numbers;
+    }
+};
+
+// Column texts of the listed rows: message | status | number.
+QStringList rows(const Frm_ManageSIMMsg* w) {
+    QStringList out;
+    for (int i = 0; i < w->Listmessage->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = w->Listmessage->topLevelItem(i);
+        out << item->text(Frm_ManageSIMMsg::ColMessage) + '|' +
+                   item->text(Frm_ManageSIMMsg::ColStatus) + '|' +
+                   item->text(Frm_ManageSIMMsg::ColNumber);
+    }
+    return out;
+}
+
+void tick(Frm_ManageSIMMsg* w, int row) {
+    w->Listmessage->topLevelItem(row)->setCheckState(Frm_ManageSIMMsg::ColMessage, Qt::Checked);
+}
+
+} // namespace
+
+class TestSimManager : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void closedPortRefusesEveryModemAction();
+    void showListsTickedKindsInOrder();
+    void deleteByKindUsesOnlyTheKindsTickedAtYes();
+    void deletingTickedRowsReopensTheWindowEmpty();
+    void fiftyMessageSimListsCompletely();
+};
+
+void TestSimManager::initTestCase() {
+    if (SimProcess::executable().isEmpty()) QFAIL("the simulator was not built");
+}
+
+void TestSimManager::closedPortRefusesEveryModemAction() {
+    TestEnv env(TestEnv::Db::None);
+    auto* w = new Frm_ManageSIMMsg(env.ctx());
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    ui::showModal(w);
+    QPointer<Frm_ManageSIMMsg> window(w);
+    w->Chkshowall->setChecked(true);
+    w->ChkAll->setChecked(true);
+    w->CmdShow_Click();
+    w->CmdDelFromList_Click();
+    w->CmdDelete_Click();
+    QCOMPARE(env.messages, QStringList(3, notCommunicating));
+    QCOMPARE(env.shown.size(), 1); // no reopening, no question
+    QVERIFY(window && w->isVisible());
+
+    // A click that comes while another exchange waits for its answer runs after it.
+    env.messages.clear();
+    env.ctx().modem.ExchangeDepth = 1;
+    w->CmdShow_Click();
+    QTest::qWait(120);
+    QVERIFY(env.messages.isEmpty());
+    env.ctx().modem.ExchangeDepth = 0;
+    QTRY_COMPARE(env.messages, QStringList{notCommunicating});
+    w->close();
+}
+
+void TestSimManager::showListsTickedKindsInOrder() {
+    Bench b;
+    QVERIFY(b.connect());
+    // Slot order differs from kind order on purpose.
+    QVERIFY(b.sim.deliverSms("+15550001", "sent one", {}, "sent") > 0);
+    QVERIFY(b.sim.deliverSms("+15550002", "read one", {}, "read") > 0);
+    QVERIFY(b.sim.deliverSms("+15550003", "unread one") > 0);
+    QVERIFY(b.sim.deliverSms("+15550004", "unsent one", {}, "unsent") > 0);
+    QVERIFY(b.sim.deliverSms("+15550005", "read two", {}, "read") > 0);
+
+    Frm_ManageSIMMsg* w = b.open();
+    w->Chkshowread->setChecked(true);
+    w->Chkshowsent->setChecked(true);
+    w->CmdShow_Click();
+    QCOMPARE(rows(w), (QStringList{"read one|READ|+15550002", "read two|READ|+15550005",
+                                   "sent one|SENT|+15550001"}));
+    QCOMPARE(w->Listmessage->topLevelItem(2)->text(Frm_ManageSIMMsg::ColIndex), "1");
+    QCOMPARE(b.sim.commands().filter("AT+CMGL"),
+             (QStringList{"AT+CMGL=\"REC READ\"", "AT+CMGL=\"STO SENT\""}));
+
+    // Select All ticks every row, and clears them again.
+    w->chkItem->setChecked(true);
+    w->chkItem_Click();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(w->Listmessage->topLevelItem(i)->checkState(0), Qt::Checked);
+    w->chkItem->setChecked(false);
+    w->chkItem_Click();
+    QCOMPARE(w->Listmessage->topLevelItem(0)->checkState(0), Qt::Unchecked);
+
+    // "All" shows its own word; a kind with nothing on the SIM adds no rows. Each Show
+    // starts from an empty list.
+    QVERIFY(b.sim.ok("clear"));
+    QVERIFY(b.sim.deliverSms("+15550006", "only", {}, "unsent") > 0);
+    w->Chkshowread->setChecked(false);
+    w->Chkshowall->setChecked(true);
+    w->CmdShow_Click();
+    QCOMPARE(rows(w), QStringList{"only|ALL|+15550006"});
+    QVERIFY(b.env.messages.isEmpty());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    w->close();
+}
+
+void TestSimManager::deleteByKindUsesOnlyTheKindsTickedAtYes() {
+    Bench b;
+    QVERIFY(b.connect());
+    QVERIFY(b.sim.deliverSms("+15550011", "r1", {}, "read") > 0);
+    QVERIFY(b.sim.deliverSms("+15550012", "s1", {}, "sent") > 0);
+    QVERIFY(b.sim.deliverSms("+15550013", "r2", {}, "read") > 0);
+    QVERIFY(b.sim.deliverSms("+15550014", "u1", {}, "unsent") > 0);
+
+    Frm_ManageSIMMsg* w = b.open();
+    w->Chkshowall->setChecked(true);
+    w->CmdShow_Click();
+    QCOMPARE(w->Listmessage->topLevelItemCount(), 4);
+
+    w->ChkAll->setChecked(true);
+    b.env.yesNoAnswer = ui::Answer::No;
+    w->CmdDelete_Click();
+    QCOMPARE(b.env.messages, QStringList{"Are you sure to delete the Messages?"});
+    QVERIFY(b.deletes().isEmpty());
+
+    w->ChkAll->setChecked(false);
+    w->ChkRead->setChecked(true);
+    b.env.yesNoAnswer = ui::Answer::Yes;
+    w->CmdDelete_Click();
+    QCOMPARE(b.deletes(), (QStringList{"AT+CMGD=1", "AT+CMGD=3"}));
+    QCOMPARE(b.simNumbers(), (QStringList{"+15550012", "+15550014"}));
+    // The list shown before stays as it was.
+    QCOMPARE(w->Listmessage->topLevelItemCount(), 4);
+    QCOMPARE(b.env.messages.size(), 2);
+    w->close();
+}
+
+void TestSimManager::deletingTickedRowsReopensTheWindowEmpty() {
+    Bench b;
+    QVERIFY(b.connect());
+    // Storage indexes that are not row numbers.
+    const QList<int> storage{2, 3, 5, 7};
+    for (int i = 0; i < storage.size(); ++i)
+        QCOMPARE(b.sim.deliverSms(QStringLiteral("+1555002%1").arg(i), QStringLiteral("m%1").arg(i),
+                                  {}, "read", storage[i]),
+                 storage[i]);
+
+    QPointer<Frm_ManageSIMMsg> w = b.open();
+    w->Chkshowread->setChecked(true);
+    w->ChkSent->setChecked(true);
+    w->CmdShow_Click();
+    QCOMPARE(w->Listmessage->topLevelItemCount(), 4);
+    tick(w, 1);
+    tick(w, 3);
+    w->CmdDelFromList_Click();
+    QCOMPARE(b.env.messages, QStringList{"Are you sure to delete the selected messages?"});
+    QCOMPARE(b.deletes(), (QStringList{"AT+CMGD=3", "AT+CMGD=7"}));
+    QCOMPARE(b.simNumbers(), (QStringList{"+15550020", "+15550022"}));
+
+    // The window closed and a fresh one opened, modeless and empty.
+    QVERIFY(!w->isVisible());
+    auto* again = qobject_cast<Frm_ManageSIMMsg*>(b.env.shown.last());
+    QVERIFY(again && again != w.data() && again->isVisible() && !again->isModal());
+    QCOMPARE(again->Listmessage->topLevelItemCount(), 0);
+    for (QCheckBox* box : again->findChildren<QCheckBox*>())
+        QVERIFY(!box->isChecked());
+
+    // No: nothing deleted, and the window starts again just the same.
+    again->Chkshowall->setChecked(true);
+    again->CmdShow_Click();
+    tick(again, 0);
+    b.env.yesNoAnswer = ui::Answer::No;
+    again->CmdDelFromList_Click();
+    QCOMPARE(b.deletes().size(), 2);
+    auto* third = qobject_cast<Frm_ManageSIMMsg*>(b.env.shown.last());
+    QVERIFY(third && third != again);
+    QCOMPARE(third->Listmessage->topLevelItemCount(), 0);
+    third->close();
+    QTRY_VERIFY(!w); // the closed windows go away
+}
+
+void TestSimManager::fiftyMessageSimListsCompletely() {
+    Bench b({QStringLiteral("--slots"), QStringLiteral("50")});
+    QVERIFY(b.connect());
+    const QStringList kinds{"read", "unread", "sent", "unsent"};
+    QStringList expected;
+    for (int i = 1; i <= 50; ++i) {
+        const QString number = QStringLiteral("+9198%1").arg(10000000 + i);
+        QCOMPARE(b.sim.deliverSms(number, QStringLiteral("Text number %1, full-length body").arg(i),
+                                  {}, kinds[i % 4]),
+                 i);
+        expected << number;
+    }
+    Frm_ManageSIMMsg* w = b.open();
+    w->Chkshowall->setChecked(true);
+    w->CmdShow_Click();
+    QCOMPARE(w->Listmessage->topLevelItemCount(), 50);
+    QStringList numbers;
+    for (int i = 0; i < 50; ++i) {
+        const QTreeWidgetItem* item = w->Listmessage->topLevelItem(i);
+        numbers << item->text(Frm_ManageSIMMsg::ColNumber);
+        QCOMPARE(item->text(Frm_ManageSIMMsg::ColIndex), QString::number(i + 1));
+        QCOMPARE(item->text(Frm_ManageSIMMsg::ColMessage),
+                 QStringLiteral("Text number %1, full-length body").arg(i + 1));
+    }
+    QCOMPARE(numbers, expected);
+    w->close();
+}
+
+QTEST_MAIN(TestSimManager)
+#include "test_sim_manager.moc"
