@@ -162,6 +162,47 @@ void Modem::respond(std::string bytes, int64_t now) {
     if (delayMs_ > 0) busyUntil_ = now + delayMs_;
 }
 
+void Modem::answer(std::string bytes, int64_t now) {
+    std::string before, after;
+    if (noise_) before = crlf() + noiseLine() + crlf();
+    for (const auto& line : urcBefore_)
+        before += crlf() + line + crlf();
+    for (const auto& line : urcAfter_)
+        after += crlf() + line + crlf();
+    if (noise_) after += crlf() + noiseLine() + crlf();
+    urcBefore_.clear();
+    urcAfter_.clear();
+    respond(before + bytes + after, now);
+}
+
+// A line such as a real modem's chatter between answers: a vendor status report
+// (^RSSI:17) or a run of printable junk. Junk never holds a capital letter, a "+", ","
+// or ">", so it cannot be taken for a result code, an information line or the prompt.
+std::string Modem::noiseLine() {
+    static const char* const reports[] = {"^RSSI:%d", "^MODE:%d,4", "^SRVST:%d", "^SIMST:%d",
+                                          "^BOOT:%d,0,0,0,72"};
+    static const char junk[] = "abcdefghijklmnopqrstuvwxyz0123456789!#$%&'()*-./:;<=?@[]^_{|}~ ";
+    std::uniform_int_distribution<int> pick(0, 3);
+    if (pick(noiseRng_) == 0) {
+        char buf[64];
+        std::uniform_int_distribution<int> which(0, 4), value(0, 31);
+        std::snprintf(buf, sizeof buf, reports[which(noiseRng_)], value(noiseRng_));
+        return buf;
+    }
+    std::uniform_int_distribution<int> length(1, 40), ch(0, sizeof junk - 2);
+    std::string r;
+    for (int n = length(noiseRng_); n > 0; --n)
+        r += junk[ch(noiseRng_)];
+    if (r.front() == ' ') r.front() = '~';
+    if (r.back() == ' ') r.back() = '~';
+    return r;
+}
+
+void Modem::garbage(int lines, int64_t now) {
+    for (int k = 0; k < lines; ++k)
+        emitAt(now, crlf() + noiseLine() + crlf());
+}
+
 std::string Modem::takeOutput(int64_t now) {
     std::string r;
     while (!out_.empty() && out_.front().first <= now) {
@@ -248,7 +289,7 @@ void Modem::commandByte(char c, int64_t now) {
                            .boolean("overflow", true)
                            .str("result", "ERROR")
                            .done());
-            if (!silent_) respond(finalText(Final::Error, 0), now);
+            if (!silent_) answer(finalText(Final::Error, 0), now);
             return;
         }
         executeLine(line, now);
@@ -271,7 +312,7 @@ void Modem::commandByte(char c, int64_t now) {
         if (!lastLine_.empty())
             executeLine(lastLine_, now);
         else
-            respond(finalText(Final::Error, 0), now);
+            answer(finalText(Final::Error, 0), now);
     }
 }
 
@@ -319,9 +360,10 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .str("reason", how)
                        .done());
         // ESC cancels quietly with OK; a text abandoned without Ctrl-Z is an error.
-        respond(finalText(std::string(how) == "esc" ? Final::Ok : Final::Error, 0), now);
+        answer(finalText(std::string(how) == "esc" ? Final::Ok : Final::Error, 0), now);
         return;
     }
+    if (onSend) onSend(now);
     if (t.overflow || (config_.maxText > 0 && t.text.size() > config_.maxText)) {
         transcript(JsonObject()
                        .str("t", "text-refused")
@@ -332,10 +374,21 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .num("length", static_cast<int64_t>(t.text.size()))
                        .str("result", "+CMS ERROR: 305")
                        .done());
-        respond(finalText(Final::CmsError, 305), now);
+        answer(finalText(Final::CmsError, 305), now);
         return;
     }
     if (t.cmgs) {
+        if (swallow_ > 0) {
+            --swallow_;
+            transcript(JsonObject()
+                           .str("t", "swallowed")
+                           .num("ms", now)
+                           .str("via", "CMGS")
+                           .str("number", t.number)
+                           .str("text", t.text)
+                           .done());
+            return;
+        }
         if (rejectCode_ > 0) {
             transcript(JsonObject()
                            .str("t", "rejected")
@@ -345,7 +398,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                            .str("text", t.text)
                            .num("code", rejectCode_)
                            .done());
-            respond(finalText(Final::CmsError, rejectCode_), now);
+            answer(finalText(Final::CmsError, rejectCode_), now);
             return;
         }
         int ref = nextRef();
@@ -357,7 +410,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .str("text", t.text)
                        .num("ref", ref)
                        .done());
-        respond(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
+        answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
         return;
     }
     int index = full_ ? 0 : freeSlot();
@@ -369,7 +422,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .str("text", t.text)
                        .str("result", "+CMS ERROR: 322")
                        .done());
-        respond(finalText(Final::CmsError, 322), now);
+        answer(finalText(Final::CmsError, 322), now);
         return;
     }
     SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
@@ -382,7 +435,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                    .str("number", t.number)
                    .str("text", t.text)
                    .done());
-    respond(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
+    answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -409,7 +462,7 @@ void Modem::executeLine(const std::string& line, int64_t now) {
                        .str("text", line)
                        .str("result", silent_ ? "silent" : "ERROR")
                        .done());
-        if (!silent_) respond(finalText(Final::Error, 0), now);
+        if (!silent_) answer(finalText(Final::Error, 0), now);
         return;
     }
     if (silent_) {
@@ -441,26 +494,37 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         runBody(body, ex, now);
     }
     deferring_ = false;
-    transcript(JsonObject()
-                   .str("t", "cmd")
-                   .num("ms", now)
-                   .str("text", line)
-                   .str("result", finalName(ex.textEntry ? Final::None : ex.final, ex.cms))
-                   .done());
+    const bool late = ex.textEntry && latePrompts_ > 0;
+    JsonObject cmd;
+    cmd.str("t", "cmd")
+        .num("ms", now)
+        .str("text", line)
+        .str("result",
+             ex.swallowed ? "swallowed" : finalName(ex.textEntry ? Final::None : ex.final, ex.cms));
+    if (late) cmd.num("latePrompt", latePromptMs_);
+    transcript(cmd.done());
     for (const auto& event : deferred_)
         transcript(event);
     deferred_.clear();
+    if (ex.swallowed) return;
     if (ex.textEntry) {
-        respond(ex.out + crlf() + "> ", now);
+        std::string prompt = (noise_ ? crlf() + noiseLine() + crlf() : "") + crlf() + "> ";
+        if (late) {
+            // Text entry has begun; only the prompt is late. The modem reads on.
+            --latePrompts_;
+            emitAt(now + std::max(delayMs_, latePromptMs_), ex.out + prompt);
+            return;
+        }
+        respond(ex.out + prompt, now);
         return;
     }
-    respond(ex.out + finalText(ex.final, ex.cms), now);
+    answer(ex.out + finalText(ex.final, ex.cms), now);
 }
 
 void Modem::runBody(const std::string& body, Exec& ex, int64_t now) {
     size_t i = 0;
     const size_t n = body.size();
-    while (i < n && ex.final == Final::Ok && !ex.textEntry) {
+    while (i < n && ex.final == Final::Ok && !ex.textEntry && !ex.swallowed) {
         char c = static_cast<char>(std::toupper(static_cast<unsigned char>(body[i])));
         if (c == ';') {
             ++i;
@@ -898,6 +962,20 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (slot.stat.rfind("STO", 0) != 0) return cmsError(302);
         std::string number = p.size() >= 2 ? p[1].value : slot.number;
         if (number.empty()) return cmsError(304);
+        if (onSend) onSend(now);
+        if (swallow_ > 0) {
+            --swallow_;
+            transcript(JsonObject()
+                           .str("t", "swallowed")
+                           .num("ms", now)
+                           .str("via", "CMSS")
+                           .num("index", idx)
+                           .str("number", number)
+                           .str("text", slot.text)
+                           .done());
+            ex.swallowed = true;
+            return true;
+        }
         if (rejectCode_ > 0) {
             transcript(JsonObject()
                            .str("t", "rejected")
@@ -1062,9 +1140,15 @@ bool Modem::ring(int rings, const std::string& number, int intervalMs, std::stri
     call_.type = addressType(number);
     call_.ringsTotal = rings;
     call_.intervalMs = intervalMs > 0 ? intervalMs : config_.ringIntervalMs;
-    call_.nextAt = now;
-    advance(now); // the first RING goes out at once
+    startRinging(now);
     return true;
+}
+
+// The first RING goes out at once; advance() rings the others.
+void Modem::startRinging(int64_t now) {
+    emitRing(now);
+    ++call_.ringsDone;
+    call_.nextAt = now + call_.intervalMs;
 }
 
 bool Modem::hangup(int64_t now) {
@@ -1216,6 +1300,10 @@ std::string Modem::statusJson() const {
         .num("delay", delayMs_)
         .boolean("silent", silent_)
         .num("rejectSends", rejectCode_)
+        .num("latePromptMs", latePromptMs_)
+        .num("latePrompts", latePrompts_)
+        .num("swallow", swallow_)
+        .boolean("noise", noise_)
         .str("call", call)
         .str("callNumber", call_.number)
         .num("ringsDone", call_.ringsDone)

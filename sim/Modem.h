@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,10 @@ public:
 
     // One JSON object (a transcript line without its newline) per event.
     std::function<void(const std::string&)> onTranscript;
+    // Called the moment a message text is complete (Ctrl-Z after AT+CMGS or AT+CMGW) and
+    // when AT+CMSS is carried out, before the answer goes out; whatever it puts on the
+    // line comes before that answer.
+    std::function<void(int64_t now)> onSend;
 
     // ---- the line ------------------------------------------------------------------
     // Bytes written by the client. They are processed at once, or later while the
@@ -78,6 +83,24 @@ public:
     void setSilent(bool on) { silent_ = on; }
     void setRejectSends(int cmsCode) { rejectCode_ = cmsCode; }
     void setFull(bool on) { full_ = on; }
+    // The next `count` AT+CMGS / AT+CMGW go into text entry at once but show their "> "
+    // prompt only `ms` later: what the client writes meanwhile is message text.
+    void setLatePrompt(int ms, int count) {
+        latePromptMs_ = ms < 0 ? 0 : ms;
+        latePrompts_ = count < 0 ? 0 : count;
+    }
+    // The next `count` sends (a text after AT+CMGS, an AT+CMSS) are taken and never
+    // answered: nothing goes to the network, no result code at all.
+    void setSwallow(int count) { swallow_ = count < 0 ? 0 : count; }
+    // On: a garbage line (printable junk or an ^RSSI-style report) before and after
+    // every answer.
+    void setNoise(bool on) { noise_ = on; }
+    // Puts `lines` garbage lines on the line now.
+    void garbage(int lines, int64_t now);
+    // One-shot unsolicited lines (CR LF framed) just before the next final answer and
+    // right after its final line.
+    void addUrcBefore(const std::string& line) { urcBefore_.push_back(line); }
+    void addUrcAfter(const std::string& line) { urcAfter_.push_back(line); }
     // Fills every free slot with a message of status `stat`; returns how many.
     int fill(const std::string& stat);
     void clear();
@@ -98,6 +121,7 @@ private:
         Final final = Final::Ok;
         int cms = 0;
         bool textEntry = false;
+        bool swallowed = false; // a send that gets no answer at all
     };
     struct Param {
         std::string value;
@@ -160,6 +184,11 @@ private:
     static std::string finalName(Final f, int cms);
     void emitAt(int64_t when, std::string bytes);
     void respond(std::string bytes, int64_t now);
+    // respond() for an answer that ends with a final result code: with the one-shot
+    // unsolicited lines and, with noise on, garbage around it.
+    void answer(std::string bytes, int64_t now);
+    std::string noiseLine();
+    void startRinging(int64_t now);
     void emitRing(int64_t now);
     void transcript(const std::string& json);
     std::string clccLine() const;
@@ -194,6 +223,13 @@ private:
     int rejectCode_ = 0;
     bool full_ = false;
     int ref_ = 1;
+    int latePromptMs_ = 0;
+    int latePrompts_ = 0;
+    int swallow_ = 0;
+    bool noise_ = false;
+    std::minstd_rand noiseRng_{20260108};
+    std::vector<std::string> urcBefore_;
+    std::vector<std::string> urcAfter_;
 };
 
 // Text helpers shared with the control side.

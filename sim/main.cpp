@@ -20,6 +20,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -85,6 +86,22 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
   clear                empty the SIM
   delete N             empty slot N
   raw TEXT             write TEXT on the line as the modem (unsolicited)
+  late-prompt MS [COUNT]
+                       the next COUNT (default 1) AT+CMGS/AT+CMGW enter text entry at
+                       once but send their "> " prompt only MS ms later: a command
+                       written meanwhile becomes part of the message text
+  swallow [COUNT]      the next COUNT (default 1) sends (AT+CMGS text, AT+CMSS) are taken
+                       and get no answer at all: nothing sent, no result code (0: none)
+  noise on|off         on: a garbage line (printable junk or an ^RSSI-style report)
+                       before and after every answer
+  garbage [N]          put N (default 1) garbage lines on the line now
+  urc-before TEXT      one-shot: the line TEXT (CR LF framed) just before the next
+                       answer that ends in a result code
+  urc-after TEXT       one-shot: the line TEXT right after that answer's final line
+  on-send COMMAND...   one-shot: run the control COMMAND (e.g. ring 2 +4479... 500, or
+                       sms +44... "text") the moment the next message text is complete
+                       (Ctrl-Z after AT+CMGS/AT+CMGW) or the next AT+CMSS runs, before
+                       its answer goes out; "on-send off" forgets the armed commands
   unplug               the modem disappears: pseudo-terminal closed, link removed
   plug                 a new pseudo-terminal at the same link, modem settings reset
   status               "OK {json}": settings, SIM use, call state, pty device
@@ -148,6 +165,7 @@ public:
     explicit Simulator(Options opt) : opt_(std::move(opt)), modem_(opt_.config) {
         modem_.setDelay(opt_.delay);
         modem_.onTranscript = [this](const std::string& json) { writeTranscript(json); };
+        modem_.onSend = [this](int64_t) { runOnSend(); };
     }
     ~Simulator() { cleanup(); }
 
@@ -196,6 +214,7 @@ private:
     void readStdin();
     std::string handle(const std::string& rawLine);
     std::string handleSms(const std::string& line, const std::vector<Word>& w);
+    void runOnSend();
 
     Options opt_;
     Modem modem_;
@@ -209,6 +228,7 @@ private:
     std::string stdinBuf_;
     int transcriptFd_ = -1;
     std::string pendingOut_;
+    std::vector<std::string> onSend_; // control commands armed for the next send
     bool quit_ = false;
     bool cleaned_ = false;
 };
@@ -464,6 +484,19 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
     return "OK " + std::to_string(idx);
 }
 
+const char* const ControlCommands[] = {
+    "sms",     "ring",       "hangup",    "delay",  "silent",      "reject-sends", "full",
+    "fill",    "clear",      "delete",    "raw",    "unplug",      "plug",         "status",
+    "list",    "ping",       "help",      "quit",   "late-prompt", "swallow",      "noise",
+    "garbage", "urc-before", "urc-after", "on-send"};
+
+void Simulator::runOnSend() {
+    std::vector<std::string> commands;
+    commands.swap(onSend_);
+    for (const auto& c : commands)
+        handle(c); // the reply is in the transcript's "ctl" line
+}
+
 std::string Simulator::handle(const std::string& rawLine) {
     std::string line = utf8ToLatin1(rawLine);
     while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
@@ -580,16 +613,80 @@ std::string Simulator::handle(const std::string& rawLine) {
                                 .str("link", opt_.link)
                                 .str("control", opt_.control)
                                 .str("transcript", opt_.transcript)
+                                .num("onSend", static_cast<int64_t>(onSend_.size()))
                                 .done();
             reply.pop_back();
             reply += "," + modem_.statusJson() + "}";
         } else if (cmd == "list" && w.size() == 1) {
             reply = "OK " + modem_.listJson();
+        } else if (cmd == "late-prompt" && (w.size() == 2 || w.size() == 3)) {
+            int ms = static_cast<int>(parseInt(w[1].text.c_str(), 0, 3600000, ok));
+            int count = 1;
+            if (ok && w.size() == 3)
+                count = static_cast<int>(parseInt(w[2].text.c_str(), 0, 1000000, ok));
+            if (ok) {
+                modem_.setLatePrompt(ms, count);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: late-prompt MS [COUNT]";
+            }
+        } else if (cmd == "swallow" && w.size() <= 2) {
+            int count =
+                w.size() == 2 ? static_cast<int>(parseInt(w[1].text.c_str(), 0, 1000000, ok)) : 1;
+            if (w.size() == 1 || ok) {
+                modem_.setSwallow(count);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: swallow [COUNT]";
+            }
+        } else if (cmd == "noise") {
+            bool on = false;
+            if (onOff(on)) {
+                modem_.setNoise(on);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: noise on|off";
+            }
+        } else if (cmd == "garbage" && w.size() <= 2) {
+            int n = w.size() == 2 ? static_cast<int>(parseInt(w[1].text.c_str(), 1, 10000, ok)) : 1;
+            if (w.size() == 2 && !ok)
+                reply = "ERROR usage: garbage [N]";
+            else if (master_ < 0)
+                reply = "ERROR unplugged";
+            else {
+                modem_.garbage(n, now());
+                reply = "OK";
+            }
+        } else if ((cmd == "urc-before" || cmd == "urc-after") && w.size() >= 2) {
+            std::string text;
+            if (!restText(line, w, 1, text, error)) {
+                reply = "ERROR " + error;
+            } else if (text.find_first_of("\r\n") != std::string::npos) {
+                reply = "ERROR one line only";
+            } else {
+                if (cmd == "urc-before")
+                    modem_.addUrcBefore(text);
+                else
+                    modem_.addUrcAfter(text);
+                reply = "OK";
+            }
+        } else if (cmd == "on-send" && w.size() >= 2) {
+            if (w.size() == 2 && w[1].text == "off") {
+                onSend_.clear();
+                reply = "OK";
+            } else if (std::find(std::begin(ControlCommands), std::end(ControlCommands),
+                                 w[1].text) == std::end(ControlCommands)) {
+                reply = "ERROR unknown command " + w[1].text;
+            } else {
+                onSend_.push_back(line.substr(w[1].start));
+                reply = "OK armed " + std::to_string(onSend_.size());
+            }
         } else if (cmd == "ping") {
             reply = "OK pong";
         } else if (cmd == "help") {
-            reply = "OK sms ring hangup delay silent reject-sends full fill clear delete raw "
-                    "unplug plug status list ping help quit";
+            reply = "OK";
+            for (const char* c : ControlCommands)
+                reply += std::string(" ") + c;
         } else if (cmd == "quit" && w.size() == 1) {
             quit_ = true;
             reply = "OK bye";

@@ -346,6 +346,140 @@ private slots:
         QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
     }
 
+    // ---- faults a test can make -----------------------------------------------------------
+
+    void latePromptTurnsTheNextCommandIntoText() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->latePrompt(1200, 2));
+        QElapsedTimer timer;
+        timer.start();
+        port_->discardInput();
+        port_->output(QStringLiteral("AT+CMGS=\"123\"\r"));
+        QCOMPARE(line_->readFor(300), QString());
+        // A client that gives up waiting writes its next command: it becomes text.
+        port_->output(QStringLiteral("AT\r"));
+        const QString prompts = QStringLiteral("\r\n> \r\n> ");
+        QCOMPARE(line_->collect([&](const QString& t) { return t.size() >= prompts.size(); }),
+                 prompts);
+        QVERIFY(timer.elapsed() >= 1100);
+        QCOMPARE(at(QString(CtrlZ)), QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).first()["text"].toString(),
+                 QStringLiteral("AT\r"));
+        QCOMPARE(sim_->status()["latePrompts"].toInt(), 1);
+        // The second late prompt; a client that waits for it is fine.
+        QCOMPARE(at("AT+CMGW=\"123\"\r", 5000), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("patient") + CtrlZ),
+                 QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        timer.restart();
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(at(QString(Esc)), Ok);
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd"))[2]["latePrompt"].toInt(), 1200);
+    }
+
+    void swallowedSendsGetNoAnswer() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->swallow(2));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("lost") + CtrlZ, 500), QString());
+        QCOMPARE(at("AT\r"), Ok); // back in command mode
+        // Storing is no send.
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"456\"\rkept") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=1\r", 500), QString());
+        QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).last()["result"].toString(),
+                 QStringLiteral("swallowed"));
+        // Used up: the next send goes out, with the first reference.
+        QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
+
+        const auto swallowed = sim_->transcript(QStringLiteral("swallowed"));
+        QCOMPARE(swallowed.size(), 2);
+        QCOMPARE(swallowed[0]["via"].toString(), QStringLiteral("CMGS"));
+        QCOMPARE(swallowed[0]["number"].toString(), QStringLiteral("123"));
+        QCOMPARE(swallowed[0]["text"].toString(), QStringLiteral("lost"));
+        QCOMPARE(swallowed[1]["via"].toString(), QStringLiteral("CMSS"));
+        QCOMPARE(swallowed[1]["index"].toInt(), 1);
+        QCOMPARE(swallowed[1]["text"].toString(), QStringLiteral("kept"));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 1);
+    }
+
+    void noiseAndUnsolicitedLinesAroundAnswers() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->setNoise(true));
+        const QRegularExpression framed(
+            QStringLiteral("^\r\n([^\r\n]+)\r\n(\r\nSIMCOM_Ltd\r\n\r\nOK\r\n)\r\n([^\r\n]+)\r\n$"));
+        int reports = 0, junk = 0;
+        for (int i = 0; i < 12; ++i) {
+            port_->discardInput();
+            port_->output(QStringLiteral("AT+CGMI\r"));
+            const QString r =
+                line_->collect([&](const QString& t) { return framed.match(t).hasMatch(); }, 3000);
+            const auto m = framed.match(r);
+            QVERIFY2(m.hasMatch(), qPrintable(r));
+            for (int k : {1, 3}) {
+                const QString l = m.captured(k);
+                if (l.startsWith(QLatin1Char('^'))) {
+                    ++reports;
+                } else {
+                    ++junk; // nothing a client could take for an answer or the prompt
+                    QVERIFY2(!l.contains(QRegularExpression(QStringLiteral("[A-Z+,>\"]"))),
+                             qPrintable(l));
+                }
+            }
+        }
+        QVERIFY(reports > 0 && junk > 0);
+
+        QVERIFY(sim_->setNoise(false));
+        QVERIFY(sim_->garbage(3));
+        QCOMPARE(
+            line_->collect([](const QString& t) { return t.count(QStringLiteral("\r\n")) == 6; })
+                .count(QStringLiteral("\r\n")),
+            6);
+
+        // One-shot lines go around the next final answer, not around a prompt.
+        QVERIFY(sim_->urcBefore(QStringLiteral("+CMTI: \"SM\",3")));
+        QVERIFY(sim_->urcAfter(QStringLiteral("^RSSI:9")));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        const QString answer =
+            QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\n+CMGS: 1\r\n\r\nOK\r\n\r\n^RSSI:9\r\n");
+        port_->output(QStringLiteral("hi") + CtrlZ);
+        QCOMPARE(line_->collect([&](const QString& t) { return t.size() >= answer.size(); }),
+                 answer);
+        QCOMPARE(at("AT\r"), Ok);
+        QVERIFY(!sim_->urcBefore(QStringLiteral("two\nlines")));
+    }
+
+    void controlCommandRunsDuringASend() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CLIP=1;+CNMI=2,1\r"), Ok);
+        QVERIFY(sim_->onSend(QStringLiteral("ring 1 +447900000001 60000")));
+        QVERIFY(sim_->onSend(QStringLiteral("sms +447900000002 \"during the send\"")));
+        QVERIFY(!sim_->onSend(QStringLiteral("frobnicate")));
+        QCOMPARE(sim_->status()["onSend"].toInt(), 2);
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("hi") + CtrlZ),
+                 QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+447900000001\",145,\"\",,\"\",0\r\n"
+                                "\r\n+CMTI: \"SM\",1\r\n\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->status()["onSend"].toInt(), 0);
+        QCOMPARE(sim_->simMessages()[0]["text"].toString(), QStringLiteral("during the send"));
+        QVERIFY(sim_->hangup());
+        line_->readFor(100);
+
+        // Armed again, it fires at a send from the SIM too; a send without it is plain.
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rstored") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        QVERIFY(sim_->onSend(QStringLiteral("sms +447900000003 second")));
+        QCOMPARE(at("AT+CMSS=2\r"),
+                 QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\n+CMSS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 3\r\n\r\nOK\r\n"));
+        const auto ctl = sim_->transcript(QStringLiteral("ctl"));
+        QVERIFY(std::any_of(ctl.begin(), ctl.end(), [](const QJsonObject& o) {
+            return o["text"].toString() == QLatin1String("sms +447900000003 second") &&
+                   o["reply"].toString() == QLatin1String("OK 3");
+        }));
+    }
+
     // ---- calls ---------------------------------------------------------------------------
 
     void ringWithCallerId() {
@@ -768,7 +902,11 @@ private slots:
                                  "delete",         "raw",
                                  "unplug",         "plug",
                                  "status",         "list",
-                                 "ping",           "quit"})
+                                 "ping",           "quit",
+                                 "late-prompt",    "swallow",
+                                 "noise",          "garbage",
+                                 "urc-before",     "urc-after",
+                                 "on-send"})
             QVERIFY2(help.contains(QLatin1String(word)), word);
         // Bad invocations fail with a message.
         p.start(SimProcess::executable(), {});
