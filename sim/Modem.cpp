@@ -13,6 +13,8 @@ namespace {
 
 constexpr char CtrlZ = 0x1a;
 constexpr char Esc = 0x1b;
+// In the GSM set an ESC that no extension code follows within this time cancels the text.
+constexpr int64_t EscWaitMs = 100;
 // Input that waits while the modem is busy, and output that waits for the line, are
 // bounded: a client that floods a slow modem loses what does not fit.
 constexpr size_t MaxQueuedInput = 1 << 20;
@@ -223,6 +225,7 @@ int64_t Modem::nextWakeup(int64_t now) const {
     if (inPos_ < inQueue_.size()) consider(busyUntil_);
     if (call_.present && !call_.answered) consider(call_.nextAt);
     if (inText_) consider(text_.lastByte + config_.textTimeoutMs);
+    if (inText_ && text_.escPending) consider(text_.escAt + EscWaitMs);
     return next;
 }
 
@@ -263,6 +266,8 @@ void Modem::advance(int64_t now) {
         }
     }
 
+    if (inText_ && text_.escPending && now - text_.escAt >= EscWaitMs)
+        finishText(false, now, "esc");
     if (inText_ && now - text_.lastByte >= config_.textTimeoutMs) finishText(false, now, "timeout");
 }
 
@@ -285,7 +290,7 @@ void Modem::commandByte(char c, int64_t now) {
             transcript(JsonObject()
                            .str("t", "cmd")
                            .num("ms", now)
-                           .str("text", line.substr(0, 64))
+                           .bytes("text", line.substr(0, 64))
                            .boolean("overflow", true)
                            .str("result", "ERROR")
                            .done());
@@ -319,11 +324,35 @@ void Modem::commandByte(char c, int64_t now) {
 void Modem::textByte(char c, int64_t now) {
     text_.lastByte = now;
     const auto uc = static_cast<unsigned char>(c);
+    if (text_.escPending) {
+        // In the GSM set ESC + an extension code is one character; ESC + anything else
+        // cancels the text, and the byte belongs to what follows.
+        text_.escPending = false;
+        if (uc < 0x80 && gsmExtension(uc) != 0) {
+            if (settings_.echo) emitAt(now, std::string{Esc, c});
+            text_.skipLf = false;
+            if (text_.text.size() + 2 > MaxTextBuffer) {
+                text_.overflow = true;
+                return;
+            }
+            text_.text += Esc;
+            text_.text += c;
+            return;
+        }
+        finishText(false, now, "esc");
+        commandByte(c, now);
+        return;
+    }
     if (c == CtrlZ) {
         finishText(true, now, "ctrl-z");
         return;
     }
     if (c == Esc) {
+        if (text_.set == Charset::Gsm) {
+            text_.escPending = true;
+            text_.escAt = now;
+            return;
+        }
         finishText(false, now, "esc");
         return;
     }
@@ -333,7 +362,8 @@ void Modem::textByte(char c, int64_t now) {
         return;
     }
     text_.skipLf = false;
-    if (uc == settings_.s[5]) {
+    // In the GSM set every byte is a character (8 is "ò"); elsewhere BS deletes.
+    if (uc == settings_.s[5] && text_.set != Charset::Gsm) {
         if (!text_.text.empty()) text_.text.pop_back();
         return;
     }
@@ -345,18 +375,31 @@ void Modem::textByte(char c, int64_t now) {
     if (uc == settings_.s[3]) emitAt(now, crlf() + "> "); // a new line of text: the prompt again
 }
 
+// The text of an entry in Unicode; false when its bytes are no text of its character
+// set (bad hex digits in UCS2 or HEX). Line ends in hex texts are line breaks of the
+// entry, not text.
+bool Modem::entryText(const TextEntry& t, std::string& text) const {
+    if (t.set != Charset::Ucs2 && t.set != Charset::Hex) return teDecode(t.text, t.set, text);
+    std::string hex;
+    for (char c : t.text)
+        if (c != '\r' && c != '\n') hex += c;
+    return teDecode(hex, t.set, text);
+}
+
 void Modem::finishText(bool send, int64_t now, const char* how) {
     TextEntry t = std::move(text_);
     text_ = TextEntry{};
     inText_ = false;
     const char* via = t.cmgs ? "CMGS" : "CMGW";
+    std::string text;
+    const bool valid = entryText(t, text);
     if (!send) {
         transcript(JsonObject()
                        .str("t", "text-dropped")
                        .num("ms", now)
                        .str("via", via)
                        .str("number", t.number)
-                       .str("text", t.text)
+                       .str("text", text)
                        .str("reason", how)
                        .done());
         // ESC cancels quietly with OK; a text abandoned without Ctrl-Z is an error.
@@ -364,14 +407,23 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
         return;
     }
     if (onSend) onSend(now);
-    if (t.overflow || (config_.maxText > 0 && t.text.size() > config_.maxText)) {
+    // A text the GSM alphabet carries may have --max-text septets; any other goes out in
+    // UCS2, 70 characters where the GSM alphabet has 160.
+    const std::u32string chars = fromUtf8(text);
+    const bool gsm = gsmCarries(chars);
+    size_t length = gsm ? gsmSeptets(chars) : 0;
+    if (!gsm)
+        for (char32_t ch : chars)
+            length += ch >= 0x10000 ? 2 : 1;
+    const size_t limit = gsm ? config_.maxText : config_.maxText * 70 / 160;
+    if (t.overflow || !valid || (config_.maxText > 0 && length > limit)) {
         transcript(JsonObject()
                        .str("t", "text-refused")
                        .num("ms", now)
                        .str("via", via)
                        .str("number", t.number)
-                       .str("text", t.text.substr(0, 512))
-                       .num("length", static_cast<int64_t>(t.text.size()))
+                       .str("text", text.substr(0, 512))
+                       .num("length", static_cast<int64_t>(t.overflow ? t.text.size() : length))
                        .str("result", "+CMS ERROR: 305")
                        .done());
         answer(finalText(Final::CmsError, 305), now);
@@ -385,7 +437,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                            .num("ms", now)
                            .str("via", "CMGS")
                            .str("number", t.number)
-                           .str("text", t.text)
+                           .str("text", text)
                            .done());
             return;
         }
@@ -395,7 +447,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                            .num("ms", now)
                            .str("via", "CMGS")
                            .str("number", t.number)
-                           .str("text", t.text)
+                           .str("text", text)
                            .num("code", rejectCode_)
                            .done());
             answer(finalText(Final::CmsError, rejectCode_), now);
@@ -407,7 +459,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .num("ms", now)
                        .str("via", "CMGS")
                        .str("number", t.number)
-                       .str("text", t.text)
+                       .str("text", text)
                        .num("ref", ref)
                        .done());
         answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
@@ -419,21 +471,21 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .str("t", "store-failed")
                        .num("ms", now)
                        .str("number", t.number)
-                       .str("text", t.text)
+                       .str("text", text)
                        .str("result", "+CMS ERROR: 322")
                        .done());
         answer(finalText(Final::CmsError, 322), now);
         return;
     }
     SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
-    slot = SimSlot{true, t.stat, t.number, t.type, "", t.text};
+    slot = SimSlot{true, t.stat, t.number, t.type, "", text};
     transcript(JsonObject()
                    .str("t", "stored")
                    .num("ms", now)
                    .num("index", index)
                    .str("stat", t.stat)
                    .str("number", t.number)
-                   .str("text", t.text)
+                   .str("text", text)
                    .done());
     answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
 }
@@ -459,7 +511,7 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         transcript(JsonObject()
                        .str("t", "cmd")
                        .num("ms", now)
-                       .str("text", line)
+                       .bytes("text", line)
                        .str("result", silent_ ? "silent" : "ERROR")
                        .done());
         if (!silent_) answer(finalText(Final::Error, 0), now);
@@ -469,7 +521,7 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         transcript(JsonObject()
                        .str("t", "cmd")
                        .num("ms", now)
-                       .str("text", line)
+                       .bytes("text", line)
                        .str("result", "silent")
                        .done());
         return;
@@ -498,7 +550,7 @@ void Modem::executeLine(const std::string& line, int64_t now) {
     JsonObject cmd;
     cmd.str("t", "cmd")
         .num("ms", now)
-        .str("text", line)
+        .bytes("text", line)
         .str("result",
              ex.swallowed ? "swallowed" : finalName(ex.textEntry ? Final::None : ex.final, ex.cms));
     if (late) cmd.num("latePrompt", latePromptMs_);
@@ -851,12 +903,13 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
     }
     if (name == "CSCA") {
         if (op == 's') {
-            if (p.empty() || p.size() > 2 || !p[0].quoted) return false;
-            settings_.csca = p[0].value;
+            std::string csca;
+            if (p.empty() || p.size() > 2 || !p[0].quoted || !teIn(p[0].value, csca)) return false;
+            settings_.csca = csca;
             return true;
         }
         if (op == 'r')
-            ex.out += info("+CSCA: \"" + settings_.csca + "\"," +
+            ex.out += info("+CSCA: \"" + teOut(settings_.csca) + "\"," +
                            std::to_string(addressType(settings_.csca)));
         return op != 'x';
     }
@@ -955,12 +1008,14 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (op == 't') return true;
         int idx = 0;
         if (op != 's' || p.empty() || p.size() > 3 || !index(0, idx)) return false;
-        if (p.size() >= 2 && (!p[1].quoted || !validDialNumber(p[1].value))) return false;
+        std::string given;
+        if (p.size() >= 2 && (!p[1].quoted || !teIn(p[1].value, given) || !validDialNumber(given)))
+            return false;
         if (idx < 1 || idx > slots() || !sim_[static_cast<size_t>(idx - 1)].used)
             return cmsError(321);
         SimSlot& slot = sim_[static_cast<size_t>(idx - 1)];
         if (slot.stat.rfind("STO", 0) != 0) return cmsError(302);
-        std::string number = p.size() >= 2 ? p[1].value : slot.number;
+        std::string number = p.size() >= 2 ? given : slot.number;
         if (number.empty()) return cmsError(304);
         if (onSend) onSend(now);
         if (swallow_ > 0) {
@@ -1036,13 +1091,13 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (idx < 1 || idx > slots()) return cmsError(321);
         SimSlot& s = sim_[static_cast<size_t>(idx - 1)];
         if (!s.used) return true; // an empty slot reads as nothing
-        std::string head = "+CMGR: \"" + s.stat + "\",\"" + s.number + "\",\"\"";
+        std::string head = "+CMGR: \"" + s.stat + "\",\"" + teOut(s.number) + "\",\"\"";
         if (s.stat.rfind("REC", 0) == 0) head += ",\"" + s.time + "\"";
         if (settings_.csdh)
-            head += "," + std::to_string(s.type) + ",0,0,0,\"" + settings_.csca + "\"," +
+            head += "," + std::to_string(s.type) + ",0,0,0,\"" + teOut(settings_.csca) + "\"," +
                     std::to_string(addressType(settings_.csca)) + "," +
-                    std::to_string(s.text.size());
-        ex.out += crlf() + head + crlf() + s.text + crlf();
+                    std::to_string(fromUtf8(s.text).size());
+        ex.out += crlf() + head + crlf() + teOut(s.text) + crlf();
         if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
         return true;
     }
@@ -1055,8 +1110,8 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
     t.stat = "STO UNSENT";
     if (op == 's') {
         if (p.empty() || p.size() > 3 || !p[0].quoted) return false;
-        if (!validDialNumber(p[0].value) && !(p[0].value.empty() && !t.cmgs)) return false;
-        t.number = p[0].value;
+        if (!teIn(p[0].value, t.number)) return false;
+        if (!validDialNumber(t.number) && !(t.number.empty() && !t.cmgs)) return false;
         t.type = addressType(t.number);
         if (p.size() >= 2 && !p[1].value.empty()) {
             int type = 0;
@@ -1070,11 +1125,16 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
     } else if (op != 'x' || t.cmgs) {
         return false;
     }
+    t.set = charset();
     t.lastByte = now;
     text_ = std::move(t);
     inText_ = true;
     ex.textEntry = true;
     return true;
+}
+
+bool Modem::teIn(const std::string& raw, std::string& utf8) const {
+    return teDecode(raw, charset(), utf8);
 }
 
 void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
@@ -1084,12 +1144,12 @@ void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
         if (!s.used || (stat != "ALL" && s.stat != stat)) continue;
         if (!any) ex.out += crlf();
         any = true;
-        std::string head =
-            "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" + s.number + "\",\"\",";
+        std::string head = "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" +
+                           teOut(s.number) + "\",\"\",";
         if (s.stat.rfind("REC", 0) == 0) head += "\"" + s.time + "\"";
         if (settings_.csdh)
-            head += "," + std::to_string(s.type) + "," + std::to_string(s.text.size());
-        ex.out += head + crlf() + s.text + crlf();
+            head += "," + std::to_string(s.type) + "," + std::to_string(fromUtf8(s.text).size());
+        ex.out += head + crlf() + teOut(s.text) + crlf();
         if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
     }
 }
@@ -1215,8 +1275,8 @@ int Modem::putMessage(const std::string& stat, const std::string& number, const 
     const std::string stamp = received ? (time.empty() ? timestamp() : time) : "";
     // AT+CNMI=x,2: a new message is shown at once (+CMT) and not stored.
     if (received && settings_.cnmi[1] == 2 && index == 0) {
-        emitAt(now,
-               crlf() + "+CMT: \"" + number + "\",\"\",\"" + stamp + "\"" + crlf() + text + crlf());
+        emitAt(now, crlf() + "+CMT: \"" + teOut(number) + "\",\"\",\"" + stamp + "\"" + crlf() +
+                        teOut(text) + crlf());
         transcript(JsonObject()
                        .str("t", "delivered")
                        .num("ms", now)

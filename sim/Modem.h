@@ -3,7 +3,10 @@
 // The simulated GSM modem: the AT command interpreter, the SIM message store and the
 // voice-call state, without any I/O. The simulator feeds it the bytes that arrive on
 // the line and the current time, and writes out what it has to send; control commands
-// call its public methods. Everything is 8-bit text (bytes), as on the wire.
+// call its public methods. The line carries bytes; the SIM keeps texts in Unicode
+// (UTF-8), converted to and from the character set chosen with AT+CSCS.
+
+#include "Charset.h"
 
 #include <cstdint>
 #include <deque>
@@ -39,7 +42,7 @@ struct SimSlot {
     std::string number; // originator or destination address
     int type = 129;     // type of address: 145 international, 129 national, 208 alphanumeric
     std::string time;   // service-centre time stamp of received messages, yy/MM/dd,hh:mm:ss+zz
-    std::string text;
+    std::string text;   // UTF-8
 };
 
 class Modem {
@@ -159,7 +162,10 @@ private:
         std::string number;
         int type = 129;
         std::string stat;
-        std::string text;
+        Charset set = Charset::Ira; // the TE character set of the text
+        std::string text;           // bytes as they came
+        bool escPending = false;    // GSM set: an ESC that may start an extension character
+        int64_t escAt = 0;
         bool overflow = false;
         bool skipLf = true;
         int64_t lastByte = 0;
@@ -176,6 +182,11 @@ private:
     bool smsCommand(const std::string& name, char op, const std::vector<Param>& p, Exec& ex,
                     int64_t now);
     void finishText(bool send, int64_t now, const char* how);
+    bool entryText(const TextEntry& t, std::string& text) const;
+    Charset charset() const { return charsetNamed(settings_.cscs); }
+    // A number (or text) of a command or an answer in the TE character set.
+    bool teIn(const std::string& raw, std::string& utf8) const;
+    std::string teOut(const std::string& utf8) const { return teEncode(utf8, charset()); }
     void listMessages(const std::string& stat, bool keepStatus, Exec& ex);
 
     std::string crlf() const;

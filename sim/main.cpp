@@ -36,7 +36,7 @@ namespace {
 
 const char* const HelpText = R"(Usage: gsm-modem-sim LINK [options]
 
-A simulated text-mode GSM modem. Creates a pseudo-terminal, makes LINK a symbolic link
+A simulated GSM modem (SMS text and PDU mode). Creates a pseudo-terminal, makes LINK a symbolic link
 to its device (replacing what was there, creating missing folders) and answers AT
 commands on it. Prints "READY LINK" on standard output once the link, the control
 socket and the transcript are in place.
@@ -111,9 +111,11 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
   quit                 "OK bye", then the link and the socket are removed and it exits
 
 TEXT, NUMBER and TS take C-style escapes: \r \n \t \\ \" \a \b \e (ESC) \z (Ctrl-Z)
-\0 \xHH. A TEXT that is one double-quoted word is that word; otherwise TEXT is the
-rest of the line, escapes resolved. Texts are 8-bit (Latin-1) on the line; a line
-typed in UTF-8 is converted when every character fits in Latin-1.
+\0 \xHH (a byte) \uHHHH (a character). A TEXT that is one double-quoted word is that
+word; otherwise TEXT is the rest of the line, escapes resolved. Message texts are
+Unicode, typed in UTF-8 (a text that is no valid UTF-8 is read as Latin-1); on the line
+they are in the character set of AT+CSCS. raw and urc-* TEXT are bytes for the line: a
+line typed in UTF-8 gives the Latin-1 bytes of its characters when they all have one.
 )";
 
 int64_t parseInt(const char* s, int64_t lo, int64_t hi, bool& ok) {
@@ -453,6 +455,16 @@ bool restText(const std::string& line, const std::vector<Word>& w, size_t k, std
     return unescape(raw, text, error);
 }
 
+// The text of a command that writes bytes on the modem line (raw, urc-before, ...): the
+// rest of the line after the command word; a line typed in UTF-8 whose characters all
+// fit in Latin-1 gives their Latin-1 bytes, and \xHH escapes give any byte.
+bool lineBytes(const std::string& line, std::string& bytes, std::string& error) {
+    const std::string latin1 = utf8ToLatin1(line);
+    std::vector<Word> w;
+    if (!splitWords(latin1, w, error)) return false;
+    return restText(latin1, w, 1, bytes, error);
+}
+
 std::string Simulator::handleSms(const std::string& line, const std::vector<Word>& w) {
     std::string time, stat = "REC UNREAD", error;
     int index = 0;
@@ -476,8 +488,9 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
     }
     if (k >= w.size())
         return "ERROR usage: sms [--time TS] [--status STAT] [--index N] NUMBER TEXT";
-    std::string number = w[k].text, text;
+    std::string number = controlText(w[k].text), text;
     if (!restText(line, w, k + 1, text, error)) return "ERROR " + error;
+    text = controlText(text);
     int idx = modem_.putMessage(stat, number, text, time, index, error, now());
     if (idx == 0) return "ERROR " + error;
     if (idx < 0) return "OK shown";
@@ -498,7 +511,7 @@ void Simulator::runOnSend() {
 }
 
 std::string Simulator::handle(const std::string& rawLine) {
-    std::string line = utf8ToLatin1(rawLine);
+    std::string line = rawLine;
     while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
         line.pop_back();
     std::vector<Word> w;
@@ -584,7 +597,7 @@ std::string Simulator::handle(const std::string& rawLine) {
             reply = ok && modem_.deleteSlot(idx) ? "OK" : "ERROR no message at " + w[1].text;
         } else if (cmd == "raw" && w.size() >= 2) {
             std::string text;
-            if (!restText(line, w, 1, text, error))
+            if (!lineBytes(line, text, error))
                 reply = "ERROR " + error;
             else if (master_ < 0)
                 reply = "ERROR unplugged";
@@ -659,7 +672,7 @@ std::string Simulator::handle(const std::string& rawLine) {
             }
         } else if ((cmd == "urc-before" || cmd == "urc-after") && w.size() >= 2) {
             std::string text;
-            if (!restText(line, w, 1, text, error)) {
+            if (!lineBytes(line, text, error)) {
                 reply = "ERROR " + error;
             } else if (text.find_first_of("\r\n") != std::string::npos) {
                 reply = "ERROR one line only";

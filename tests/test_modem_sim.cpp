@@ -554,6 +554,7 @@ private slots:
 
     void incomingSmsWithAnyCharacters() {
         QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CSCS=\"8859-1\"\r"), Ok); // every character below 256 as its byte
         const QString text =
             QStringLiteral("Quote \" comma , CR\r LF\n tab\t back\\slash \u00e9\u00ff and \u0001");
         QCOMPARE(sim_->deliverSms(Number, text, QStringLiteral("25/01/31,23:59:59-16")), 1);
@@ -590,6 +591,95 @@ private slots:
                     .hasMatch());
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("x"), QStringLiteral("yesterday")), -1);
         QCOMPARE(sim_->command(QStringLiteral("sms")).left(5), QStringLiteral("ERROR"));
+    }
+
+    void listingInEachCharacterSet() {
+        QVERIFY(startTextMode());
+        const QString text = QStringLiteral("5\u20ac [ok] @home \u00f1\u0416");
+        QCOMPARE(sim_->deliverSms(QStringLiteral("+44123"), text,
+                                  QStringLiteral("26/12/08,10:15:30+22")),
+                 1);
+        QCOMPARE(sim_->simMessages()[0]["text"].toString(), text);
+        auto bytes = [](const char* b, int n) { return QString::fromLatin1(QByteArray(b, n)); };
+        const struct {
+            const char* set;
+            QString number;
+            QString text;
+        } cases[] = {
+            {"GSM", QStringLiteral("+44123"), bytes("5\x1b\x65 \x1b<ok\x1b> \x00home \x7d?", 19)},
+            {"IRA", QStringLiteral("+44123"), QStringLiteral("5? [ok] @home ??")},
+            {"8859-1", QStringLiteral("+44123"), QStringLiteral("5? [ok] @home \u00f1?")},
+            {"PCCP437", QStringLiteral("+44123"), bytes("5? [ok] @home \xa4?", 16)},
+            {"UCS2", QStringLiteral("002B00340034003100320033"),
+             QStringLiteral("003520AC0020005B006F006B005D002000400068006F006D006500200"
+                            "0F10416")},
+            {"HEX", QStringLiteral("2B3434313233"),
+             QStringLiteral("351B65201B3C6F6B1B3E2000686F6D65207D3F")},
+        };
+        for (const auto& c : cases) {
+            QCOMPARE(at(QStringLiteral("AT+CSCS=\"%1\"\r").arg(QLatin1String(c.set))), Ok);
+            QCOMPARE(at("AT+CMGL=\"ALL\"\r"),
+                     QStringLiteral("\r\n+CMGL: 1,\"REC READ\",\"%1\",\"\",\"26/12/08,10:15:30+22\""
+                                    "\r\n%2\r\n\r\nOK\r\n")
+                         .arg(c.number, c.text)
+                         .replace(QStringLiteral("REC READ"),
+                                  QLatin1String(c.set) == QLatin1String("GSM")
+                                      ? QStringLiteral("REC UNREAD")
+                                      : QStringLiteral("REC READ")));
+        }
+    }
+
+    void textEntryInEachCharacterSet() {
+        QVERIFY(startTextMode());
+        auto sentText = [&]() {
+            return sim_->transcript(QStringLiteral("sent")).last()["text"].toString();
+        };
+        // GSM, as the program writes it: "@" is 0, the euro ESC 0x65, 8 (BS) is "ò".
+        QCOMPARE(at("AT+CSCS=\"GSM\"\r"), Ok);
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QString::fromLatin1(QByteArray("a\x00\x1b\x65\x08\x1b\x3c", 7)) + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sentText(), QStringLiteral("a@\u20ac\u00f2["));
+        // 80 euros are 160 septets, one more is too many.
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("\x1b\x65").repeated(80) + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("\x1b\x65").repeated(80) + QStringLiteral("x") + CtrlZ),
+                 cms(305));
+        // A lone ESC cancels once no extension code follows; a byte that is none cancels
+        // at once and starts the next command.
+        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("draft") + Esc), Ok);
+        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
+        port_->output(QStringLiteral("draft") + Esc + QStringLiteral("AT+CGMM\r"));
+        QCOMPARE(line_->collect([](const QString& t) {
+            return t.endsWith(QStringLiteral("OK\r\n")) && t.count(QStringLiteral("OK")) == 2;
+        }),
+                 QStringLiteral("\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QVERIFY(sim_->simMessages().isEmpty());
+
+        // UCS2: number and text in hex of UTF-16; bad hex is refused.
+        QCOMPARE(at("AT+CSCS=\"UCS2\"\r"), Ok);
+        QCOMPARE(at("AT+CMGS=\"002B003400340031\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("0416D83DDE00") + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 3\r\n\r\nOK\r\n"));
+        QCOMPARE(sentText(), QStringLiteral("\u0416\U0001F600"));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).last()["number"].toString(),
+                 QStringLiteral("+441"));
+        QCOMPARE(at("AT+CMGS=\"+441\"\r"), Error);
+        QCOMPARE(at("AT+CMGS=\"0031\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("00G1") + CtrlZ), cms(305));
+        // Latin-1 byte for byte; IRA has no 8-bit characters.
+        QCOMPARE(at("AT+CSCS=\"8859-1\"\r"), Ok);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rcaf\u00e9") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CSCS=\"IRA\"\r"), Ok);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rcaf\u00e9") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        const auto sim = sim_->simMessages();
+        QCOMPARE(sim[0]["text"].toString(), QStringLiteral("caf\u00e9"));
+        QCOMPARE(sim[1]["text"].toString(), QStringLiteral("caf?"));
     }
 
     void newMessageIndication() {

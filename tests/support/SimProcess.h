@@ -57,9 +57,9 @@ public:
         return command(line, timeoutMs).startsWith(QLatin1String("OK"));
     }
 
-    // One control word holding `text` exactly: double quotes around it, and escapes for
-    // backslash, quote, control characters and everything beyond ASCII (\xHH of the
-    // Latin-1 byte; characters beyond Latin-1 become '?', as on the 8-bit line).
+    // One control word holding `text` exactly: double quotes around it, escapes for
+    // backslash, quote and control characters; other characters as they are (the line
+    // goes out in UTF-8).
     static QString quote(const QString& text);
 
     // ---- control shortcuts -----------------------------------------------------------
