@@ -44,7 +44,23 @@ bool validDialNumber(std::string_view s) {
     return true;
 }
 
+// In this order: their numbers in PDU mode.
 const char* const Stats[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+
+int statNumber(const std::string& stat) {
+    for (int k = 0; k < 4; ++k)
+        if (stat == Stats[k]) return k;
+    return 0;
+}
+
+// The highest TPDU an SMS-SUBMIT can be: first octet, reference, a 20-digit address,
+// PID, DCS, a 7-octet validity, the user data's length and 140 octets.
+constexpr int MaxTpdu = 164;
+
+void addConcat(JsonObject& o, const Concat& c) {
+    if (c.parts <= 0) return;
+    o.num("concatRef", c.ref).num("parts", c.parts).num("part", c.part);
+}
 
 bool knownStat(const std::string& s) {
     return std::find(std::begin(Stats), std::end(Stats), s) != std::end(Stats);
@@ -392,7 +408,8 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
     inText_ = false;
     const char* via = t.cmgs ? "CMGS" : "CMGW";
     std::string text;
-    const bool valid = entryText(t, text);
+    const bool valid = t.pdu || entryText(t, text);
+    if (t.pdu) text = t.text; // the PDU's hex digits as they came
     if (!send) {
         transcript(JsonObject()
                        .str("t", "text-dropped")
@@ -407,6 +424,10 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
         return;
     }
     if (onSend) onSend(now);
+    if (t.pdu) {
+        finishPdu(t, now);
+        return;
+    }
     // A text the GSM alphabet carries may have --max-text septets; any other goes out in
     // UCS2, 70 characters where the GSM alphabet has 160.
     const std::u32string chars = fromUtf8(text);
@@ -478,7 +499,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
         return;
     }
     SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
-    slot = SimSlot{true, t.stat, t.number, t.type, "", text};
+    slot = SimSlot{true, t.stat, t.number, t.type, "", text, "", {}};
     transcript(JsonObject()
                    .str("t", "stored")
                    .num("ms", now)
@@ -1017,43 +1038,29 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (slot.stat.rfind("STO", 0) != 0) return cmsError(302);
         std::string number = p.size() >= 2 ? given : slot.number;
         if (number.empty()) return cmsError(304);
+        const SimSlot sending = slot; // what the control commands of on-send may change
         if (onSend) onSend(now);
+        auto event = [&](const char* kind) {
+            JsonObject o;
+            o.str("t", kind).num("ms", now).str("via", "CMSS").num("index", idx);
+            o.str("number", number).str("text", sending.text);
+            if (!sending.pdu.empty()) o.str("pdu", sending.pdu);
+            addConcat(o, sending.concat);
+            return o;
+        };
         if (swallow_ > 0) {
             --swallow_;
-            transcript(JsonObject()
-                           .str("t", "swallowed")
-                           .num("ms", now)
-                           .str("via", "CMSS")
-                           .num("index", idx)
-                           .str("number", number)
-                           .str("text", slot.text)
-                           .done());
+            transcript(event("swallowed").done());
             ex.swallowed = true;
             return true;
         }
         if (rejectCode_ > 0) {
-            transcript(JsonObject()
-                           .str("t", "rejected")
-                           .num("ms", now)
-                           .str("via", "CMSS")
-                           .num("index", idx)
-                           .str("number", number)
-                           .str("text", slot.text)
-                           .num("code", rejectCode_)
-                           .done());
+            transcript(event("rejected").num("code", rejectCode_).done());
             return cmsError(rejectCode_);
         }
         int ref = nextRef();
-        slot.stat = "STO SENT";
-        transcript(JsonObject()
-                       .str("t", "sent")
-                       .num("ms", now)
-                       .str("via", "CMSS")
-                       .num("index", idx)
-                       .str("number", number)
-                       .str("text", slot.text)
-                       .num("ref", ref)
-                       .done());
+        if (slot.used) slot.stat = "STO SENT";
+        transcript(event("sent").num("ref", ref).done());
         ex.out += info("+CMSS: " + std::to_string(ref));
         return true;
     }
@@ -1065,10 +1072,17 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
                                 : "+CMGL: (0-4)");
             return true;
         }
-        if (!text) return cmsError(302); // PDU mode is not simulated
         std::string stat = "REC UNREAD";
         int mode = 0;
-        if (op == 's') {
+        if (!text) {
+            // PDU mode: the status by number, 0..3 or 4 for all.
+            int st = 0;
+            if (op == 's' && (p.empty() || p.size() > 2 || !index(0, st) || st > 4 ||
+                              (p.size() == 2 && (!index(1, mode) || mode > 1))))
+                return false;
+            if (op != 's' && op != 'x') return false;
+            stat = st == 4 ? "ALL" : Stats[st];
+        } else if (op == 's') {
             if (p.empty() || p.size() > 2 || !p[0].quoted ||
                 (p.size() == 2 && (!index(1, mode) || mode > 1)))
                 return false;
@@ -1087,10 +1101,16 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (op != 's' || p.empty() || p.size() > 2 || !index(0, idx) ||
             (p.size() == 2 && (!index(1, mode) || mode > 1)))
             return false;
-        if (!text) return cmsError(302);
         if (idx < 1 || idx > slots()) return cmsError(321);
         SimSlot& s = sim_[static_cast<size_t>(idx - 1)];
         if (!s.used) return true; // an empty slot reads as nothing
+        if (!text) {
+            const EncodedPdu e = slotPdu(s);
+            ex.out += crlf() + "+CMGR: " + std::to_string(statNumber(s.stat)) + ",," +
+                      std::to_string(e.length) + crlf() + e.hex + crlf();
+            if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
+            return true;
+        }
         std::string head = "+CMGR: \"" + s.stat + "\",\"" + teOut(s.number) + "\",\"\"";
         if (s.stat.rfind("REC", 0) == 0) head += ",\"" + s.time + "\"";
         if (settings_.csdh)
@@ -1104,11 +1124,20 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
 
     // AT+CMGS / AT+CMGW: the text follows after the prompt, up to Ctrl-Z.
     if (op == 't') return true;
-    if (!text) return cmsError(302);
     TextEntry t;
     t.cmgs = name == "CMGS";
     t.stat = "STO UNSENT";
-    if (op == 's') {
+    if (!text) {
+        // PDU mode: AT+CMGS=<length>, AT+CMGW=<length>[,<stat>]; the PDU follows in hex.
+        int length = 0, st = 2;
+        if (op != 's' || p.empty() || p.size() > (t.cmgs ? 1u : 2u) || !index(0, length) ||
+            (p.size() == 2 && (!index(1, st) || st > 3)))
+            return false;
+        if (length < 1 || length > MaxTpdu) return cmsError(304);
+        t.pdu = true;
+        t.length = length;
+        t.stat = Stats[st];
+    } else if (op == 's') {
         if (p.empty() || p.size() > 3 || !p[0].quoted) return false;
         if (!teIn(p[0].value, t.number)) return false;
         if (!validDialNumber(t.number) && !(t.number.empty() && !t.cmgs)) return false;
@@ -1125,12 +1154,93 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
     } else if (op != 'x' || t.cmgs) {
         return false;
     }
-    t.set = charset();
+    t.set = t.pdu ? Charset::Ira : charset();
     t.lastByte = now;
     text_ = std::move(t);
     inText_ = true;
     ex.textEntry = true;
     return true;
+}
+
+void Modem::finishPdu(TextEntry& t, int64_t now) {
+    const char* via = t.cmgs ? "CMGS" : "CMGW";
+    std::string hex;
+    for (char c : t.text)
+        if (c != '\r' && c != '\n') hex += c;
+    hex = upper(hex);
+    Tpdu pdu;
+    std::string error;
+    bool ok = !t.overflow && parsePdu(hex, t.length, pdu, error);
+    if (ok && pdu.deliver) {
+        ok = false;
+        error = "not an SMS-SUBMIT";
+    }
+    if (ok && t.cmgs && pdu.number.empty()) {
+        ok = false;
+        error = "no destination address";
+    }
+    if (!ok) {
+        transcript(JsonObject()
+                       .str("t", "pdu-refused")
+                       .num("ms", now)
+                       .str("via", via)
+                       .bytes("pdu", hex.substr(0, 1024))
+                       .str("error", t.overflow ? "too long" : error)
+                       .str("result", "+CMS ERROR: 304")
+                       .done());
+        answer(finalText(Final::CmsError, 304), now);
+        return;
+    }
+    auto event = [&](const char* kind) {
+        JsonObject o;
+        o.str("t", kind)
+            .num("ms", now)
+            .str("via", via)
+            .str("number", pdu.number)
+            .str("text", pdu.text);
+        o.str("pdu", hex).str("coding", codingName(pdu.coding));
+        addConcat(o, pdu.concat);
+        return o;
+    };
+    if (t.cmgs) {
+        if (swallow_ > 0) {
+            --swallow_;
+            transcript(event("swallowed").done());
+            return;
+        }
+        if (rejectCode_ > 0) {
+            transcript(event("rejected").num("code", rejectCode_).done());
+            answer(finalText(Final::CmsError, rejectCode_), now);
+            return;
+        }
+        const int ref = nextRef();
+        transcript(event("sent").num("ref", ref).done());
+        answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
+        return;
+    }
+    const int index = full_ ? 0 : freeSlot();
+    if (index == 0) {
+        transcript(event("store-failed").str("result", "+CMS ERROR: 322").done());
+        answer(finalText(Final::CmsError, 322), now);
+        return;
+    }
+    // Kept as written, with an SMSC part of its own ("00": the default one).
+    const bool smscPart = hex.size() / 2 != static_cast<size_t>(t.length);
+    SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
+    slot = SimSlot{
+        true, t.stat, pdu.number, pdu.toa, "", pdu.text, smscPart ? hex : "00" + hex, pdu.concat};
+    transcript(event("stored").num("index", index).str("stat", t.stat).done());
+    answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
+}
+
+EncodedPdu Modem::slotPdu(const SimSlot& s) const {
+    if (!s.pdu.empty()) {
+        const size_t smsc = std::stoul(s.pdu.substr(0, 2), nullptr, 16);
+        return {s.pdu, static_cast<int>(s.pdu.size() / 2 - 1 - smsc)};
+    }
+    if (s.stat.rfind("REC", 0) == 0)
+        return encodeDeliver(settings_.csca, s.number, s.text, s.time, s.concat);
+    return encodeSubmit("", s.number, s.text, s.concat);
 }
 
 bool Modem::teIn(const std::string& raw, std::string& utf8) const {
@@ -1144,6 +1254,13 @@ void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
         if (!s.used || (stat != "ALL" && s.stat != stat)) continue;
         if (!any) ex.out += crlf();
         any = true;
+        if (settings_.cmgf == 0) {
+            const EncodedPdu e = slotPdu(s);
+            ex.out += "+CMGL: " + std::to_string(k + 1) + "," + std::to_string(statNumber(s.stat)) +
+                      ",," + std::to_string(e.length) + crlf() + e.hex + crlf();
+            if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
+            continue;
+        }
         std::string head = "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" +
                            teOut(s.number) + "\",\"\",";
         if (s.stat.rfind("REC", 0) == 0) head += "\"" + s.time + "\"";
@@ -1253,7 +1370,8 @@ std::string Modem::timestamp() {
 }
 
 int Modem::putMessage(const std::string& stat, const std::string& number, const std::string& text,
-                      const std::string& time, int index, std::string& error, int64_t now) {
+                      const std::string& time, int index, std::string& error, int64_t now,
+                      const Concat& concat) {
     if (!knownStat(stat)) {
         error = "unknown status " + stat;
         return 0;
@@ -1275,15 +1393,21 @@ int Modem::putMessage(const std::string& stat, const std::string& number, const 
     const std::string stamp = received ? (time.empty() ? timestamp() : time) : "";
     // AT+CNMI=x,2: a new message is shown at once (+CMT) and not stored.
     if (received && settings_.cnmi[1] == 2 && index == 0) {
-        emitAt(now, crlf() + "+CMT: \"" + teOut(number) + "\",\"\",\"" + stamp + "\"" + crlf() +
-                        teOut(text) + crlf());
-        transcript(JsonObject()
-                       .str("t", "delivered")
-                       .num("ms", now)
-                       .num("index", 0)
-                       .str("number", number)
-                       .str("text", text)
-                       .done());
+        if (settings_.cmgf == 0) {
+            const EncodedPdu e = encodeDeliver(settings_.csca, number, text, stamp, concat);
+            emitAt(now, crlf() + "+CMT: ," + std::to_string(e.length) + crlf() + e.hex + crlf());
+        } else {
+            emitAt(now, crlf() + "+CMT: \"" + teOut(number) + "\",\"\",\"" + stamp + "\"" + crlf() +
+                            teOut(text) + crlf());
+        }
+        JsonObject o;
+        o.str("t", "delivered")
+            .num("ms", now)
+            .num("index", 0)
+            .str("number", number)
+            .str("text", text);
+        addConcat(o, concat);
+        transcript(o.done());
         return -1;
     }
     if (index == 0) {
@@ -1300,15 +1424,16 @@ int Modem::putMessage(const std::string& stat, const std::string& number, const 
         return 0;
     }
     sim_[static_cast<size_t>(index - 1)] =
-        SimSlot{true, stat, number, addressType(number), stamp, text};
-    transcript(JsonObject()
-                   .str("t", received ? "delivered" : "put")
-                   .num("ms", now)
-                   .num("index", index)
-                   .str("stat", stat)
-                   .str("number", number)
-                   .str("text", text)
-                   .done());
+        SimSlot{true, stat, number, addressType(number), stamp, text, "", concat};
+    JsonObject o;
+    o.str("t", received ? "delivered" : "put")
+        .num("ms", now)
+        .num("index", index)
+        .str("stat", stat)
+        .str("number", number)
+        .str("text", text);
+    addConcat(o, concat);
+    transcript(o.done());
     if (received && settings_.cnmi[1] != 0)
         emitAt(now, info("+CMTI: \"SM\"," + std::to_string(index)));
     return index;
@@ -1324,7 +1449,9 @@ int Modem::fill(const std::string& stat) {
                           "+10000000000",
                           145,
                           rec ? timestamp() : "",
-                          "filler " + std::to_string(k + 1)};
+                          "filler " + std::to_string(k + 1),
+                          "",
+                          {}};
         ++n;
     }
     return n;

@@ -7,6 +7,7 @@
 // (UTF-8), converted to and from the character set chosen with AT+CSCS.
 
 #include "Charset.h"
+#include "Pdu.h"
 
 #include <cstdint>
 #include <deque>
@@ -43,6 +44,8 @@ struct SimSlot {
     int type = 129;     // type of address: 145 international, 129 national, 208 alphanumeric
     std::string time;   // service-centre time stamp of received messages, yy/MM/dd,hh:mm:ss+zz
     std::string text;   // UTF-8
+    std::string pdu;    // a message written in PDU mode: that PDU (hex, SMSC part first)
+    Concat concat;      // a part of a concatenated message
 };
 
 class Modem {
@@ -74,8 +77,10 @@ public:
     // Puts a message on the SIM as the network (REC ...) or the user (STO ...) would.
     // index 0 takes the first free slot. Returns the index, or 0 with `error` set.
     // A REC message is announced with +CMTI (or shown with +CMT) as AT+CNMI asks.
+    // `concat`: the message is that part of a concatenated one.
     int putMessage(const std::string& stat, const std::string& number, const std::string& text,
-                   const std::string& time, int index, std::string& error, int64_t now);
+                   const std::string& time, int index, std::string& error, int64_t now,
+                   const Concat& concat = {});
     // Starts an incoming call that rings `rings` times, `intervalMs` apart, then the
     // caller hangs up (NO CARRIER). An empty number is a withheld one (no +CLIP).
     bool ring(int rings, const std::string& number, int intervalMs, std::string& error,
@@ -167,6 +172,8 @@ private:
         bool escPending = false;    // GSM set: an ESC that may start an extension character
         int64_t escAt = 0;
         bool overflow = false;
+        bool pdu = false; // PDU mode: hex of a PDU whose TPDU has `length` octets
+        int length = 0;
         bool skipLf = true;
         int64_t lastByte = 0;
     };
@@ -188,6 +195,10 @@ private:
     bool teIn(const std::string& raw, std::string& utf8) const;
     std::string teOut(const std::string& utf8) const { return teEncode(utf8, charset()); }
     void listMessages(const std::string& stat, bool keepStatus, Exec& ex);
+    void finishPdu(TextEntry& t, int64_t now);
+    // The PDU AT+CMGL / AT+CMGR show for a slot: SMS-DELIVER for a received message,
+    // SMS-SUBMIT for a stored one (as written, when it was written in PDU mode).
+    EncodedPdu slotPdu(const SimSlot& s) const;
 
     std::string crlf() const;
     std::string info(std::string_view text) const;

@@ -1,4 +1,4 @@
-// gsm-modem-sim: a simulated text-mode GSM modem on a pseudo-terminal.
+// gsm-modem-sim: a simulated GSM modem (SMS text and PDU mode) on a pseudo-terminal.
 //
 // It creates a pseudo-terminal, links its device at the path given on the command line
 // and answers AT commands on it like a GSM modem with a SIM card. Line commands on its
@@ -10,6 +10,7 @@
 #include "Control.h"
 #include "Json.h"
 #include "Modem.h"
+#include "Pdu.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,9 +37,9 @@ namespace {
 
 const char* const HelpText = R"(Usage: gsm-modem-sim LINK [options]
 
-A simulated GSM modem (SMS text and PDU mode). Creates a pseudo-terminal, makes LINK a symbolic link
-to its device (replacing what was there, creating missing folders) and answers AT
-commands on it. Prints "READY LINK" on standard output once the link, the control
+A simulated GSM modem (SMS text and PDU mode). Creates a pseudo-terminal, makes LINK
+a symbolic link to its device (replacing what was there, creating missing folders) and
+answers AT commands on it. Prints "READY LINK" on standard output once the link, the control
 socket and the transcript are in place.
 
 Options:
@@ -67,11 +68,13 @@ Options:
 
 Control commands (one per line on standard input or the control socket; each is
 answered on the same channel with one line "OK ..." or "ERROR reason"):
-  sms [--time TS] [--status STAT] [--index N] NUMBER TEXT
+  sms [--time TS] [--status STAT] [--index N] [--split] NUMBER TEXT
                        put a message on the SIM as if the network delivered it (status
                        REC UNREAD unless --status says otherwise: unread, read, unsent,
                        sent or the full "REC READ" form); TS is yy/MM/dd,hh:mm:ss+zz
                        (default: now); --index picks the slot. Answers "OK INDEX".
+                       --split: a text longer than one SMS arrives as the parts of a
+                       concatenated message, one slot each ("OK INDEX,INDEX,...").
   ring N [NUMBER|-] [INTERVAL_MS]
                        an incoming call: N RINGs, with +CLIP: "NUMBER" after each when
                        AT+CLIP=1 is on ("-" or no number: withheld, RING only), then the
@@ -231,6 +234,7 @@ private:
     int transcriptFd_ = -1;
     std::string pendingOut_;
     std::vector<std::string> onSend_; // control commands armed for the next send
+    int concatRef_ = 1;               // reference of the next message sms --split delivers
     bool quit_ = false;
     bool cleaned_ = false;
 };
@@ -468,9 +472,14 @@ bool lineBytes(const std::string& line, std::string& bytes, std::string& error) 
 std::string Simulator::handleSms(const std::string& line, const std::vector<Word>& w) {
     std::string time, stat = "REC UNREAD", error;
     int index = 0;
+    bool split = false;
     size_t k = 1;
     for (; k < w.size() && !w[k].quoted && w[k].text.rfind("--", 0) == 0; ++k) {
         const std::string& o = w[k].text;
+        if (o == "--split") {
+            split = true;
+            continue;
+        }
         if (k + 1 >= w.size()) return "ERROR " + o + " needs a value";
         const std::string& v = w[++k].text;
         if (o == "--time") {
@@ -487,10 +496,27 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
         }
     }
     if (k >= w.size())
-        return "ERROR usage: sms [--time TS] [--status STAT] [--index N] NUMBER TEXT";
+        return "ERROR usage: sms [--time TS] [--status STAT] [--index N] [--split] NUMBER TEXT";
     std::string number = controlText(w[k].text), text;
     if (!restText(line, w, k + 1, text, error)) return "ERROR " + error;
     text = controlText(text);
+    const std::vector<std::string> parts =
+        split ? splitForConcat(text) : std::vector<std::string>{};
+    if (parts.size() > 1) {
+        if (index != 0) return "ERROR --split takes no --index";
+        // A long message as the network delivers it: parts of one concatenated message.
+        const int ref = concatRef_;
+        concatRef_ = concatRef_ % 255 + 1;
+        std::string indexes;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const Concat concat{ref, static_cast<int>(parts.size()), static_cast<int>(i + 1)};
+            int idx = modem_.putMessage(stat, number, parts[i], time, 0, error, now(), concat);
+            if (idx == 0)
+                return "ERROR " + error + (indexes.empty() ? "" : " (parts at " + indexes + ")");
+            indexes += (indexes.empty() ? "" : ",") + (idx < 0 ? "shown" : std::to_string(idx));
+        }
+        return "OK " + indexes;
+    }
     int idx = modem_.putMessage(stat, number, text, time, index, error, now());
     if (idx == 0) return "ERROR " + error;
     if (idx < 0) return "OK shown";

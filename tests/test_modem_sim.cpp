@@ -1,6 +1,7 @@
 // gsm-modem-sim's own protocol, driven through the program's serial control
 // (QtSerialPort) over a real pseudo-terminal, and its control commands and transcript.
 
+#include "Pdu.h"
 #include "modem/QtSerialPort.h"
 #include "support/SimProcess.h"
 
@@ -9,6 +10,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +27,45 @@ const QString Number = QStringLiteral("+919812345678");
 QString cms(int code) {
     return QStringLiteral("\r\n+CMS ERROR: %1\r\n").arg(code);
 }
+
+// An AT client of its own, as other SMS software is: plain POSIX reads and writes on the
+// device, no part of the program.
+class PlainClient {
+public:
+    explicit PlainClient(const QString& device) {
+        fd_ = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~PlainClient() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool isOpen() const { return fd_ >= 0; }
+    // Writes `bytes` and reads until a final result code or the prompt (3 s at most).
+    QByteArray exchange(const QByteArray& bytes) {
+        if (::write(fd_, bytes.constData(), static_cast<size_t>(bytes.size())) != bytes.size())
+            return {};
+        QByteArray in;
+        QElapsedTimer timer;
+        timer.start();
+        static const QRegularExpression final(
+            QStringLiteral("(\r\n(OK|ERROR|\\+CMS ERROR: \\d+)\r\n|\r\n> )$"));
+        while (!final.match(QString::fromLatin1(in)).hasMatch() && timer.elapsed() < 3000) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n > 0) in.append(buf, n);
+        }
+        return in;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 } // namespace
 
@@ -84,12 +129,14 @@ private slots:
         QCOMPARE(at("AT+CSCS?\r"), QStringLiteral("\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n"));
     }
 
-    void textModeIsNeededForSmsCommands() {
+    void pduModeAfterPowerUp() {
         QVERIFY(start());
         QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 0\r\n\r\nOK\r\n"));
-        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), cms(302));
-        QCOMPARE(at("AT+CMGS=\"123\"\r"), cms(302));
+        // Text-mode forms are no PDU-mode commands.
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), Error);
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), Error);
+        QCOMPARE(at("AT+CMGL=?\r"), QStringLiteral("\r\n+CMGL: (0-4)\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGF=1\r"), Ok);
         QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 1\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGF=?\r"), QStringLiteral("\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"));
@@ -344,6 +391,204 @@ private slots:
 
         QVERIFY(sim_->rejectSends(0));
         QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
+    }
+
+    // ---- PDU mode ---------------------------------------------------------------------------
+
+    void pduModeSendsAndStores() {
+        QVERIFY(start());
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        const QString hello = QStringLiteral("0011000B916407281553F80000AA0AE8329BFD4697D9EC37");
+        auto send = [&](const QString& command, const QString& pdu) {
+            const QString prompt = at(command);
+            if (prompt != QStringLiteral("\r\n> ")) return prompt;
+            return at(pdu + CtrlZ);
+        };
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        // Without the SMSC part, as the length says; the second part of a long message.
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello.mid(2)),
+                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(send(QStringLiteral("AT+CMGS=27\r"),
+                      QStringLiteral("0051000C914477000910320000AA0E050003CC0202E8E832A8EC2603")),
+                 QStringLiteral("\r\n+CMGS: 3\r\n\r\nOK\r\n"));
+        auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 3);
+        QCOMPARE(sent[0]["number"].toString(), QStringLiteral("+46708251358"));
+        QCOMPARE(sent[0]["text"].toString(), QStringLiteral("hellohello"));
+        QCOMPARE(sent[0]["pdu"].toString(), hello);
+        QCOMPARE(sent[0]["coding"].toString(), QStringLiteral("gsm7"));
+        QVERIFY(!sent[0].contains(QStringLiteral("parts")));
+        QCOMPARE(sent[2]["text"].toString(), QStringLiteral("the end"));
+        QCOMPARE(sent[2]["concatRef"].toInt(), 0xCC);
+        QCOMPARE(sent[2]["parts"].toInt(), 2);
+        QCOMPARE(sent[2]["part"].toInt(), 2);
+
+        // Malformed PDUs are refused and change nothing.
+        QCOMPARE(send(QStringLiteral("AT+CMGS=22\r"), hello), cms(304));
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello.chopped(1)), cms(304));
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23\r"), hello.left(44) + QStringLiteral("0B")),
+                 cms(304));
+        QCOMPARE(at("AT+CMGS=0\r"), cms(304));
+        QCOMPARE(at("AT+CMGS=165\r"), cms(304));
+        QCOMPARE(at("AT+CMGW\r"), Error);
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 3);
+        QCOMPARE(sim_->transcript(QStringLiteral("pdu-refused")).size(), 3);
+        QVERIFY(sim_->simMessages().isEmpty());
+
+        // Stored as written (here with a status), listed, sent from the SIM, deleted.
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23,3\r"), hello),
+                 QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23\r"), hello.mid(2).toLower()),
+                 QStringLiteral("\r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGL=4\r"),
+                 QStringLiteral("\r\n+CMGL: 1,3,,23\r\n%1\r\n+CMGL: 2,2,,23\r\n%1\r\n\r\nOK\r\n")
+                     .arg(hello));
+        QCOMPARE(at("AT+CMGL=2\r"),
+                 QStringLiteral("\r\n+CMGL: 2,2,,23\r\n%1\r\n\r\nOK\r\n").arg(hello));
+        QCOMPARE(at("AT+CMGR=1\r"),
+                 QStringLiteral("\r\n+CMGR: 3,,23\r\n%1\r\n\r\nOK\r\n").arg(hello));
+        QCOMPARE(at("AT+CMGL=5\r"), Error);
+        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 4\r\n\r\nOK\r\n"));
+        sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.last()["via"].toString(), QStringLiteral("CMSS"));
+        QCOMPARE(sent.last()["text"].toString(), QStringLiteral("hellohello"));
+        QCOMPARE(sent.last()["pdu"].toString(), hello);
+        QCOMPARE(at("AT+CPMS?\r"),
+                 QStringLiteral("\r\n+CPMS: \"SM\",2,30,\"SM\",2,30,\"SM\",2,30\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGD=1\r"), Ok);
+        QCOMPARE(at("AT+CMGF=1\r"), Ok);
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r"),
+                 QStringLiteral("\r\n+CMGL: 2,\"STO SENT\",\"+46708251358\","
+                                "\"\",\r\nhellohello\r\n\r\nOK\r\n"));
+    }
+
+    void sameSimInTextAndPduMode() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->deliverSms(Number, QStringLiteral("Price {5\u20ac} [ok] @home"),
+                                 QStringLiteral("26/12/08,10:15:30+22")) > 0);
+        QVERIFY(sim_->deliverSms(QStringLiteral("+79161234567"),
+                                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 \U0001F600"),
+                                 QStringLiteral("26/12/08,10:16:00-08"),
+                                 QStringLiteral("read")) > 0);
+        QVERIFY(sim_->deliverSms(QStringLiteral("VM-BANKIN"), QStringLiteral("OTP 4711"),
+                                 QStringLiteral("26/12/08,10:17:00+00")) > 0);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"0812345678\"\rdraft, two\nlines") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 4\r\n\r\nOK\r\n"));
+        const QString longText = QStringLiteral("0123456789").repeated(20);
+        QCOMPARE(
+            sim_->command(QStringLiteral("sms --split --time 26/12/08,11:00:00+22 +15550100 ") +
+                          SimProcess::quote(longText)),
+            QStringLiteral("OK 5,6"));
+
+        struct Message {
+            int index;
+            QString stat, number, text;
+            bool operator==(const Message&) const = default;
+        };
+        // Text mode in UCS2 carries every character: hex of UTF-16, numbers too.
+        QCOMPARE(at("AT+CSCS=\"UCS2\"\r"), Ok);
+        auto fromUcs2 = [](const QString& hex) {
+            const QByteArray b = QByteArray::fromHex(hex.toLatin1());
+            QString r;
+            for (int i = 0; i + 1 < b.size(); i += 2)
+                r += QChar(static_cast<char16_t>(uchar(b[i]) << 8 | uchar(b[i + 1])));
+            return r;
+        };
+        QList<Message> inText;
+        const QStringList text = at("AT+CMGL=\"ALL\",1\r").split(QStringLiteral("\r\n"));
+        for (int i = 0; i + 1 < text.size(); ++i) {
+            if (!text[i].startsWith(QStringLiteral("+CMGL: "))) continue;
+            const QStringList f = text[i].mid(7).split(QLatin1Char(','));
+            inText.append({f[0].toInt(), f[1].mid(1).chopped(1), fromUcs2(f[2].mid(1).chopped(1)),
+                           fromUcs2(text[i + 1])});
+        }
+        QCOMPARE(at("AT+CMGF=0\r"), Ok);
+        const char* const stats[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+        QList<Message> inPdu;
+        QList<sim::Tpdu> pdus;
+        const QStringList pdu = at("AT+CMGL=4\r").split(QStringLiteral("\r\n"));
+        for (int i = 0; i + 1 < pdu.size(); ++i) {
+            if (!pdu[i].startsWith(QStringLiteral("+CMGL: "))) continue;
+            const QStringList f = pdu[i].mid(7).split(QLatin1Char(','));
+            sim::Tpdu t;
+            std::string error;
+            QVERIFY2(sim::parsePdu(pdu[i + 1].toStdString(), f[3].toInt(), t, error),
+                     error.c_str());
+            inPdu.append({f[0].toInt(), QLatin1String(stats[f[1].toInt()]),
+                          QString::fromStdString(t.number), QString::fromStdString(t.text)});
+            pdus.append(t);
+        }
+        QCOMPARE(inText.size(), 6);
+        QVERIFY(inText == inPdu);
+        QCOMPARE(inPdu[3].text, QStringLiteral("draft, two\nlines"));
+        QCOMPARE(inPdu[4].text + inPdu[5].text, longText);
+        // The codings and headers a real network would use.
+        QVERIFY(pdus[0].coding == sim::Coding::Gsm7 && pdus[0].deliver);
+        QVERIFY(pdus[1].coding == sim::Coding::Ucs2);
+        QCOMPARE(pdus[1].scts, std::string("26/12/08,10:16:00-08"));
+        QCOMPARE(pdus[2].toa, 0xD0);
+        QVERIFY(!pdus[3].deliver);
+        QCOMPARE(pdus[3].toa, 0x81);
+        QCOMPARE(pdus[4].concat.parts, 2);
+        QCOMPARE(pdus[5].concat.part, 2);
+        QCOMPARE(pdus[5].concat.ref, pdus[4].concat.ref);
+        QCOMPARE(pdus[0].smsc, std::string("+10000000000"));
+    }
+
+    void ordinaryClientInPduMode() {
+        // A small AT client of its own on the pseudo-terminal: switches to PDU mode,
+        // sends, lists and reads as most SMS software does.
+        QVERIFY(start());
+        line_.reset();
+        port_.reset();
+        PlainClient client(sim_->linkPath());
+        QVERIFY(client.isOpen());
+        QCOMPARE(client.exchange("ATZ\r"), QByteArray("ATZ\r\r\nOK\r\n"));
+        QCOMPARE(client.exchange("ATE0\r"), QByteArray("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGF=?\r"), QByteArray("\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGF=0\r"), QByteArray("\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGS=23\r"), QByteArray("\r\n> "));
+        QCOMPARE(client.exchange("0011000B916407281553F80000AA0AE8329BFD4697D9EC37\x1a"),
+                 QByteArray("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGS=38\r"), QByteArray("\r\n> "));
+        QCOMPARE(client.exchange("0011000C911989214365870008AA18041F04400438043204350442002C002004"
+                                 "3C043804400021\x1a"),
+                 QByteArray("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442")),
+                 1);
+        QCOMPARE(sim_->deliverSms(QStringLiteral("VM-BANKIN"), QStringLiteral("Your OTP is 4711"),
+                                  QStringLiteral("26/12/08,13:50:51+04")),
+                 2);
+        const QByteArray list = client.exchange("AT+CMGL=4\r");
+        QVERIFY2(list.endsWith("\r\n+CMGL: 2,0,,35\r\n07910100000000F00410D0D6664B18742E934E000062"
+                               "21803105154010D9775D0E7A52A1A0F41C44BBC562\r\n\r\nOK\r\n"),
+                 list.constData());
+        QVERIFY(list.startsWith("\r\n+CMGL: 1,0,,"));
+        const QList<QByteArray> read = client.exchange("AT+CMGR=1\r").split('\n');
+        QCOMPARE(read.size(), 6);
+        QVERIFY(read[1].startsWith("+CMGR: 1,,"));
+        sim::Tpdu t;
+        std::string error;
+        QVERIFY2(
+            sim::parsePdu(read[2].trimmed().toStdString(), read[1].split(',')[2].toInt(), t, error),
+            error.c_str());
+        QCOMPARE(QString::fromStdString(t.number), Number);
+        QCOMPARE(QString::fromStdString(t.text),
+                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"));
+        QVERIFY(t.coding == sim::Coding::Ucs2);
+        QCOMPARE(client.exchange("AT+CMGD=1,4\r"), QByteArray("\r\nOK\r\n"));
+
+        const auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent[0]["number"].toString(), QStringLiteral("+46708251358"));
+        QCOMPARE(sent[0]["text"].toString(), QStringLiteral("hellohello"));
+        QCOMPARE(sent[1]["number"].toString(), Number);
+        QCOMPARE(sent[1]["text"].toString(),
+                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440!"));
+        QCOMPARE(sent[1]["coding"].toString(), QStringLiteral("ucs2"));
+        QVERIFY(sim_->simMessages().isEmpty());
     }
 
     // ---- faults a test can make -----------------------------------------------------------
@@ -996,7 +1241,7 @@ private slots:
                                  "late-prompt",    "swallow",
                                  "noise",          "garbage",
                                  "urc-before",     "urc-after",
-                                 "on-send"})
+                                 "on-send",        "--split"})
             QVERIFY2(help.contains(QLatin1String(word)), word);
         // Bad invocations fail with a message.
         p.start(SimProcess::executable(), {});
