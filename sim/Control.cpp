@@ -1,5 +1,7 @@
 #include "Control.h"
 
+#include "Charset.h"
+
 #include <cctype>
 
 namespace sim {
@@ -47,6 +49,21 @@ bool escape(std::string_view raw, size_t& i, std::string& out, std::string& erro
     case '0':
         out += '\0';
         return true;
+    case 'u': {
+        // \uHHHH: that character, as UTF-8.
+        char32_t code = 0;
+        for (int k = 0; k < 4; ++k) {
+            int d = i + static_cast<size_t>(k) < raw.size() ? hexValue(raw[i + k]) : -1;
+            if (d < 0) {
+                error = "bad \\u escape (four hex digits needed)";
+                return false;
+            }
+            code = code * 16 + static_cast<char32_t>(d);
+        }
+        i += 4;
+        out += toUtf8(std::u32string(1, code));
+        return true;
+    }
     case 'x': {
         int h = i < raw.size() ? hexValue(raw[i]) : -1;
         int l = i + 1 < raw.size() ? hexValue(raw[i + 1]) : -1;

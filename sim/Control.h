@@ -4,8 +4,8 @@
 //
 // Words are separated by blanks. A word in double quotes may hold blanks. Both quoted
 // and bare words understand C-style escapes: \r \n \t \\ \" \' \a \b \e (ESC) \z (Ctrl-Z)
-// \0 and \xHH (one byte, two hex digits). A backslash before any other character stands
-// for that character.
+// \0, \xHH (one byte, two hex digits) and \uHHHH (that character in UTF-8). A backslash
+// before any other character stands for that character.
 
 #include <string>
 #include <string_view>

@@ -1,9 +1,10 @@
 #pragma once
 
-// A tiny JSON writer for the transcript and the control replies. Texts are 8-bit
-// (Latin-1) byte strings, as on the modem line: each byte becomes the code point of the
-// same value, written as UTF-8 (control characters as \u00XX escapes), so a reader that
-// decodes the JSON gets the Latin-1 text back.
+// A tiny JSON writer for the transcript and the control replies. Texts are UTF-8 (a
+// byte string that is no valid UTF-8 is taken as Latin-1); bytes from the modem line
+// (a command line as typed) go in with bytes(), each byte the code point of its value.
+
+#include "Charset.h"
 
 #include <cstdint>
 #include <string>
@@ -11,12 +12,13 @@
 
 namespace sim {
 
-inline std::string jsonString(std::string_view latin1) {
+inline std::string jsonString(std::string_view text) {
     static const char hex[] = "0123456789abcdef";
+    const std::string utf8 = controlText(text);
     std::string out;
-    out.reserve(latin1.size() + 2);
+    out.reserve(utf8.size() + 2);
     out += '"';
-    for (unsigned char c : latin1) {
+    for (unsigned char c : utf8) {
         switch (c) {
         case '"':
             out += "\\\"";
@@ -38,11 +40,8 @@ inline std::string jsonString(std::string_view latin1) {
                 out += "\\u00";
                 out += hex[c >> 4];
                 out += hex[c & 15];
-            } else if (c < 0x80) {
-                out += static_cast<char>(c);
             } else {
-                out += static_cast<char>(0xc0 | (c >> 6));
-                out += static_cast<char>(0x80 | (c & 0x3f));
+                out += static_cast<char>(c);
             }
         }
     }
@@ -55,6 +54,10 @@ class JsonObject {
 public:
     JsonObject& str(std::string_view key, std::string_view value) {
         return raw(key, jsonString(value));
+    }
+    // Line bytes: each byte is the character of the same value (Latin-1).
+    JsonObject& bytes(std::string_view key, std::string_view latin1) {
+        return raw(key, jsonString(latin1ToUtf8(latin1)));
     }
     JsonObject& num(std::string_view key, int64_t value) { return raw(key, std::to_string(value)); }
     JsonObject& boolean(std::string_view key, bool value) {

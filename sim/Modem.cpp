@@ -13,6 +13,8 @@ namespace {
 
 constexpr char CtrlZ = 0x1a;
 constexpr char Esc = 0x1b;
+// In the GSM set an ESC that no extension code follows within this time cancels the text.
+constexpr int64_t EscWaitMs = 100;
 // Input that waits while the modem is busy, and output that waits for the line, are
 // bounded: a client that floods a slow modem loses what does not fit.
 constexpr size_t MaxQueuedInput = 1 << 20;
@@ -42,7 +44,23 @@ bool validDialNumber(std::string_view s) {
     return true;
 }
 
+// In this order: their numbers in PDU mode.
 const char* const Stats[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+
+int statNumber(const std::string& stat) {
+    for (int k = 0; k < 4; ++k)
+        if (stat == Stats[k]) return k;
+    return 0;
+}
+
+// The highest TPDU an SMS-SUBMIT can be: first octet, reference, a 20-digit address,
+// PID, DCS, a 7-octet validity, the user data's length and 140 octets.
+constexpr int MaxTpdu = 164;
+
+void addConcat(JsonObject& o, const Concat& c) {
+    if (c.parts <= 0) return;
+    o.num("concatRef", c.ref).num("parts", c.parts).num("part", c.part);
+}
 
 bool knownStat(const std::string& s) {
     return std::find(std::begin(Stats), std::end(Stats), s) != std::end(Stats);
@@ -162,6 +180,47 @@ void Modem::respond(std::string bytes, int64_t now) {
     if (delayMs_ > 0) busyUntil_ = now + delayMs_;
 }
 
+void Modem::answer(std::string bytes, int64_t now) {
+    std::string before, after;
+    if (noise_) before = crlf() + noiseLine() + crlf();
+    for (const auto& line : urcBefore_)
+        before += crlf() + line + crlf();
+    for (const auto& line : urcAfter_)
+        after += crlf() + line + crlf();
+    if (noise_) after += crlf() + noiseLine() + crlf();
+    urcBefore_.clear();
+    urcAfter_.clear();
+    respond(before + bytes + after, now);
+}
+
+// A line such as a real modem's chatter between answers: a vendor status report
+// (^RSSI:17) or a run of printable junk. Junk never holds a capital letter, a "+", ","
+// or ">", so it cannot be taken for a result code, an information line or the prompt.
+std::string Modem::noiseLine() {
+    static const char* const reports[] = {"^RSSI:%d", "^MODE:%d,4", "^SRVST:%d", "^SIMST:%d",
+                                          "^BOOT:%d,0,0,0,72"};
+    static const char junk[] = "abcdefghijklmnopqrstuvwxyz0123456789!#$%&'()*-./:;<=?@[]^_{|}~ ";
+    std::uniform_int_distribution<int> pick(0, 3);
+    if (pick(noiseRng_) == 0) {
+        char buf[64];
+        std::uniform_int_distribution<int> which(0, 4), value(0, 31);
+        std::snprintf(buf, sizeof buf, reports[which(noiseRng_)], value(noiseRng_));
+        return buf;
+    }
+    std::uniform_int_distribution<int> length(1, 40), ch(0, sizeof junk - 2);
+    std::string r;
+    for (int n = length(noiseRng_); n > 0; --n)
+        r += junk[ch(noiseRng_)];
+    if (r.front() == ' ') r.front() = '~';
+    if (r.back() == ' ') r.back() = '~';
+    return r;
+}
+
+void Modem::garbage(int lines, int64_t now) {
+    for (int k = 0; k < lines; ++k)
+        emitAt(now, crlf() + noiseLine() + crlf());
+}
+
 std::string Modem::takeOutput(int64_t now) {
     std::string r;
     while (!out_.empty() && out_.front().first <= now) {
@@ -182,6 +241,7 @@ int64_t Modem::nextWakeup(int64_t now) const {
     if (inPos_ < inQueue_.size()) consider(busyUntil_);
     if (call_.present && !call_.answered) consider(call_.nextAt);
     if (inText_) consider(text_.lastByte + config_.textTimeoutMs);
+    if (inText_ && text_.escPending) consider(text_.escAt + EscWaitMs);
     return next;
 }
 
@@ -222,6 +282,8 @@ void Modem::advance(int64_t now) {
         }
     }
 
+    if (inText_ && text_.escPending && now - text_.escAt >= EscWaitMs)
+        finishText(false, now, "esc");
     if (inText_ && now - text_.lastByte >= config_.textTimeoutMs) finishText(false, now, "timeout");
 }
 
@@ -244,11 +306,11 @@ void Modem::commandByte(char c, int64_t now) {
             transcript(JsonObject()
                            .str("t", "cmd")
                            .num("ms", now)
-                           .str("text", line.substr(0, 64))
+                           .bytes("text", line.substr(0, 64))
                            .boolean("overflow", true)
                            .str("result", "ERROR")
                            .done());
-            if (!silent_) respond(finalText(Final::Error, 0), now);
+            if (!silent_) answer(finalText(Final::Error, 0), now);
             return;
         }
         executeLine(line, now);
@@ -271,18 +333,42 @@ void Modem::commandByte(char c, int64_t now) {
         if (!lastLine_.empty())
             executeLine(lastLine_, now);
         else
-            respond(finalText(Final::Error, 0), now);
+            answer(finalText(Final::Error, 0), now);
     }
 }
 
 void Modem::textByte(char c, int64_t now) {
     text_.lastByte = now;
     const auto uc = static_cast<unsigned char>(c);
+    if (text_.escPending) {
+        // In the GSM set ESC + an extension code is one character; ESC + anything else
+        // cancels the text, and the byte belongs to what follows.
+        text_.escPending = false;
+        if (uc < 0x80 && gsmExtension(uc) != 0) {
+            if (settings_.echo) emitAt(now, std::string{Esc, c});
+            text_.skipLf = false;
+            if (text_.text.size() + 2 > MaxTextBuffer) {
+                text_.overflow = true;
+                return;
+            }
+            text_.text += Esc;
+            text_.text += c;
+            return;
+        }
+        finishText(false, now, "esc");
+        commandByte(c, now);
+        return;
+    }
     if (c == CtrlZ) {
         finishText(true, now, "ctrl-z");
         return;
     }
     if (c == Esc) {
+        if (text_.set == Charset::Gsm) {
+            text_.escPending = true;
+            text_.escAt = now;
+            return;
+        }
         finishText(false, now, "esc");
         return;
     }
@@ -292,7 +378,8 @@ void Modem::textByte(char c, int64_t now) {
         return;
     }
     text_.skipLf = false;
-    if (uc == settings_.s[5]) {
+    // In the GSM set every byte is a character (8 is "ò"); elsewhere BS deletes.
+    if (uc == settings_.s[5] && text_.set != Charset::Gsm) {
         if (!text_.text.empty()) text_.text.pop_back();
         return;
     }
@@ -304,48 +391,87 @@ void Modem::textByte(char c, int64_t now) {
     if (uc == settings_.s[3]) emitAt(now, crlf() + "> "); // a new line of text: the prompt again
 }
 
+// The text of an entry in Unicode; false when its bytes are no text of its character
+// set (bad hex digits in UCS2 or HEX). Line ends in hex texts are line breaks of the
+// entry, not text.
+bool Modem::entryText(const TextEntry& t, std::string& text) const {
+    if (t.set != Charset::Ucs2 && t.set != Charset::Hex) return teDecode(t.text, t.set, text);
+    std::string hex;
+    for (char c : t.text)
+        if (c != '\r' && c != '\n') hex += c;
+    return teDecode(hex, t.set, text);
+}
+
 void Modem::finishText(bool send, int64_t now, const char* how) {
     TextEntry t = std::move(text_);
     text_ = TextEntry{};
     inText_ = false;
     const char* via = t.cmgs ? "CMGS" : "CMGW";
+    std::string text;
+    const bool valid = t.pdu || entryText(t, text);
+    if (t.pdu) text = t.text; // the PDU's hex digits as they came
     if (!send) {
         transcript(JsonObject()
                        .str("t", "text-dropped")
                        .num("ms", now)
                        .str("via", via)
                        .str("number", t.number)
-                       .str("text", t.text)
+                       .str("text", text)
                        .str("reason", how)
                        .done());
         // ESC cancels quietly with OK; a text abandoned without Ctrl-Z is an error.
-        respond(finalText(std::string(how) == "esc" ? Final::Ok : Final::Error, 0), now);
+        answer(finalText(std::string(how) == "esc" ? Final::Ok : Final::Error, 0), now);
         return;
     }
-    if (t.overflow || (config_.maxText > 0 && t.text.size() > config_.maxText)) {
+    if (onSend) onSend(now);
+    if (t.pdu) {
+        finishPdu(t, now);
+        return;
+    }
+    // A text the GSM alphabet carries may have --max-text septets; any other goes out in
+    // UCS2, 70 characters where the GSM alphabet has 160.
+    const std::u32string chars = fromUtf8(text);
+    const bool gsm = gsmCarries(chars);
+    size_t length = gsm ? gsmSeptets(chars) : 0;
+    if (!gsm)
+        for (char32_t ch : chars)
+            length += ch >= 0x10000 ? 2 : 1;
+    const size_t limit = gsm ? config_.maxText : config_.maxText * 70 / 160;
+    if (t.overflow || !valid || (config_.maxText > 0 && length > limit)) {
         transcript(JsonObject()
                        .str("t", "text-refused")
                        .num("ms", now)
                        .str("via", via)
                        .str("number", t.number)
-                       .str("text", t.text.substr(0, 512))
-                       .num("length", static_cast<int64_t>(t.text.size()))
+                       .str("text", text.substr(0, 512))
+                       .num("length", static_cast<int64_t>(t.overflow ? t.text.size() : length))
                        .str("result", "+CMS ERROR: 305")
                        .done());
-        respond(finalText(Final::CmsError, 305), now);
+        answer(finalText(Final::CmsError, 305), now);
         return;
     }
     if (t.cmgs) {
+        if (swallow_ > 0) {
+            --swallow_;
+            transcript(JsonObject()
+                           .str("t", "swallowed")
+                           .num("ms", now)
+                           .str("via", "CMGS")
+                           .str("number", t.number)
+                           .str("text", text)
+                           .done());
+            return;
+        }
         if (rejectCode_ > 0) {
             transcript(JsonObject()
                            .str("t", "rejected")
                            .num("ms", now)
                            .str("via", "CMGS")
                            .str("number", t.number)
-                           .str("text", t.text)
+                           .str("text", text)
                            .num("code", rejectCode_)
                            .done());
-            respond(finalText(Final::CmsError, rejectCode_), now);
+            answer(finalText(Final::CmsError, rejectCode_), now);
             return;
         }
         int ref = nextRef();
@@ -354,10 +480,10 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .num("ms", now)
                        .str("via", "CMGS")
                        .str("number", t.number)
-                       .str("text", t.text)
+                       .str("text", text)
                        .num("ref", ref)
                        .done());
-        respond(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
+        answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
         return;
     }
     int index = full_ ? 0 : freeSlot();
@@ -366,23 +492,23 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .str("t", "store-failed")
                        .num("ms", now)
                        .str("number", t.number)
-                       .str("text", t.text)
+                       .str("text", text)
                        .str("result", "+CMS ERROR: 322")
                        .done());
-        respond(finalText(Final::CmsError, 322), now);
+        answer(finalText(Final::CmsError, 322), now);
         return;
     }
     SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
-    slot = SimSlot{true, t.stat, t.number, t.type, "", t.text};
+    slot = SimSlot{true, t.stat, t.number, t.type, "", text, "", {}};
     transcript(JsonObject()
                    .str("t", "stored")
                    .num("ms", now)
                    .num("index", index)
                    .str("stat", t.stat)
                    .str("number", t.number)
-                   .str("text", t.text)
+                   .str("text", text)
                    .done());
-    respond(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
+    answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -406,17 +532,17 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         transcript(JsonObject()
                        .str("t", "cmd")
                        .num("ms", now)
-                       .str("text", line)
+                       .bytes("text", line)
                        .str("result", silent_ ? "silent" : "ERROR")
                        .done());
-        if (!silent_) respond(finalText(Final::Error, 0), now);
+        if (!silent_) answer(finalText(Final::Error, 0), now);
         return;
     }
     if (silent_) {
         transcript(JsonObject()
                        .str("t", "cmd")
                        .num("ms", now)
-                       .str("text", line)
+                       .bytes("text", line)
                        .str("result", "silent")
                        .done());
         return;
@@ -441,26 +567,37 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         runBody(body, ex, now);
     }
     deferring_ = false;
-    transcript(JsonObject()
-                   .str("t", "cmd")
-                   .num("ms", now)
-                   .str("text", line)
-                   .str("result", finalName(ex.textEntry ? Final::None : ex.final, ex.cms))
-                   .done());
+    const bool late = ex.textEntry && latePrompts_ > 0;
+    JsonObject cmd;
+    cmd.str("t", "cmd")
+        .num("ms", now)
+        .bytes("text", line)
+        .str("result",
+             ex.swallowed ? "swallowed" : finalName(ex.textEntry ? Final::None : ex.final, ex.cms));
+    if (late) cmd.num("latePrompt", latePromptMs_);
+    transcript(cmd.done());
     for (const auto& event : deferred_)
         transcript(event);
     deferred_.clear();
+    if (ex.swallowed) return;
     if (ex.textEntry) {
-        respond(ex.out + crlf() + "> ", now);
+        std::string prompt = (noise_ ? crlf() + noiseLine() + crlf() : "") + crlf() + "> ";
+        if (late) {
+            // Text entry has begun; only the prompt is late. The modem reads on.
+            --latePrompts_;
+            emitAt(now + std::max(delayMs_, latePromptMs_), ex.out + prompt);
+            return;
+        }
+        respond(ex.out + prompt, now);
         return;
     }
-    respond(ex.out + finalText(ex.final, ex.cms), now);
+    answer(ex.out + finalText(ex.final, ex.cms), now);
 }
 
 void Modem::runBody(const std::string& body, Exec& ex, int64_t now) {
     size_t i = 0;
     const size_t n = body.size();
-    while (i < n && ex.final == Final::Ok && !ex.textEntry) {
+    while (i < n && ex.final == Final::Ok && !ex.textEntry && !ex.swallowed) {
         char c = static_cast<char>(std::toupper(static_cast<unsigned char>(body[i])));
         if (c == ';') {
             ++i;
@@ -787,12 +924,13 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
     }
     if (name == "CSCA") {
         if (op == 's') {
-            if (p.empty() || p.size() > 2 || !p[0].quoted) return false;
-            settings_.csca = p[0].value;
+            std::string csca;
+            if (p.empty() || p.size() > 2 || !p[0].quoted || !teIn(p[0].value, csca)) return false;
+            settings_.csca = csca;
             return true;
         }
         if (op == 'r')
-            ex.out += info("+CSCA: \"" + settings_.csca + "\"," +
+            ex.out += info("+CSCA: \"" + teOut(settings_.csca) + "\"," +
                            std::to_string(addressType(settings_.csca)));
         return op != 'x';
     }
@@ -891,36 +1029,38 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (op == 't') return true;
         int idx = 0;
         if (op != 's' || p.empty() || p.size() > 3 || !index(0, idx)) return false;
-        if (p.size() >= 2 && (!p[1].quoted || !validDialNumber(p[1].value))) return false;
+        std::string given;
+        if (p.size() >= 2 && (!p[1].quoted || !teIn(p[1].value, given) || !validDialNumber(given)))
+            return false;
         if (idx < 1 || idx > slots() || !sim_[static_cast<size_t>(idx - 1)].used)
             return cmsError(321);
         SimSlot& slot = sim_[static_cast<size_t>(idx - 1)];
         if (slot.stat.rfind("STO", 0) != 0) return cmsError(302);
-        std::string number = p.size() >= 2 ? p[1].value : slot.number;
+        std::string number = p.size() >= 2 ? given : slot.number;
         if (number.empty()) return cmsError(304);
+        const SimSlot sending = slot; // what the control commands of on-send may change
+        if (onSend) onSend(now);
+        auto event = [&](const char* kind) {
+            JsonObject o;
+            o.str("t", kind).num("ms", now).str("via", "CMSS").num("index", idx);
+            o.str("number", number).str("text", sending.text);
+            if (!sending.pdu.empty()) o.str("pdu", sending.pdu);
+            addConcat(o, sending.concat);
+            return o;
+        };
+        if (swallow_ > 0) {
+            --swallow_;
+            transcript(event("swallowed").done());
+            ex.swallowed = true;
+            return true;
+        }
         if (rejectCode_ > 0) {
-            transcript(JsonObject()
-                           .str("t", "rejected")
-                           .num("ms", now)
-                           .str("via", "CMSS")
-                           .num("index", idx)
-                           .str("number", number)
-                           .str("text", slot.text)
-                           .num("code", rejectCode_)
-                           .done());
+            transcript(event("rejected").num("code", rejectCode_).done());
             return cmsError(rejectCode_);
         }
         int ref = nextRef();
-        slot.stat = "STO SENT";
-        transcript(JsonObject()
-                       .str("t", "sent")
-                       .num("ms", now)
-                       .str("via", "CMSS")
-                       .num("index", idx)
-                       .str("number", number)
-                       .str("text", slot.text)
-                       .num("ref", ref)
-                       .done());
+        if (slot.used) slot.stat = "STO SENT";
+        transcript(event("sent").num("ref", ref).done());
         ex.out += info("+CMSS: " + std::to_string(ref));
         return true;
     }
@@ -932,10 +1072,17 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
                                 : "+CMGL: (0-4)");
             return true;
         }
-        if (!text) return cmsError(302); // PDU mode is not simulated
         std::string stat = "REC UNREAD";
         int mode = 0;
-        if (op == 's') {
+        if (!text) {
+            // PDU mode: the status by number, 0..3 or 4 for all.
+            int st = 0;
+            if (op == 's' && (p.empty() || p.size() > 2 || !index(0, st) || st > 4 ||
+                              (p.size() == 2 && (!index(1, mode) || mode > 1))))
+                return false;
+            if (op != 's' && op != 'x') return false;
+            stat = st == 4 ? "ALL" : Stats[st];
+        } else if (op == 's') {
             if (p.empty() || p.size() > 2 || !p[0].quoted ||
                 (p.size() == 2 && (!index(1, mode) || mode > 1)))
                 return false;
@@ -954,31 +1101,46 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         if (op != 's' || p.empty() || p.size() > 2 || !index(0, idx) ||
             (p.size() == 2 && (!index(1, mode) || mode > 1)))
             return false;
-        if (!text) return cmsError(302);
         if (idx < 1 || idx > slots()) return cmsError(321);
         SimSlot& s = sim_[static_cast<size_t>(idx - 1)];
         if (!s.used) return true; // an empty slot reads as nothing
-        std::string head = "+CMGR: \"" + s.stat + "\",\"" + s.number + "\",\"\"";
+        if (!text) {
+            const EncodedPdu e = slotPdu(s);
+            ex.out += crlf() + "+CMGR: " + std::to_string(statNumber(s.stat)) + ",," +
+                      std::to_string(e.length) + crlf() + e.hex + crlf();
+            if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
+            return true;
+        }
+        std::string head = "+CMGR: \"" + s.stat + "\",\"" + teOut(s.number) + "\",\"\"";
         if (s.stat.rfind("REC", 0) == 0) head += ",\"" + s.time + "\"";
         if (settings_.csdh)
-            head += "," + std::to_string(s.type) + ",0,0,0,\"" + settings_.csca + "\"," +
+            head += "," + std::to_string(s.type) + ",0,0,0,\"" + teOut(settings_.csca) + "\"," +
                     std::to_string(addressType(settings_.csca)) + "," +
-                    std::to_string(s.text.size());
-        ex.out += crlf() + head + crlf() + s.text + crlf();
+                    std::to_string(fromUtf8(s.text).size());
+        ex.out += crlf() + head + crlf() + teOut(s.text) + crlf();
         if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
         return true;
     }
 
     // AT+CMGS / AT+CMGW: the text follows after the prompt, up to Ctrl-Z.
     if (op == 't') return true;
-    if (!text) return cmsError(302);
     TextEntry t;
     t.cmgs = name == "CMGS";
     t.stat = "STO UNSENT";
-    if (op == 's') {
+    if (!text) {
+        // PDU mode: AT+CMGS=<length>, AT+CMGW=<length>[,<stat>]; the PDU follows in hex.
+        int length = 0, st = 2;
+        if (op != 's' || p.empty() || p.size() > (t.cmgs ? 1u : 2u) || !index(0, length) ||
+            (p.size() == 2 && (!index(1, st) || st > 3)))
+            return false;
+        if (length < 1 || length > MaxTpdu) return cmsError(304);
+        t.pdu = true;
+        t.length = length;
+        t.stat = Stats[st];
+    } else if (op == 's') {
         if (p.empty() || p.size() > 3 || !p[0].quoted) return false;
-        if (!validDialNumber(p[0].value) && !(p[0].value.empty() && !t.cmgs)) return false;
-        t.number = p[0].value;
+        if (!teIn(p[0].value, t.number)) return false;
+        if (!validDialNumber(t.number) && !(t.number.empty() && !t.cmgs)) return false;
         t.type = addressType(t.number);
         if (p.size() >= 2 && !p[1].value.empty()) {
             int type = 0;
@@ -992,11 +1154,97 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
     } else if (op != 'x' || t.cmgs) {
         return false;
     }
+    t.set = t.pdu ? Charset::Ira : charset();
     t.lastByte = now;
     text_ = std::move(t);
     inText_ = true;
     ex.textEntry = true;
     return true;
+}
+
+void Modem::finishPdu(TextEntry& t, int64_t now) {
+    const char* via = t.cmgs ? "CMGS" : "CMGW";
+    std::string hex;
+    for (char c : t.text)
+        if (c != '\r' && c != '\n') hex += c;
+    hex = upper(hex);
+    Tpdu pdu;
+    std::string error;
+    bool ok = !t.overflow && parsePdu(hex, t.length, pdu, error);
+    if (ok && pdu.deliver) {
+        ok = false;
+        error = "not an SMS-SUBMIT";
+    }
+    if (ok && t.cmgs && pdu.number.empty()) {
+        ok = false;
+        error = "no destination address";
+    }
+    if (!ok) {
+        transcript(JsonObject()
+                       .str("t", "pdu-refused")
+                       .num("ms", now)
+                       .str("via", via)
+                       .bytes("pdu", hex.substr(0, 1024))
+                       .str("error", t.overflow ? "too long" : error)
+                       .str("result", "+CMS ERROR: 304")
+                       .done());
+        answer(finalText(Final::CmsError, 304), now);
+        return;
+    }
+    auto event = [&](const char* kind) {
+        JsonObject o;
+        o.str("t", kind)
+            .num("ms", now)
+            .str("via", via)
+            .str("number", pdu.number)
+            .str("text", pdu.text);
+        o.str("pdu", hex).str("coding", codingName(pdu.coding));
+        addConcat(o, pdu.concat);
+        return o;
+    };
+    if (t.cmgs) {
+        if (swallow_ > 0) {
+            --swallow_;
+            transcript(event("swallowed").done());
+            return;
+        }
+        if (rejectCode_ > 0) {
+            transcript(event("rejected").num("code", rejectCode_).done());
+            answer(finalText(Final::CmsError, rejectCode_), now);
+            return;
+        }
+        const int ref = nextRef();
+        transcript(event("sent").num("ref", ref).done());
+        answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
+        return;
+    }
+    const int index = full_ ? 0 : freeSlot();
+    if (index == 0) {
+        transcript(event("store-failed").str("result", "+CMS ERROR: 322").done());
+        answer(finalText(Final::CmsError, 322), now);
+        return;
+    }
+    // Kept as written, with an SMSC part of its own ("00": the default one).
+    const bool smscPart = hex.size() / 2 != static_cast<size_t>(t.length);
+    SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
+    slot = SimSlot{
+        true, t.stat, pdu.number, pdu.toa, "", pdu.text, smscPart ? hex : "00" + hex, pdu.concat};
+    transcript(event("stored").num("index", index).str("stat", t.stat).done());
+    answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
+}
+
+EncodedPdu Modem::slotPdu(const SimSlot& s) const {
+    if (!s.pdu.empty()) {
+        const size_t smsc = std::stoul(s.pdu.substr(0, 2), nullptr, 16);
+        return {s.pdu, static_cast<int>(s.pdu.size() / 2 - 1 - smsc)};
+    }
+    if (s.stat.rfind("REC", 0) == 0)
+        return encodeDeliver(settings_.csca, s.number, s.text, s.time, s.concat);
+    return encodeSubmit("", s.number, s.text, s.concat);
+}
+
+bool Modem::teIn(const std::string& raw, std::string& utf8) const {
+    return teDecode(raw, charset(), utf8);
 }
 
 void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
@@ -1006,12 +1254,19 @@ void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
         if (!s.used || (stat != "ALL" && s.stat != stat)) continue;
         if (!any) ex.out += crlf();
         any = true;
-        std::string head =
-            "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" + s.number + "\",\"\",";
+        if (settings_.cmgf == 0) {
+            const EncodedPdu e = slotPdu(s);
+            ex.out += "+CMGL: " + std::to_string(k + 1) + "," + std::to_string(statNumber(s.stat)) +
+                      ",," + std::to_string(e.length) + crlf() + e.hex + crlf();
+            if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
+            continue;
+        }
+        std::string head = "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" +
+                           teOut(s.number) + "\",\"\",";
         if (s.stat.rfind("REC", 0) == 0) head += "\"" + s.time + "\"";
         if (settings_.csdh)
-            head += "," + std::to_string(s.type) + "," + std::to_string(s.text.size());
-        ex.out += head + crlf() + s.text + crlf();
+            head += "," + std::to_string(s.type) + "," + std::to_string(fromUtf8(s.text).size());
+        ex.out += head + crlf() + teOut(s.text) + crlf();
         if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
     }
 }
@@ -1062,9 +1317,15 @@ bool Modem::ring(int rings, const std::string& number, int intervalMs, std::stri
     call_.type = addressType(number);
     call_.ringsTotal = rings;
     call_.intervalMs = intervalMs > 0 ? intervalMs : config_.ringIntervalMs;
-    call_.nextAt = now;
-    advance(now); // the first RING goes out at once
+    startRinging(now);
     return true;
+}
+
+// The first RING goes out at once; advance() rings the others.
+void Modem::startRinging(int64_t now) {
+    emitRing(now);
+    ++call_.ringsDone;
+    call_.nextAt = now + call_.intervalMs;
 }
 
 bool Modem::hangup(int64_t now) {
@@ -1109,7 +1370,8 @@ std::string Modem::timestamp() {
 }
 
 int Modem::putMessage(const std::string& stat, const std::string& number, const std::string& text,
-                      const std::string& time, int index, std::string& error, int64_t now) {
+                      const std::string& time, int index, std::string& error, int64_t now,
+                      const Concat& concat) {
     if (!knownStat(stat)) {
         error = "unknown status " + stat;
         return 0;
@@ -1131,15 +1393,21 @@ int Modem::putMessage(const std::string& stat, const std::string& number, const 
     const std::string stamp = received ? (time.empty() ? timestamp() : time) : "";
     // AT+CNMI=x,2: a new message is shown at once (+CMT) and not stored.
     if (received && settings_.cnmi[1] == 2 && index == 0) {
-        emitAt(now,
-               crlf() + "+CMT: \"" + number + "\",\"\",\"" + stamp + "\"" + crlf() + text + crlf());
-        transcript(JsonObject()
-                       .str("t", "delivered")
-                       .num("ms", now)
-                       .num("index", 0)
-                       .str("number", number)
-                       .str("text", text)
-                       .done());
+        if (settings_.cmgf == 0) {
+            const EncodedPdu e = encodeDeliver(settings_.csca, number, text, stamp, concat);
+            emitAt(now, crlf() + "+CMT: ," + std::to_string(e.length) + crlf() + e.hex + crlf());
+        } else {
+            emitAt(now, crlf() + "+CMT: \"" + teOut(number) + "\",\"\",\"" + stamp + "\"" + crlf() +
+                            teOut(text) + crlf());
+        }
+        JsonObject o;
+        o.str("t", "delivered")
+            .num("ms", now)
+            .num("index", 0)
+            .str("number", number)
+            .str("text", text);
+        addConcat(o, concat);
+        transcript(o.done());
         return -1;
     }
     if (index == 0) {
@@ -1156,15 +1424,16 @@ int Modem::putMessage(const std::string& stat, const std::string& number, const 
         return 0;
     }
     sim_[static_cast<size_t>(index - 1)] =
-        SimSlot{true, stat, number, addressType(number), stamp, text};
-    transcript(JsonObject()
-                   .str("t", received ? "delivered" : "put")
-                   .num("ms", now)
-                   .num("index", index)
-                   .str("stat", stat)
-                   .str("number", number)
-                   .str("text", text)
-                   .done());
+        SimSlot{true, stat, number, addressType(number), stamp, text, "", concat};
+    JsonObject o;
+    o.str("t", received ? "delivered" : "put")
+        .num("ms", now)
+        .num("index", index)
+        .str("stat", stat)
+        .str("number", number)
+        .str("text", text);
+    addConcat(o, concat);
+    transcript(o.done());
     if (received && settings_.cnmi[1] != 0)
         emitAt(now, info("+CMTI: \"SM\"," + std::to_string(index)));
     return index;
@@ -1180,7 +1449,9 @@ int Modem::fill(const std::string& stat) {
                           "+10000000000",
                           145,
                           rec ? timestamp() : "",
-                          "filler " + std::to_string(k + 1)};
+                          "filler " + std::to_string(k + 1),
+                          "",
+                          {}};
         ++n;
     }
     return n;
@@ -1216,6 +1487,10 @@ std::string Modem::statusJson() const {
         .num("delay", delayMs_)
         .boolean("silent", silent_)
         .num("rejectSends", rejectCode_)
+        .num("latePromptMs", latePromptMs_)
+        .num("latePrompts", latePrompts_)
+        .num("swallow", swallow_)
+        .boolean("noise", noise_)
         .str("call", call)
         .str("callNumber", call_.number)
         .num("ringsDone", call_.ringsDone)

@@ -3,11 +3,16 @@
 // The simulated GSM modem: the AT command interpreter, the SIM message store and the
 // voice-call state, without any I/O. The simulator feeds it the bytes that arrive on
 // the line and the current time, and writes out what it has to send; control commands
-// call its public methods. Everything is 8-bit text (bytes), as on the wire.
+// call its public methods. The line carries bytes; the SIM keeps texts in Unicode
+// (UTF-8), converted to and from the character set chosen with AT+CSCS.
+
+#include "Charset.h"
+#include "Pdu.h"
 
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,7 +43,9 @@ struct SimSlot {
     std::string number; // originator or destination address
     int type = 129;     // type of address: 145 international, 129 national, 208 alphanumeric
     std::string time;   // service-centre time stamp of received messages, yy/MM/dd,hh:mm:ss+zz
-    std::string text;
+    std::string text;   // UTF-8
+    std::string pdu;    // a message written in PDU mode: that PDU (hex, SMSC part first)
+    Concat concat;      // a part of a concatenated message
 };
 
 class Modem {
@@ -47,6 +54,10 @@ public:
 
     // One JSON object (a transcript line without its newline) per event.
     std::function<void(const std::string&)> onTranscript;
+    // Called the moment a message text is complete (Ctrl-Z after AT+CMGS or AT+CMGW) and
+    // when AT+CMSS is carried out, before the answer goes out; whatever it puts on the
+    // line comes before that answer.
+    std::function<void(int64_t now)> onSend;
 
     // ---- the line ------------------------------------------------------------------
     // Bytes written by the client. They are processed at once, or later while the
@@ -66,8 +77,10 @@ public:
     // Puts a message on the SIM as the network (REC ...) or the user (STO ...) would.
     // index 0 takes the first free slot. Returns the index, or 0 with `error` set.
     // A REC message is announced with +CMTI (or shown with +CMT) as AT+CNMI asks.
+    // `concat`: the message is that part of a concatenated one.
     int putMessage(const std::string& stat, const std::string& number, const std::string& text,
-                   const std::string& time, int index, std::string& error, int64_t now);
+                   const std::string& time, int index, std::string& error, int64_t now,
+                   const Concat& concat = {});
     // Starts an incoming call that rings `rings` times, `intervalMs` apart, then the
     // caller hangs up (NO CARRIER). An empty number is a withheld one (no +CLIP).
     bool ring(int rings, const std::string& number, int intervalMs, std::string& error,
@@ -78,6 +91,24 @@ public:
     void setSilent(bool on) { silent_ = on; }
     void setRejectSends(int cmsCode) { rejectCode_ = cmsCode; }
     void setFull(bool on) { full_ = on; }
+    // The next `count` AT+CMGS / AT+CMGW go into text entry at once but show their "> "
+    // prompt only `ms` later: what the client writes meanwhile is message text.
+    void setLatePrompt(int ms, int count) {
+        latePromptMs_ = ms < 0 ? 0 : ms;
+        latePrompts_ = count < 0 ? 0 : count;
+    }
+    // The next `count` sends (a text after AT+CMGS, an AT+CMSS) are taken and never
+    // answered: nothing goes to the network, no result code at all.
+    void setSwallow(int count) { swallow_ = count < 0 ? 0 : count; }
+    // On: a garbage line (printable junk or an ^RSSI-style report) before and after
+    // every answer.
+    void setNoise(bool on) { noise_ = on; }
+    // Puts `lines` garbage lines on the line now.
+    void garbage(int lines, int64_t now);
+    // One-shot unsolicited lines (CR LF framed) just before the next final answer and
+    // right after its final line.
+    void addUrcBefore(const std::string& line) { urcBefore_.push_back(line); }
+    void addUrcAfter(const std::string& line) { urcAfter_.push_back(line); }
     // Fills every free slot with a message of status `stat`; returns how many.
     int fill(const std::string& stat);
     void clear();
@@ -98,6 +129,7 @@ private:
         Final final = Final::Ok;
         int cms = 0;
         bool textEntry = false;
+        bool swallowed = false; // a send that gets no answer at all
     };
     struct Param {
         std::string value;
@@ -135,8 +167,13 @@ private:
         std::string number;
         int type = 129;
         std::string stat;
-        std::string text;
+        Charset set = Charset::Ira; // the TE character set of the text
+        std::string text;           // bytes as they came
+        bool escPending = false;    // GSM set: an ESC that may start an extension character
+        int64_t escAt = 0;
         bool overflow = false;
+        bool pdu = false; // PDU mode: hex of a PDU whose TPDU has `length` octets
+        int length = 0;
         bool skipLf = true;
         int64_t lastByte = 0;
     };
@@ -152,7 +189,16 @@ private:
     bool smsCommand(const std::string& name, char op, const std::vector<Param>& p, Exec& ex,
                     int64_t now);
     void finishText(bool send, int64_t now, const char* how);
+    bool entryText(const TextEntry& t, std::string& text) const;
+    Charset charset() const { return charsetNamed(settings_.cscs); }
+    // A number (or text) of a command or an answer in the TE character set.
+    bool teIn(const std::string& raw, std::string& utf8) const;
+    std::string teOut(const std::string& utf8) const { return teEncode(utf8, charset()); }
     void listMessages(const std::string& stat, bool keepStatus, Exec& ex);
+    void finishPdu(TextEntry& t, int64_t now);
+    // The PDU AT+CMGL / AT+CMGR show for a slot: SMS-DELIVER for a received message,
+    // SMS-SUBMIT for a stored one (as written, when it was written in PDU mode).
+    EncodedPdu slotPdu(const SimSlot& s) const;
 
     std::string crlf() const;
     std::string info(std::string_view text) const;
@@ -160,6 +206,11 @@ private:
     static std::string finalName(Final f, int cms);
     void emitAt(int64_t when, std::string bytes);
     void respond(std::string bytes, int64_t now);
+    // respond() for an answer that ends with a final result code: with the one-shot
+    // unsolicited lines and, with noise on, garbage around it.
+    void answer(std::string bytes, int64_t now);
+    std::string noiseLine();
+    void startRinging(int64_t now);
     void emitRing(int64_t now);
     void transcript(const std::string& json);
     std::string clccLine() const;
@@ -194,6 +245,13 @@ private:
     int rejectCode_ = 0;
     bool full_ = false;
     int ref_ = 1;
+    int latePromptMs_ = 0;
+    int latePrompts_ = 0;
+    int swallow_ = 0;
+    bool noise_ = false;
+    std::minstd_rand noiseRng_{20260108};
+    std::vector<std::string> urcBefore_;
+    std::vector<std::string> urcAfter_;
 };
 
 // Text helpers shared with the control side.

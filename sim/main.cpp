@@ -1,4 +1,4 @@
-// gsm-modem-sim: a simulated text-mode GSM modem on a pseudo-terminal.
+// gsm-modem-sim: a simulated GSM modem (SMS text and PDU mode) on a pseudo-terminal.
 //
 // It creates a pseudo-terminal, links its device at the path given on the command line
 // and answers AT commands on it like a GSM modem with a SIM card. Line commands on its
@@ -10,6 +10,7 @@
 #include "Control.h"
 #include "Json.h"
 #include "Modem.h"
+#include "Pdu.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -35,9 +37,9 @@ namespace {
 
 const char* const HelpText = R"(Usage: gsm-modem-sim LINK [options]
 
-A simulated text-mode GSM modem. Creates a pseudo-terminal, makes LINK a symbolic link
-to its device (replacing what was there, creating missing folders) and answers AT
-commands on it. Prints "READY LINK" on standard output once the link, the control
+A simulated GSM modem (SMS text and PDU mode). Creates a pseudo-terminal, makes LINK
+a symbolic link to its device (replacing what was there, creating missing folders) and
+answers AT commands on it. Prints "READY LINK" on standard output once the link, the control
 socket and the transcript are in place.
 
 Options:
@@ -66,11 +68,13 @@ Options:
 
 Control commands (one per line on standard input or the control socket; each is
 answered on the same channel with one line "OK ..." or "ERROR reason"):
-  sms [--time TS] [--status STAT] [--index N] NUMBER TEXT
+  sms [--time TS] [--status STAT] [--index N] [--split] NUMBER TEXT
                        put a message on the SIM as if the network delivered it (status
                        REC UNREAD unless --status says otherwise: unread, read, unsent,
                        sent or the full "REC READ" form); TS is yy/MM/dd,hh:mm:ss+zz
                        (default: now); --index picks the slot. Answers "OK INDEX".
+                       --split: a text longer than one SMS arrives as the parts of a
+                       concatenated message, one slot each ("OK INDEX,INDEX,...").
   ring N [NUMBER|-] [INTERVAL_MS]
                        an incoming call: N RINGs, with +CLIP: "NUMBER" after each when
                        AT+CLIP=1 is on ("-" or no number: withheld, RING only), then the
@@ -85,6 +89,22 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
   clear                empty the SIM
   delete N             empty slot N
   raw TEXT             write TEXT on the line as the modem (unsolicited)
+  late-prompt MS [COUNT]
+                       the next COUNT (default 1) AT+CMGS/AT+CMGW enter text entry at
+                       once but send their "> " prompt only MS ms later: a command
+                       written meanwhile becomes part of the message text
+  swallow [COUNT]      the next COUNT (default 1) sends (AT+CMGS text, AT+CMSS) are taken
+                       and get no answer at all: nothing sent, no result code (0: none)
+  noise on|off         on: a garbage line (printable junk or an ^RSSI-style report)
+                       before and after every answer
+  garbage [N]          put N (default 1) garbage lines on the line now
+  urc-before TEXT      one-shot: the line TEXT (CR LF framed) just before the next
+                       answer that ends in a result code
+  urc-after TEXT       one-shot: the line TEXT right after that answer's final line
+  on-send COMMAND...   one-shot: run the control COMMAND (e.g. ring 2 +4479... 500, or
+                       sms +44... "text") the moment the next message text is complete
+                       (Ctrl-Z after AT+CMGS/AT+CMGW) or the next AT+CMSS runs, before
+                       its answer goes out; "on-send off" forgets the armed commands
   unplug               the modem disappears: pseudo-terminal closed, link removed
   plug                 a new pseudo-terminal at the same link, modem settings reset
   status               "OK {json}": settings, SIM use, call state, pty device
@@ -94,9 +114,11 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
   quit                 "OK bye", then the link and the socket are removed and it exits
 
 TEXT, NUMBER and TS take C-style escapes: \r \n \t \\ \" \a \b \e (ESC) \z (Ctrl-Z)
-\0 \xHH. A TEXT that is one double-quoted word is that word; otherwise TEXT is the
-rest of the line, escapes resolved. Texts are 8-bit (Latin-1) on the line; a line
-typed in UTF-8 is converted when every character fits in Latin-1.
+\0 \xHH (a byte) \uHHHH (a character). A TEXT that is one double-quoted word is that
+word; otherwise TEXT is the rest of the line, escapes resolved. Message texts are
+Unicode, typed in UTF-8 (a text that is no valid UTF-8 is read as Latin-1); on the line
+they are in the character set of AT+CSCS. raw and urc-* TEXT are bytes for the line: a
+line typed in UTF-8 gives the Latin-1 bytes of its characters when they all have one.
 )";
 
 int64_t parseInt(const char* s, int64_t lo, int64_t hi, bool& ok) {
@@ -148,6 +170,7 @@ public:
     explicit Simulator(Options opt) : opt_(std::move(opt)), modem_(opt_.config) {
         modem_.setDelay(opt_.delay);
         modem_.onTranscript = [this](const std::string& json) { writeTranscript(json); };
+        modem_.onSend = [this](int64_t) { runOnSend(); };
     }
     ~Simulator() { cleanup(); }
 
@@ -196,6 +219,7 @@ private:
     void readStdin();
     std::string handle(const std::string& rawLine);
     std::string handleSms(const std::string& line, const std::vector<Word>& w);
+    void runOnSend();
 
     Options opt_;
     Modem modem_;
@@ -209,6 +233,8 @@ private:
     std::string stdinBuf_;
     int transcriptFd_ = -1;
     std::string pendingOut_;
+    std::vector<std::string> onSend_; // control commands armed for the next send
+    int concatRef_ = 1;               // reference of the next message sms --split delivers
     bool quit_ = false;
     bool cleaned_ = false;
 };
@@ -433,12 +459,27 @@ bool restText(const std::string& line, const std::vector<Word>& w, size_t k, std
     return unescape(raw, text, error);
 }
 
+// The text of a command that writes bytes on the modem line (raw, urc-before, ...): the
+// rest of the line after the command word; a line typed in UTF-8 whose characters all
+// fit in Latin-1 gives their Latin-1 bytes, and \xHH escapes give any byte.
+bool lineBytes(const std::string& line, std::string& bytes, std::string& error) {
+    const std::string latin1 = utf8ToLatin1(line);
+    std::vector<Word> w;
+    if (!splitWords(latin1, w, error)) return false;
+    return restText(latin1, w, 1, bytes, error);
+}
+
 std::string Simulator::handleSms(const std::string& line, const std::vector<Word>& w) {
     std::string time, stat = "REC UNREAD", error;
     int index = 0;
+    bool split = false;
     size_t k = 1;
     for (; k < w.size() && !w[k].quoted && w[k].text.rfind("--", 0) == 0; ++k) {
         const std::string& o = w[k].text;
+        if (o == "--split") {
+            split = true;
+            continue;
+        }
         if (k + 1 >= w.size()) return "ERROR " + o + " needs a value";
         const std::string& v = w[++k].text;
         if (o == "--time") {
@@ -455,17 +496,48 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
         }
     }
     if (k >= w.size())
-        return "ERROR usage: sms [--time TS] [--status STAT] [--index N] NUMBER TEXT";
-    std::string number = w[k].text, text;
+        return "ERROR usage: sms [--time TS] [--status STAT] [--index N] [--split] NUMBER TEXT";
+    std::string number = controlText(w[k].text), text;
     if (!restText(line, w, k + 1, text, error)) return "ERROR " + error;
+    text = controlText(text);
+    const std::vector<std::string> parts =
+        split ? splitForConcat(text) : std::vector<std::string>{};
+    if (parts.size() > 1) {
+        if (index != 0) return "ERROR --split takes no --index";
+        // A long message as the network delivers it: parts of one concatenated message.
+        const int ref = concatRef_;
+        concatRef_ = concatRef_ % 255 + 1;
+        std::string indexes;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const Concat concat{ref, static_cast<int>(parts.size()), static_cast<int>(i + 1)};
+            int idx = modem_.putMessage(stat, number, parts[i], time, 0, error, now(), concat);
+            if (idx == 0)
+                return "ERROR " + error + (indexes.empty() ? "" : " (parts at " + indexes + ")");
+            indexes += (indexes.empty() ? "" : ",") + (idx < 0 ? "shown" : std::to_string(idx));
+        }
+        return "OK " + indexes;
+    }
     int idx = modem_.putMessage(stat, number, text, time, index, error, now());
     if (idx == 0) return "ERROR " + error;
     if (idx < 0) return "OK shown";
     return "OK " + std::to_string(idx);
 }
 
+const char* const ControlCommands[] = {
+    "sms",     "ring",       "hangup",    "delay",  "silent",      "reject-sends", "full",
+    "fill",    "clear",      "delete",    "raw",    "unplug",      "plug",         "status",
+    "list",    "ping",       "help",      "quit",   "late-prompt", "swallow",      "noise",
+    "garbage", "urc-before", "urc-after", "on-send"};
+
+void Simulator::runOnSend() {
+    std::vector<std::string> commands;
+    commands.swap(onSend_);
+    for (const auto& c : commands)
+        handle(c); // the reply is in the transcript's "ctl" line
+}
+
 std::string Simulator::handle(const std::string& rawLine) {
-    std::string line = utf8ToLatin1(rawLine);
+    std::string line = rawLine;
     while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
         line.pop_back();
     std::vector<Word> w;
@@ -551,7 +623,7 @@ std::string Simulator::handle(const std::string& rawLine) {
             reply = ok && modem_.deleteSlot(idx) ? "OK" : "ERROR no message at " + w[1].text;
         } else if (cmd == "raw" && w.size() >= 2) {
             std::string text;
-            if (!restText(line, w, 1, text, error))
+            if (!lineBytes(line, text, error))
                 reply = "ERROR " + error;
             else if (master_ < 0)
                 reply = "ERROR unplugged";
@@ -580,16 +652,80 @@ std::string Simulator::handle(const std::string& rawLine) {
                                 .str("link", opt_.link)
                                 .str("control", opt_.control)
                                 .str("transcript", opt_.transcript)
+                                .num("onSend", static_cast<int64_t>(onSend_.size()))
                                 .done();
             reply.pop_back();
             reply += "," + modem_.statusJson() + "}";
         } else if (cmd == "list" && w.size() == 1) {
             reply = "OK " + modem_.listJson();
+        } else if (cmd == "late-prompt" && (w.size() == 2 || w.size() == 3)) {
+            int ms = static_cast<int>(parseInt(w[1].text.c_str(), 0, 3600000, ok));
+            int count = 1;
+            if (ok && w.size() == 3)
+                count = static_cast<int>(parseInt(w[2].text.c_str(), 0, 1000000, ok));
+            if (ok) {
+                modem_.setLatePrompt(ms, count);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: late-prompt MS [COUNT]";
+            }
+        } else if (cmd == "swallow" && w.size() <= 2) {
+            int count =
+                w.size() == 2 ? static_cast<int>(parseInt(w[1].text.c_str(), 0, 1000000, ok)) : 1;
+            if (w.size() == 1 || ok) {
+                modem_.setSwallow(count);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: swallow [COUNT]";
+            }
+        } else if (cmd == "noise") {
+            bool on = false;
+            if (onOff(on)) {
+                modem_.setNoise(on);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: noise on|off";
+            }
+        } else if (cmd == "garbage" && w.size() <= 2) {
+            int n = w.size() == 2 ? static_cast<int>(parseInt(w[1].text.c_str(), 1, 10000, ok)) : 1;
+            if (w.size() == 2 && !ok)
+                reply = "ERROR usage: garbage [N]";
+            else if (master_ < 0)
+                reply = "ERROR unplugged";
+            else {
+                modem_.garbage(n, now());
+                reply = "OK";
+            }
+        } else if ((cmd == "urc-before" || cmd == "urc-after") && w.size() >= 2) {
+            std::string text;
+            if (!lineBytes(line, text, error)) {
+                reply = "ERROR " + error;
+            } else if (text.find_first_of("\r\n") != std::string::npos) {
+                reply = "ERROR one line only";
+            } else {
+                if (cmd == "urc-before")
+                    modem_.addUrcBefore(text);
+                else
+                    modem_.addUrcAfter(text);
+                reply = "OK";
+            }
+        } else if (cmd == "on-send" && w.size() >= 2) {
+            if (w.size() == 2 && w[1].text == "off") {
+                onSend_.clear();
+                reply = "OK";
+            } else if (std::find(std::begin(ControlCommands), std::end(ControlCommands),
+                                 w[1].text) == std::end(ControlCommands)) {
+                reply = "ERROR unknown command " + w[1].text;
+            } else {
+                onSend_.push_back(line.substr(w[1].start));
+                reply = "OK armed " + std::to_string(onSend_.size());
+            }
         } else if (cmd == "ping") {
             reply = "OK pong";
         } else if (cmd == "help") {
-            reply = "OK sms ring hangup delay silent reject-sends full fill clear delete raw "
-                    "unplug plug status list ping help quit";
+            reply = "OK";
+            for (const char* c : ControlCommands)
+                reply += std::string(" ") + c;
         } else if (cmd == "quit" && w.size() == 1) {
             quit_ = true;
             reply = "OK bye";

@@ -1,6 +1,7 @@
 // gsm-modem-sim's own protocol, driven through the program's serial control
 // (QtSerialPort) over a real pseudo-terminal, and its control commands and transcript.
 
+#include "Pdu.h"
 #include "modem/QtSerialPort.h"
 #include "support/SimProcess.h"
 
@@ -9,6 +10,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +27,45 @@ const QString Number = QStringLiteral("+919812345678");
 QString cms(int code) {
     return QStringLiteral("\r\n+CMS ERROR: %1\r\n").arg(code);
 }
+
+// An AT client of its own, as other SMS software is: plain POSIX reads and writes on the
+// device, no part of the program.
+class PlainClient {
+public:
+    explicit PlainClient(const QString& device) {
+        fd_ = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~PlainClient() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool isOpen() const { return fd_ >= 0; }
+    // Writes `bytes` and reads until a final result code or the prompt (3 s at most).
+    QByteArray exchange(const QByteArray& bytes) {
+        if (::write(fd_, bytes.constData(), static_cast<size_t>(bytes.size())) != bytes.size())
+            return {};
+        QByteArray in;
+        QElapsedTimer timer;
+        timer.start();
+        static const QRegularExpression final(
+            QStringLiteral("(\r\n(OK|ERROR|\\+CMS ERROR: \\d+)\r\n|\r\n> )$"));
+        while (!final.match(QString::fromLatin1(in)).hasMatch() && timer.elapsed() < 3000) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n > 0) in.append(buf, n);
+        }
+        return in;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 } // namespace
 
@@ -84,12 +129,14 @@ private slots:
         QCOMPARE(at("AT+CSCS?\r"), QStringLiteral("\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n"));
     }
 
-    void textModeIsNeededForSmsCommands() {
+    void pduModeAfterPowerUp() {
         QVERIFY(start());
         QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 0\r\n\r\nOK\r\n"));
-        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), cms(302));
-        QCOMPARE(at("AT+CMGS=\"123\"\r"), cms(302));
+        // Text-mode forms are no PDU-mode commands.
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r\n"), Error);
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), Error);
+        QCOMPARE(at("AT+CMGL=?\r"), QStringLiteral("\r\n+CMGL: (0-4)\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGF=1\r"), Ok);
         QCOMPARE(at("AT+CMGF?\r"), QStringLiteral("\r\n+CMGF: 1\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGF=?\r"), QStringLiteral("\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"));
@@ -346,6 +393,338 @@ private slots:
         QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
     }
 
+    // ---- PDU mode ---------------------------------------------------------------------------
+
+    void pduModeSendsAndStores() {
+        QVERIFY(start());
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        const QString hello = QStringLiteral("0011000B916407281553F80000AA0AE8329BFD4697D9EC37");
+        auto send = [&](const QString& command, const QString& pdu) {
+            const QString prompt = at(command);
+            if (prompt != QStringLiteral("\r\n> ")) return prompt;
+            return at(pdu + CtrlZ);
+        };
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        // Without the SMSC part, as the length says; the second part of a long message.
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello.mid(2)),
+                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(send(QStringLiteral("AT+CMGS=27\r"),
+                      QStringLiteral("0051000C914477000910320000AA0E050003CC0202E8E832A8EC2603")),
+                 QStringLiteral("\r\n+CMGS: 3\r\n\r\nOK\r\n"));
+        auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 3);
+        QCOMPARE(sent[0]["number"].toString(), QStringLiteral("+46708251358"));
+        QCOMPARE(sent[0]["text"].toString(), QStringLiteral("hellohello"));
+        QCOMPARE(sent[0]["pdu"].toString(), hello);
+        QCOMPARE(sent[0]["coding"].toString(), QStringLiteral("gsm7"));
+        QVERIFY(!sent[0].contains(QStringLiteral("parts")));
+        QCOMPARE(sent[2]["text"].toString(), QStringLiteral("the end"));
+        QCOMPARE(sent[2]["concatRef"].toInt(), 0xCC);
+        QCOMPARE(sent[2]["parts"].toInt(), 2);
+        QCOMPARE(sent[2]["part"].toInt(), 2);
+
+        // Malformed PDUs are refused and change nothing.
+        QCOMPARE(send(QStringLiteral("AT+CMGS=22\r"), hello), cms(304));
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello.chopped(1)), cms(304));
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23\r"), hello.left(44) + QStringLiteral("0B")),
+                 cms(304));
+        QCOMPARE(at("AT+CMGS=0\r"), cms(304));
+        QCOMPARE(at("AT+CMGS=165\r"), cms(304));
+        QCOMPARE(at("AT+CMGW\r"), Error);
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 3);
+        QCOMPARE(sim_->transcript(QStringLiteral("pdu-refused")).size(), 3);
+        QVERIFY(sim_->simMessages().isEmpty());
+
+        // Stored as written (here with a status), listed, sent from the SIM, deleted.
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23,3\r"), hello),
+                 QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23\r"), hello.mid(2).toLower()),
+                 QStringLiteral("\r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGL=4\r"),
+                 QStringLiteral("\r\n+CMGL: 1,3,,23\r\n%1\r\n+CMGL: 2,2,,23\r\n%1\r\n\r\nOK\r\n")
+                     .arg(hello));
+        QCOMPARE(at("AT+CMGL=2\r"),
+                 QStringLiteral("\r\n+CMGL: 2,2,,23\r\n%1\r\n\r\nOK\r\n").arg(hello));
+        QCOMPARE(at("AT+CMGR=1\r"),
+                 QStringLiteral("\r\n+CMGR: 3,,23\r\n%1\r\n\r\nOK\r\n").arg(hello));
+        QCOMPARE(at("AT+CMGL=5\r"), Error);
+        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 4\r\n\r\nOK\r\n"));
+        sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.last()["via"].toString(), QStringLiteral("CMSS"));
+        QCOMPARE(sent.last()["text"].toString(), QStringLiteral("hellohello"));
+        QCOMPARE(sent.last()["pdu"].toString(), hello);
+        QCOMPARE(at("AT+CPMS?\r"),
+                 QStringLiteral("\r\n+CPMS: \"SM\",2,30,\"SM\",2,30,\"SM\",2,30\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGD=1\r"), Ok);
+        QCOMPARE(at("AT+CMGF=1\r"), Ok);
+        QCOMPARE(at("AT+CMGL=\"ALL\"\r"),
+                 QStringLiteral("\r\n+CMGL: 2,\"STO SENT\",\"+46708251358\","
+                                "\"\",\r\nhellohello\r\n\r\nOK\r\n"));
+    }
+
+    void sameSimInTextAndPduMode() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->deliverSms(Number, QStringLiteral("Price {5\u20ac} [ok] @home"),
+                                 QStringLiteral("26/12/08,10:15:30+22")) > 0);
+        QVERIFY(sim_->deliverSms(QStringLiteral("+79161234567"),
+                                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 \U0001F600"),
+                                 QStringLiteral("26/12/08,10:16:00-08"),
+                                 QStringLiteral("read")) > 0);
+        QVERIFY(sim_->deliverSms(QStringLiteral("VM-BANKIN"), QStringLiteral("OTP 4711"),
+                                 QStringLiteral("26/12/08,10:17:00+00")) > 0);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"0812345678\"\rdraft, two\nlines") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 4\r\n\r\nOK\r\n"));
+        const QString longText = QStringLiteral("0123456789").repeated(20);
+        QCOMPARE(
+            sim_->command(QStringLiteral("sms --split --time 26/12/08,11:00:00+22 +15550100 ") +
+                          SimProcess::quote(longText)),
+            QStringLiteral("OK 5,6"));
+
+        struct Message {
+            int index;
+            QString stat, number, text;
+            bool operator==(const Message&) const = default;
+        };
+        // Text mode in UCS2 carries every character: hex of UTF-16, numbers too.
+        QCOMPARE(at("AT+CSCS=\"UCS2\"\r"), Ok);
+        auto fromUcs2 = [](const QString& hex) {
+            const QByteArray b = QByteArray::fromHex(hex.toLatin1());
+            QString r;
+            for (int i = 0; i + 1 < b.size(); i += 2)
+                r += QChar(static_cast<char16_t>(uchar(b[i]) << 8 | uchar(b[i + 1])));
+            return r;
+        };
+        QList<Message> inText;
+        const QStringList text = at("AT+CMGL=\"ALL\",1\r").split(QStringLiteral("\r\n"));
+        for (int i = 0; i + 1 < text.size(); ++i) {
+            if (!text[i].startsWith(QStringLiteral("+CMGL: "))) continue;
+            const QStringList f = text[i].mid(7).split(QLatin1Char(','));
+            inText.append({f[0].toInt(), f[1].mid(1).chopped(1), fromUcs2(f[2].mid(1).chopped(1)),
+                           fromUcs2(text[i + 1])});
+        }
+        QCOMPARE(at("AT+CMGF=0\r"), Ok);
+        const char* const stats[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+        QList<Message> inPdu;
+        QList<sim::Tpdu> pdus;
+        const QStringList pdu = at("AT+CMGL=4\r").split(QStringLiteral("\r\n"));
+        for (int i = 0; i + 1 < pdu.size(); ++i) {
+            if (!pdu[i].startsWith(QStringLiteral("+CMGL: "))) continue;
+            const QStringList f = pdu[i].mid(7).split(QLatin1Char(','));
+            sim::Tpdu t;
+            std::string error;
+            QVERIFY2(sim::parsePdu(pdu[i + 1].toStdString(), f[3].toInt(), t, error),
+                     error.c_str());
+            inPdu.append({f[0].toInt(), QLatin1String(stats[f[1].toInt()]),
+                          QString::fromStdString(t.number), QString::fromStdString(t.text)});
+            pdus.append(t);
+        }
+        QCOMPARE(inText.size(), 6);
+        QVERIFY(inText == inPdu);
+        QCOMPARE(inPdu[3].text, QStringLiteral("draft, two\nlines"));
+        QCOMPARE(inPdu[4].text + inPdu[5].text, longText);
+        // The codings and headers a real network would use.
+        QVERIFY(pdus[0].coding == sim::Coding::Gsm7 && pdus[0].deliver);
+        QVERIFY(pdus[1].coding == sim::Coding::Ucs2);
+        QCOMPARE(pdus[1].scts, std::string("26/12/08,10:16:00-08"));
+        QCOMPARE(pdus[2].toa, 0xD0);
+        QVERIFY(!pdus[3].deliver);
+        QCOMPARE(pdus[3].toa, 0x81);
+        QCOMPARE(pdus[4].concat.parts, 2);
+        QCOMPARE(pdus[5].concat.part, 2);
+        QCOMPARE(pdus[5].concat.ref, pdus[4].concat.ref);
+        QCOMPARE(pdus[0].smsc, std::string("+10000000000"));
+    }
+
+    void ordinaryClientInPduMode() {
+        // A small AT client of its own on the pseudo-terminal: switches to PDU mode,
+        // sends, lists and reads as most SMS software does.
+        QVERIFY(start());
+        line_.reset();
+        port_.reset();
+        PlainClient client(sim_->linkPath());
+        QVERIFY(client.isOpen());
+        QCOMPARE(client.exchange("ATZ\r"), QByteArray("ATZ\r\r\nOK\r\n"));
+        QCOMPARE(client.exchange("ATE0\r"), QByteArray("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGF=?\r"), QByteArray("\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGF=0\r"), QByteArray("\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGS=23\r"), QByteArray("\r\n> "));
+        QCOMPARE(client.exchange("0011000B916407281553F80000AA0AE8329BFD4697D9EC37\x1a"),
+                 QByteArray("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(client.exchange("AT+CMGS=38\r"), QByteArray("\r\n> "));
+        QCOMPARE(client.exchange("0011000C911989214365870008AA18041F04400438043204350442002C002004"
+                                 "3C043804400021\x1a"),
+                 QByteArray("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442")),
+                 1);
+        QCOMPARE(sim_->deliverSms(QStringLiteral("VM-BANKIN"), QStringLiteral("Your OTP is 4711"),
+                                  QStringLiteral("26/12/08,13:50:51+04")),
+                 2);
+        const QByteArray list = client.exchange("AT+CMGL=4\r");
+        QVERIFY2(list.endsWith("\r\n+CMGL: 2,0,,35\r\n07910100000000F00410D0D6664B18742E934E000062"
+                               "21803105154010D9775D0E7A52A1A0F41C44BBC562\r\n\r\nOK\r\n"),
+                 list.constData());
+        QVERIFY(list.startsWith("\r\n+CMGL: 1,0,,"));
+        const QList<QByteArray> read = client.exchange("AT+CMGR=1\r").split('\n');
+        QCOMPARE(read.size(), 6);
+        QVERIFY(read[1].startsWith("+CMGR: 1,,"));
+        sim::Tpdu t;
+        std::string error;
+        QVERIFY2(
+            sim::parsePdu(read[2].trimmed().toStdString(), read[1].split(',')[2].toInt(), t, error),
+            error.c_str());
+        QCOMPARE(QString::fromStdString(t.number), Number);
+        QCOMPARE(QString::fromStdString(t.text),
+                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"));
+        QVERIFY(t.coding == sim::Coding::Ucs2);
+        QCOMPARE(client.exchange("AT+CMGD=1,4\r"), QByteArray("\r\nOK\r\n"));
+
+        const auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent[0]["number"].toString(), QStringLiteral("+46708251358"));
+        QCOMPARE(sent[0]["text"].toString(), QStringLiteral("hellohello"));
+        QCOMPARE(sent[1]["number"].toString(), Number);
+        QCOMPARE(sent[1]["text"].toString(),
+                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440!"));
+        QCOMPARE(sent[1]["coding"].toString(), QStringLiteral("ucs2"));
+        QVERIFY(sim_->simMessages().isEmpty());
+    }
+
+    // ---- faults a test can make -----------------------------------------------------------
+
+    void latePromptTurnsTheNextCommandIntoText() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->latePrompt(1200, 2));
+        QElapsedTimer timer;
+        timer.start();
+        port_->discardInput();
+        port_->output(QStringLiteral("AT+CMGS=\"123\"\r"));
+        QCOMPARE(line_->readFor(300), QString());
+        // A client that gives up waiting writes its next command: it becomes text.
+        port_->output(QStringLiteral("AT\r"));
+        const QString prompts = QStringLiteral("\r\n> \r\n> ");
+        QCOMPARE(line_->collect([&](const QString& t) { return t.size() >= prompts.size(); }),
+                 prompts);
+        QVERIFY(timer.elapsed() >= 1100);
+        QCOMPARE(at(QString(CtrlZ)), QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).first()["text"].toString(),
+                 QStringLiteral("AT\r"));
+        QCOMPARE(sim_->status()["latePrompts"].toInt(), 1);
+        // The second late prompt; a client that waits for it is fine.
+        QCOMPARE(at("AT+CMGW=\"123\"\r", 5000), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("patient") + CtrlZ),
+                 QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        timer.restart();
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(at(QString(Esc)), Ok);
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd"))[2]["latePrompt"].toInt(), 1200);
+    }
+
+    void swallowedSendsGetNoAnswer() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->swallow(2));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("lost") + CtrlZ, 500), QString());
+        QCOMPARE(at("AT\r"), Ok); // back in command mode
+        // Storing is no send.
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"456\"\rkept") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=1\r", 500), QString());
+        QCOMPARE(sim_->simMessages()[0]["stat"].toString(), QStringLiteral("STO UNSENT"));
+        QCOMPARE(sim_->transcript(QStringLiteral("cmd")).last()["result"].toString(),
+                 QStringLiteral("swallowed"));
+        // Used up: the next send goes out, with the first reference.
+        QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
+
+        const auto swallowed = sim_->transcript(QStringLiteral("swallowed"));
+        QCOMPARE(swallowed.size(), 2);
+        QCOMPARE(swallowed[0]["via"].toString(), QStringLiteral("CMGS"));
+        QCOMPARE(swallowed[0]["number"].toString(), QStringLiteral("123"));
+        QCOMPARE(swallowed[0]["text"].toString(), QStringLiteral("lost"));
+        QCOMPARE(swallowed[1]["via"].toString(), QStringLiteral("CMSS"));
+        QCOMPARE(swallowed[1]["index"].toInt(), 1);
+        QCOMPARE(swallowed[1]["text"].toString(), QStringLiteral("kept"));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 1);
+    }
+
+    void noiseAndUnsolicitedLinesAroundAnswers() {
+        QVERIFY(startTextMode());
+        QVERIFY(sim_->setNoise(true));
+        const QRegularExpression framed(
+            QStringLiteral("^\r\n([^\r\n]+)\r\n(\r\nSIMCOM_Ltd\r\n\r\nOK\r\n)\r\n([^\r\n]+)\r\n$"));
+        int reports = 0, junk = 0;
+        for (int i = 0; i < 12; ++i) {
+            port_->discardInput();
+            port_->output(QStringLiteral("AT+CGMI\r"));
+            const QString r =
+                line_->collect([&](const QString& t) { return framed.match(t).hasMatch(); }, 3000);
+            const auto m = framed.match(r);
+            QVERIFY2(m.hasMatch(), qPrintable(r));
+            for (int k : {1, 3}) {
+                const QString l = m.captured(k);
+                if (l.startsWith(QLatin1Char('^'))) {
+                    ++reports;
+                } else {
+                    ++junk; // nothing a client could take for an answer or the prompt
+                    QVERIFY2(!l.contains(QRegularExpression(QStringLiteral("[A-Z+,>\"]"))),
+                             qPrintable(l));
+                }
+            }
+        }
+        QVERIFY(reports > 0 && junk > 0);
+
+        QVERIFY(sim_->setNoise(false));
+        QVERIFY(sim_->garbage(3));
+        QCOMPARE(
+            line_->collect([](const QString& t) { return t.count(QStringLiteral("\r\n")) == 6; })
+                .count(QStringLiteral("\r\n")),
+            6);
+
+        // One-shot lines go around the next final answer, not around a prompt.
+        QVERIFY(sim_->urcBefore(QStringLiteral("+CMTI: \"SM\",3")));
+        QVERIFY(sim_->urcAfter(QStringLiteral("^RSSI:9")));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        const QString answer =
+            QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\n+CMGS: 1\r\n\r\nOK\r\n\r\n^RSSI:9\r\n");
+        port_->output(QStringLiteral("hi") + CtrlZ);
+        QCOMPARE(line_->collect([&](const QString& t) { return t.size() >= answer.size(); }),
+                 answer);
+        QCOMPARE(at("AT\r"), Ok);
+        QVERIFY(!sim_->urcBefore(QStringLiteral("two\nlines")));
+    }
+
+    void controlCommandRunsDuringASend() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CLIP=1;+CNMI=2,1\r"), Ok);
+        QVERIFY(sim_->onSend(QStringLiteral("ring 1 +447900000001 60000")));
+        QVERIFY(sim_->onSend(QStringLiteral("sms +447900000002 \"during the send\"")));
+        QVERIFY(!sim_->onSend(QStringLiteral("frobnicate")));
+        QCOMPARE(sim_->status()["onSend"].toInt(), 2);
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("hi") + CtrlZ),
+                 QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"+447900000001\",145,\"\",,\"\",0\r\n"
+                                "\r\n+CMTI: \"SM\",1\r\n\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sim_->status()["onSend"].toInt(), 0);
+        QCOMPARE(sim_->simMessages()[0]["text"].toString(), QStringLiteral("during the send"));
+        QVERIFY(sim_->hangup());
+        line_->readFor(100);
+
+        // Armed again, it fires at a send from the SIM too; a send without it is plain.
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rstored") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        QVERIFY(sim_->onSend(QStringLiteral("sms +447900000003 second")));
+        QCOMPARE(at("AT+CMSS=2\r"),
+                 QStringLiteral("\r\n+CMTI: \"SM\",3\r\n\r\n+CMSS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 3\r\n\r\nOK\r\n"));
+        const auto ctl = sim_->transcript(QStringLiteral("ctl"));
+        QVERIFY(std::any_of(ctl.begin(), ctl.end(), [](const QJsonObject& o) {
+            return o["text"].toString() == QLatin1String("sms +447900000003 second") &&
+                   o["reply"].toString() == QLatin1String("OK 3");
+        }));
+    }
+
     // ---- calls ---------------------------------------------------------------------------
 
     void ringWithCallerId() {
@@ -420,6 +799,7 @@ private slots:
 
     void incomingSmsWithAnyCharacters() {
         QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CSCS=\"8859-1\"\r"), Ok); // every character below 256 as its byte
         const QString text =
             QStringLiteral("Quote \" comma , CR\r LF\n tab\t back\\slash \u00e9\u00ff and \u0001");
         QCOMPARE(sim_->deliverSms(Number, text, QStringLiteral("25/01/31,23:59:59-16")), 1);
@@ -456,6 +836,95 @@ private slots:
                     .hasMatch());
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("x"), QStringLiteral("yesterday")), -1);
         QCOMPARE(sim_->command(QStringLiteral("sms")).left(5), QStringLiteral("ERROR"));
+    }
+
+    void listingInEachCharacterSet() {
+        QVERIFY(startTextMode());
+        const QString text = QStringLiteral("5\u20ac [ok] @home \u00f1\u0416");
+        QCOMPARE(sim_->deliverSms(QStringLiteral("+44123"), text,
+                                  QStringLiteral("26/12/08,10:15:30+22")),
+                 1);
+        QCOMPARE(sim_->simMessages()[0]["text"].toString(), text);
+        auto bytes = [](const char* b, int n) { return QString::fromLatin1(QByteArray(b, n)); };
+        const struct {
+            const char* set;
+            QString number;
+            QString text;
+        } cases[] = {
+            {"GSM", QStringLiteral("+44123"), bytes("5\x1b\x65 \x1b<ok\x1b> \x00home \x7d?", 19)},
+            {"IRA", QStringLiteral("+44123"), QStringLiteral("5? [ok] @home ??")},
+            {"8859-1", QStringLiteral("+44123"), QStringLiteral("5? [ok] @home \u00f1?")},
+            {"PCCP437", QStringLiteral("+44123"), bytes("5? [ok] @home \xa4?", 16)},
+            {"UCS2", QStringLiteral("002B00340034003100320033"),
+             QStringLiteral("003520AC0020005B006F006B005D002000400068006F006D006500200"
+                            "0F10416")},
+            {"HEX", QStringLiteral("2B3434313233"),
+             QStringLiteral("351B65201B3C6F6B1B3E2000686F6D65207D3F")},
+        };
+        for (const auto& c : cases) {
+            QCOMPARE(at(QStringLiteral("AT+CSCS=\"%1\"\r").arg(QLatin1String(c.set))), Ok);
+            QCOMPARE(at("AT+CMGL=\"ALL\"\r"),
+                     QStringLiteral("\r\n+CMGL: 1,\"REC READ\",\"%1\",\"\",\"26/12/08,10:15:30+22\""
+                                    "\r\n%2\r\n\r\nOK\r\n")
+                         .arg(c.number, c.text)
+                         .replace(QStringLiteral("REC READ"),
+                                  QLatin1String(c.set) == QLatin1String("GSM")
+                                      ? QStringLiteral("REC UNREAD")
+                                      : QStringLiteral("REC READ")));
+        }
+    }
+
+    void textEntryInEachCharacterSet() {
+        QVERIFY(startTextMode());
+        auto sentText = [&]() {
+            return sim_->transcript(QStringLiteral("sent")).last()["text"].toString();
+        };
+        // GSM, as the program writes it: "@" is 0, the euro ESC 0x65, 8 (BS) is "ò".
+        QCOMPARE(at("AT+CSCS=\"GSM\"\r"), Ok);
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QString::fromLatin1(QByteArray("a\x00\x1b\x65\x08\x1b\x3c", 7)) + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(sentText(), QStringLiteral("a@\u20ac\u00f2["));
+        // 80 euros are 160 septets, one more is too many.
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("\x1b\x65").repeated(80) + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("\x1b\x65").repeated(80) + QStringLiteral("x") + CtrlZ),
+                 cms(305));
+        // A lone ESC cancels once no extension code follows; a byte that is none cancels
+        // at once and starts the next command.
+        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("draft") + Esc), Ok);
+        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
+        port_->output(QStringLiteral("draft") + Esc + QStringLiteral("AT+CGMM\r"));
+        QCOMPARE(line_->collect([](const QString& t) {
+            return t.endsWith(QStringLiteral("OK\r\n")) && t.count(QStringLiteral("OK")) == 2;
+        }),
+                 QStringLiteral("\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QVERIFY(sim_->simMessages().isEmpty());
+
+        // UCS2: number and text in hex of UTF-16; bad hex is refused.
+        QCOMPARE(at("AT+CSCS=\"UCS2\"\r"), Ok);
+        QCOMPARE(at("AT+CMGS=\"002B003400340031\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("0416D83DDE00") + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 3\r\n\r\nOK\r\n"));
+        QCOMPARE(sentText(), QStringLiteral("\u0416\U0001F600"));
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).last()["number"].toString(),
+                 QStringLiteral("+441"));
+        QCOMPARE(at("AT+CMGS=\"+441\"\r"), Error);
+        QCOMPARE(at("AT+CMGS=\"0031\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("00G1") + CtrlZ), cms(305));
+        // Latin-1 byte for byte; IRA has no 8-bit characters.
+        QCOMPARE(at("AT+CSCS=\"8859-1\"\r"), Ok);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rcaf\u00e9") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CSCS=\"IRA\"\r"), Ok);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rcaf\u00e9") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 2\r\n\r\nOK\r\n"));
+        const auto sim = sim_->simMessages();
+        QCOMPARE(sim[0]["text"].toString(), QStringLiteral("caf\u00e9"));
+        QCOMPARE(sim[1]["text"].toString(), QStringLiteral("caf?"));
     }
 
     void newMessageIndication() {
@@ -768,7 +1237,11 @@ private slots:
                                  "delete",         "raw",
                                  "unplug",         "plug",
                                  "status",         "list",
-                                 "ping",           "quit"})
+                                 "ping",           "quit",
+                                 "late-prompt",    "swallow",
+                                 "noise",          "garbage",
+                                 "urc-before",     "urc-after",
+                                 "on-send",        "--split"})
             QVERIFY2(help.contains(QLatin1String(word)), word);
         // Bad invocations fail with a message.
         p.start(SimProcess::executable(), {});

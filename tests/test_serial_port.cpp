@@ -434,6 +434,9 @@ private slots:
         port.setPortOpen(true);
         AtLine line(port);
         QCOMPARE(line.exchange(QStringLiteral("ATE0\r")), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        // The modem's Latin-1 character set: each character one byte on the line.
+        QCOMPARE(line.exchange(QStringLiteral("AT+CSCS=\"8859-1\"\r")),
+                 QStringLiteral("\r\nOK\r\n"));
         const QString text = QStringLiteral("Caf\u00e9 \u00fcber \u00a35");
         QCOMPARE(line.exchange(QStringLiteral("AT+CMGW=\"+919812345678\"\r") + text + QChar(26)),
                  QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));

@@ -183,10 +183,8 @@ QString SimProcess::quote(const QString& text) {
             r += QStringLiteral("\\t");
             break;
         default:
-            if (u < 0x20 || (u >= 0x7f && u <= 0xff))
+            if (u < 0x20 || u == 0x7f)
                 r += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u), 2, 16, QLatin1Char('0'));
-            else if (u > 0xff)
-                r += QLatin1Char('?');
             else
                 r += ch;
         }

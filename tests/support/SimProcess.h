@@ -57,9 +57,9 @@ public:
         return command(line, timeoutMs).startsWith(QLatin1String("OK"));
     }
 
-    // One control word holding `text` exactly: double quotes around it, and escapes for
-    // backslash, quote, control characters and everything beyond ASCII (\xHH of the
-    // Latin-1 byte; characters beyond Latin-1 become '?', as on the 8-bit line).
+    // One control word holding `text` exactly: double quotes around it, escapes for
+    // backslash, quote and control characters; other characters as they are (the line
+    // goes out in UTF-8).
     static QString quote(const QString& text);
 
     // ---- control shortcuts -----------------------------------------------------------
@@ -89,6 +89,24 @@ public:
     bool plug() { return ok(QStringLiteral("plug")); }
     // Raw bytes on the line from the modem (Latin-1 text).
     bool raw(const QString& text) { return ok(QStringLiteral("raw ") + quote(text)); }
+    // The next `count` AT+CMGS/AT+CMGW prompts come `ms` late; text entry starts at once.
+    bool latePrompt(int ms, int count = 1) {
+        return ok(QStringLiteral("late-prompt %1 %2").arg(ms).arg(count));
+    }
+    // The next `count` sends get no answer at all (0 cancels).
+    bool swallow(int count = 1) { return ok(QStringLiteral("swallow %1").arg(count)); }
+    // Garbage lines around every answer.
+    bool setNoise(bool on) {
+        return ok(on ? QStringLiteral("noise on") : QStringLiteral("noise off"));
+    }
+    // `lines` garbage lines on the line now.
+    bool garbage(int lines = 1) { return ok(QStringLiteral("garbage %1").arg(lines)); }
+    // One-shot unsolicited lines around the next answer.
+    bool urcBefore(const QString& line) { return ok(QStringLiteral("urc-before ") + quote(line)); }
+    bool urcAfter(const QString& line) { return ok(QStringLiteral("urc-after ") + quote(line)); }
+    // Runs the control command `command` when the next message text is complete (or the
+    // next AT+CMSS runs), before the send's answer goes out.
+    bool onSend(const QString& command) { return ok(QStringLiteral("on-send ") + command); }
     // The "status" reply as an object (empty on failure).
     QJsonObject status();
     // The SIM's messages: objects with index, stat, number, type, time, text.
