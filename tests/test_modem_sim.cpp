@@ -1018,6 +1018,23 @@ private slots:
         QCOMPARE(at("AT\r"), Ok);
         QVERIFY(sim_->isRunning());
         QVERIFY(sim_->ok(QStringLiteral("ping")));
+
+        // PDU mode: random hex after a send or a store, and junk PDUs of any length.
+        QCOMPARE(at("AT+CMGF=0\r"), Ok);
+        for (int round = 0; round < 200; ++round) {
+            QString hex;
+            for (int i = rng.bounded(120); i > 0; --i)
+                hex += QStringLiteral("%1").arg(rng.bounded(256), 2, 16, QLatin1Char('0'));
+            const QString answer = at(QStringLiteral("AT+CMG%1=%2\r%3")
+                                          .arg(round % 2 ? QLatin1Char('S') : QLatin1Char('W'))
+                                          .arg(rng.bounded(1, 165))
+                                          .arg(hex) +
+                                      CtrlZ);
+            QVERIFY2(answer.endsWith(cms(304)) || answer.endsWith(QStringLiteral("OK\r\n")),
+                     qPrintable(answer));
+        }
+        QCOMPARE(at("AT\r"), Ok);
+        QVERIFY(sim_->ok(QStringLiteral("ping")));
     }
 
     void overlongLine() {
