@@ -162,7 +162,10 @@ void TestAtAnswer::echoAndReportsAroundAnswers() {
     const Case cases[] = {
         {"echo", echo, {}, {}},
         {"ring before", ring, {}, {"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}},
-        {"echo and ring before", echo + ring, {}, {"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}},
+        {"echo and ring before",
+         echo + ring,
+         {},
+         {"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}},
         {"vendor lines before", vendor, {}, {}},
         {"ring after", {}, ring, {"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}},
         {"vendor after", {}, vendor, {}},
@@ -170,8 +173,7 @@ void TestAtAnswer::echoAndReportsAroundAnswers() {
     for (const Case& c : cases) {
         const QString whole = c.before + answer + c.after;
         for (qsizetype cut : {qsizetype(0), c.before.size() + 3, whole.size() - 2}) {
-            const Listed l =
-                cut == 0 ? list({whole}) : list({whole.left(cut), whole.mid(cut)});
+            const Listed l = cut == 0 ? list({whole}) : list({whole.left(cut), whole.mid(cut)});
             QVERIFY2(l.succeeded && l.count == 1, c.name);
             QCOMPARE(l.texts.value(0), kHostileBodies.at(4));
             QCOMPARE(l.reports, c.reports);
@@ -245,8 +247,7 @@ void TestAtAnswer::receivedHostileTextsMakeNoCallNoReplyNoStrayDelete() {
     QCOMPARE(rows.count(), static_cast<int>(kHostileBodies.size()));
     for (int i = 0; i < rows.count(); ++i) {
         QCOMPARE(rows.value(i, QStringLiteral("Message")).toString(), kHostileBodies.at(i));
-        QCOMPARE(rows.value(i, QStringLiteral("SenderMobileNo")).toString(),
-                 entries.at(i).number);
+        QCOMPARE(rows.value(i, QStringLiteral("SenderMobileNo")).toString(), entries.at(i).number);
     }
     QStringList deletes;
     for (const QString& cmd : b.port().written) {

@@ -89,6 +89,7 @@ private slots:
     void receivedSmsBecomesAnInboxRow();
     void ringingCallIsLoggedAndAnsweredOnce();
     void unpluggedModemDuringSendingDoesNotStopTheProgram();
+    void latePromptAndSwallowedTextMisdeliverNothing();
 };
 
 void TestEngineEndToEnd::initTestCase() {
@@ -254,6 +255,42 @@ void TestEngineEndToEnd::unpluggedModemDuringSendingDoesNotStopTheProgram() {
     QCOMPARE(live.window->toolButton1->text(), QStringLiteral("Disconnect"));
     for (qint64 id : ids)
         QTRY_COMPARE_WITH_TIMEOUT(live.status(id), QStringLiteral("SENT"), slow);
+}
+
+void TestEngineEndToEnd::latePromptAndSwallowedTextMisdeliverNothing() {
+    Live live;
+    live.ctx().modem.ConfirmWaitMs = 3000;
+    QList<qint64> rows;
+    for (int i = 1; i <= 6; ++i)
+        rows << live.queue(QStringLiteral("+4477009000%1").arg(i), QStringLiteral("row %1").arg(i));
+    // The 1st text arms a late prompt for the 2nd row's AT+CMGS; the 3rd text arms the
+    // swallowing of the 4th text (the modem takes it and never answers).
+    QVERIFY(live.sim.start());
+    QVERIFY(live.sim.onSend(QStringLiteral("late-prompt 2500")));
+    QVERIFY(live.sim.onSend(QStringLiteral("on-send on-send swallow")));
+    live.window = new MDI_Frmmanage(live.ctx());
+    live.ctx().mainWindow = live.window;
+    live.window->MDIForm_Load();
+    QVERIFY(live.ctx().modem.ModemInitialized);
+
+    for (const qint64 id : rows)
+        QTRY_COMPARE_WITH_TIMEOUT(live.status(id), QStringLiteral("SENT"), slow);
+    QCOMPARE(live.sim.transcript(QStringLiteral("swallowed")).size(), 1);
+    const QList<QJsonObject> commands = live.sim.transcript(QStringLiteral("cmd"));
+    QVERIFY(std::any_of(commands.cbegin(), commands.cend(), [](const QJsonObject& c) {
+        return c.contains(QStringLiteral("latePrompt"));
+    }));
+
+    // Every row went out exactly once, to its own number, with its own text; the swallowed
+    // text never reached the network, and its row went out again.
+    QMap<QString, QStringList> sentTo;
+    for (const QJsonObject& s : live.sim.transcript(QStringLiteral("sent")))
+        sentTo[s[QStringLiteral("number")].toString()] << s[QStringLiteral("text")].toString();
+    QCOMPARE(sentTo.size(), 6);
+    for (int i = 1; i <= 6; ++i)
+        QCOMPARE(sentTo.value(QStringLiteral("+4477009000%1").arg(i)),
+                 QStringList{QStringLiteral("row %1").arg(i)});
+    QVERIFY(live.log().contains(QLatin1String("waits in the Outbox for the next try")));
 }
 
 QTEST_MAIN(TestEngineEndToEnd)

@@ -42,6 +42,19 @@ bool isListingHeader(QStringView line) {
     return numeric && !QString(fields.at(1)).remove(u'"').trimmed().isEmpty();
 }
 
+// "+CMGS: n", "+CMGW: n" or "+CMSS: n": the modem took the message.
+bool isConfirmation(QStringView line) {
+    const QStringView t = trimmed(line);
+    if (!(startsWith(t, "+CMGS:") || startsWith(t, "+CMGW:") || startsWith(t, "+CMSS:")))
+        return false;
+    const QStringView n = trimmed(t.mid(6));
+    if (n.isEmpty()) return false;
+    for (const QChar c : n) {
+        if (!c.isDigit()) return false;
+    }
+    return true;
+}
+
 bool endsListing(Final f) {
     return f == Final::Ok || isError(f);
 }
@@ -188,12 +201,22 @@ Judgement AnswerReader::judge() const {
             }
             if (k >= answerStart_ && partial_.isEmpty() && endsListing(finalResult(lines_.at(k))))
                 end = k;
-        } else {
+        } else if (kind_ == Kind::Plain) {
             for (int k = answerStart_; k < count; ++k) {
                 if (finalResult(lines_.at(k)) != Final::None) {
                     end = k;
                     break;
                 }
+            }
+        } else {
+            // Before a prompt or a confirmation, an "OK" is what is left of an earlier
+            // exchange (the answer to an ESC, say): the answer ends at an error, or at the
+            // OK after the confirmation line.
+            bool confirmed = false;
+            for (int k = answerStart_; k < count && end < 0; ++k) {
+                const Final f = finalResult(lines_.at(k));
+                if (isError(f) || (f == Final::Ok && confirmed)) end = k;
+                if (kind_ == Kind::Confirm && isConfirmation(lines_.at(k))) confirmed = true;
             }
         }
     }
@@ -221,6 +244,8 @@ Judgement AnswerReader::judge() const {
         for (int k = answerStart_; k < count; ++k)
             j.lines << lines_.at(k);
     }
+    // The prompt counts when it is the last thing the modem said: it is in text entry
+    // now, and what is written next is processed after every earlier command.
     if (kind_ == Kind::Prompt && isPrompt(partial_)) {
         j.complete = true;
         j.final = Final::Prompt;

@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
@@ -54,19 +53,9 @@ private:
     ModemState& modem_;
 };
 
-// A whole line "+CMGS: n", "+CMGW: n" or "+CMSS: n": the modem took the message.
-bool hasConfirmation(const QStringList& lines) {
-    static const QRegularExpression re(QStringLiteral(R"(^\s*\+CM(GS|GW|SS):\s*\d+)"));
-    for (const QString& line : lines) {
-        if (re.match(line).hasMatch()) return true;
-    }
-    return false;
-}
-
 // Whether the answer judged so far is the one `target` asks for: a final OK ("OK"),
 // the prompt (">"), or, for other targets, a complete answer holding the text. A listing
-// must also have stayed complete for one more look; a message text needs its
-// confirmation line before the OK.
+// must also have stayed complete for one more look.
 bool holdsTarget(const ModemState& m, const at::Judgement& j, const QString& target) {
     const QString t = trimSpaces(target);
     if (t.isEmpty()) return true;
@@ -74,14 +63,8 @@ bool holdsTarget(const ModemState& m, const at::Judgement& j, const QString& tar
     if (t == QLatin1String(">")) return j.final == at::Final::Prompt;
     if (t == kOk || t == QLatin1String("OK\r\n")) {
         if (j.final != at::Final::Ok) return false;
-        switch (m.Line.reader().kind()) {
-        case at::Kind::Listing:
-            return m.AnswerSettled;
-        case at::Kind::Confirm:
-            return hasConfirmation(j.lines);
-        default:
-            return true;
-        }
+        // (A message text's answer only ends at an OK after its confirmation line.)
+        return m.Line.reader().kind() != at::Kind::Listing || m.AnswerSettled;
     }
     return j.text.contains(t);
 }

@@ -74,10 +74,8 @@ QString whyNotTaken(const AppContext& ctx, SerialPort& comm, const QString& wait
 
 // After a prompt that did not come in time the modem may still be (or soon be) waiting
 // for message text: ESC makes it leave text entry, so that nothing written next can
-// become part of a message.
+// become part of a message. A modem in command mode ignores it.
 void leaveTextEntry(AppContext& ctx, SerialPort& comm) {
-    const at::Judgement j = ctx.modem.Line.judge();
-    if (j.complete && (at::isError(j.final) || j.final == at::Final::Ok)) return;
     if (ctx.modem.ModemConnected && comm.portOpen()) comm.output(QString(QChar(27)));
 }
 
