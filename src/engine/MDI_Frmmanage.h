@@ -37,6 +37,9 @@ public:
     void Toolbar1_ButtonClick(int index);
     void Exit_Click();
     void mnuAbout_Click();
+    // Open the compose window and the message box, modally (menu, toolbar, home page).
+    void mnuSendIndividualSMS_Click();
+    void mnuViewMessageBox_Click();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -57,12 +60,16 @@ public:
     ui::LegacyTimer* timerRefreshHomePage;
     QMenu* mnuSetings;
     QMenu* mnuSMSMessages;
+    QAction* mnuSendIndividualSMS;
+    QAction* mnuViewMessageBox;
     QAction* start;
     QAction* mnustop;
     QAction* mnuAbout;
     QAction* Exit;
     QToolBar* Toolbar1;
     QAction* toolButton1; // "Connect" / "Disconnect"
+    QAction* toolButton3; // "Send Quick SMS"
+    QAction* toolButton4; // "Message Box"
     QAction* toolButton5; // "Exit"
     // The image shown on toolbar button 1: 1 connected, 2 not connected.
     int toolButton1Image() const { return toolButton1Image_; }
