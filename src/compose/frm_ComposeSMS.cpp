@@ -2,6 +2,7 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "engine/Dispatcher.h"
 #include "modem/Module1.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
@@ -125,6 +126,7 @@ void frm_ComposeSMS::Command1_Click() {
         ui::MsgBox(QString::fromStdString(e.what()));
         return;
     }
+    RefreshMessageBoxIfOpen(ctx_);
     accept();
 }
 
