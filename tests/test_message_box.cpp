@@ -7,7 +7,7 @@
 #include "support/ScriptedSerialPort.h"
 #include "support/TestEnv.h"
 #include "ui/ClickLabel.h"
-#include "views/FolderTotals.h"
+#include "core/FolderTotals.h"
 #include "views/Frm_MessageBox.h"
 
 #include <QAction>

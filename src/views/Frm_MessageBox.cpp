@@ -7,7 +7,7 @@
 #include "engine/frm_HomePage.h"
 #include "modem/Module1.h"
 #include "ui/Ui.h"
-#include "views/FolderTotals.h"
+#include "core/FolderTotals.h"
 
 #include <QAction>
 #include <QHBoxLayout>

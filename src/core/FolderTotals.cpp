@@ -1,4 +1,4 @@
-#include "views/FolderTotals.h"
+#include "core/FolderTotals.h"
 
 #include "core/Database.h"
 
