@@ -48,10 +48,14 @@ double timeOnce(const std::function<void()>& fn) {
     return ms(t);
 }
 
-double median(const std::function<void()>& fn, int runs = 9) {
+// The median time of fn, each run after an untimed setup.
+double median(const std::function<void()>& fn, int runs = 9,
+              const std::function<void()>& setup = {}) {
     std::vector<double> v;
-    for (int i = 0; i < runs; ++i)
+    for (int i = 0; i < runs; ++i) {
+        if (setup) setup();
         v.push_back(timeOnce(fn));
+    }
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
@@ -152,6 +156,8 @@ int main(int argc, char** argv) {
                 startup, ms(processStart));
     if (!env.messages.isEmpty())
         std::printf("  (it said: %s)\n", qPrintable(env.messages.join(QStringLiteral(" | "))));
+    std::printf("resident memory with the main window loaded: %.1f MiB\n",
+                static_cast<double>(residentKiB()) / 1024.0);
 
     const FolderTotals totals = readFolderTotals(db);
     std::printf(
@@ -174,17 +180,22 @@ int main(int argc, char** argv) {
         box = new Frm_MessageBox(ctx);
         box->TreeView1_NodeClick(2);
     });
-    const double jump = median([&] {
-                            goToPage(*box, 1);
-                            goToPage(*box, 5000);
-                        }) -
-                        median([&] { goToPage(*box, 1); });
-    const double next = median([&] {
-                            goToPage(*box, 4999);
-                            box->cmdNext_Click();
-                        }) -
-                        median([&] { goToPage(*box, 4999); });
+    const double jump = median([&] { goToPage(*box, 5000); }, 9, [&] { goToPage(*box, 1); });
+    const double next = median([&] { box->cmdNext_Click(); }, 9,
+                               [&] {
+                                   goToPage(*box, 1);
+                                   goToPage(*box, 4999);
+                               });
     const QString nextFirst = box->ListMessage->topLevelItem(0)->text(3);
+    const double previous = median([&] { box->cmdPrevious_Click(); }, 9,
+                                   [&] {
+                                       goToPage(*box, 1);
+                                       goToPage(*box, 5001);
+                                   });
+    const QString previousFirst = box->ListMessage->topLevelItem(0)->text(3);
+    box->TreeView1_NodeClick(2);
+    goToPage(*box, 5000);
+    const double rssOpen = static_cast<double>(residentKiB()) / 1024.0;
     const double wholeCold = [&] {
         ConnectDatabase(ctx);
         return timeOnce([&] { loadWholeFolderPage(db, 5000); });
@@ -193,12 +204,13 @@ int main(int argc, char** argv) {
     std::printf("  open (tree counts + first page): %8.2f ms   cold %8.2f ms\n", open, openCold);
     std::printf("  page 5,000 by the page box:      %8.2f ms   cold %8.2f ms\n", jump, jumpCold);
     std::printf("  page 5,000 by Next from 4,999:   %8.2f ms\n", next);
+    std::printf("  page 5,000 by Previous from 5,001: %6.2f ms\n", previous);
     std::printf("  baseline, whole folder loaded:   %8.2f ms   cold %8.2f ms\n", whole, wholeCold);
     std::printf("  ratio baseline / open: %.0f x; baseline / page box: %.0f x; baseline / Next: "
                 "%.0f x\n",
                 whole / open, whole / jump, whole / next);
-    std::printf("  (page 5,000 starts at key %s both ways: %s)\n", qPrintable(firstOf5000),
-                firstOf5000 == nextFirst ? "yes" : "NO");
+    std::printf("  (page 5,000 starts at key %s all three ways: %s)\n", qPrintable(firstOf5000),
+                firstOf5000 == nextFirst && firstOf5000 == previousFirst ? "yes" : "NO");
     printPlan(db, QStringLiteral("select InBox_Id from Message_InBox order by InboxDateTime desc, "
                                  "InBox_Id desc limit 100 offset 499900"));
 
@@ -226,14 +238,13 @@ int main(int argc, char** argv) {
                 if (c.column > 0) box->ListMessage_ColumnClick(c.column);
             },
             runs);
-        const double deep = median([&] { goToPage(*box, c.deep); }, runs);
-        const double step = median(
-                                [&] {
-                                    goToPage(*box, c.deep - 1);
-                                    box->cmdNext_Click();
-                                },
-                                runs) -
-                            median([&] { goToPage(*box, c.deep - 1); }, runs);
+        const double deep =
+            median([&] { goToPage(*box, c.deep); }, runs, [&] { goToPage(*box, 1); });
+        const double step = median([&] { box->cmdNext_Click(); }, runs,
+                                   [&] {
+                                       goToPage(*box, 1);
+                                       goToPage(*box, c.deep - 1);
+                                   });
         std::printf("  %-30s first %8.2f ms  deep %8.2f ms  next %8.2f ms\n", c.name, first, deep,
                     step);
     }
@@ -248,10 +259,9 @@ int main(int argc, char** argv) {
                     },
                     5));
 
-    box->TreeView1_NodeClick(2);
-    goToPage(*box, 5000);
-    std::printf("\nresident memory with the message box open: %.1f MiB\n",
-                static_cast<double>(residentKiB()) / 1024.0);
+    std::printf("\nresident memory with the message box open on page 5,000 of the Inbox: %.1f "
+                "MiB\n(after the whole-folder baseline: %.1f MiB)\n",
+                rssOpen, static_cast<double>(residentKiB()) / 1024.0);
     delete box;
     if (!env.messages.isEmpty())
         std::printf("messages shown: %s\n", qPrintable(env.messages.join(QStringLiteral(" | "))));

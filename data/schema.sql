@@ -32,13 +32,17 @@ CREATE TABLE Message_OutBox (
 CREATE INDEX Message_OutBox_Waiting ON Message_OutBox (DeliveryDatetime, DeliveryStatus);
 CREATE INDEX Message_OutBox_Status ON Message_OutBox (DeliveryStatus);
 -- The message box's pages: Sent Items by delivery moment or recipient, the Outbox by
--- queueing moment or recipient (the small indexes cover only the waiting rows).
+-- queueing moment or recipient (those two cover only the waiting rows). Each index
+-- gives its rows in the order of the list, ties by key, and holds DeliveryDatetime, so
+-- rows before the page shown are passed over without reading the table.
 CREATE INDEX Message_OutBox_Delivered ON Message_OutBox (DeliveryDatetime);
-CREATE INDEX Message_OutBox_SentRecipient ON Message_OutBox (RecipientMobileNo)
+CREATE INDEX Message_OutBox_SentRecipient
+    ON Message_OutBox (RecipientMobileNo, Outbox_Id, DeliveryDatetime)
     WHERE DeliveryDatetime IS NOT NULL;
-CREATE INDEX Message_OutBox_WaitingQueued ON Message_OutBox (OutBoxDateTime)
+CREATE INDEX Message_OutBox_WaitingQueued ON Message_OutBox (DeliveryDatetime, OutBoxDateTime)
     WHERE DeliveryDatetime IS NULL;
-CREATE INDEX Message_OutBox_WaitingRecipient ON Message_OutBox (RecipientMobileNo)
+CREATE INDEX Message_OutBox_WaitingRecipient
+    ON Message_OutBox (DeliveryDatetime, RecipientMobileNo)
     WHERE DeliveryDatetime IS NULL;
 
 -- The sizes of the message folders, kept by the triggers below on every change of the

@@ -2,12 +2,12 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "core/FolderTotals.h"
 #include "engine/Dispatcher.h"
 #include "engine/Receiver.h"
 #include "engine/frm_HomePage.h"
 #include "modem/Module1.h"
 #include "ui/Ui.h"
-#include "core/FolderTotals.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -41,6 +41,8 @@ struct FolderDef {
     QStringList sortColumns; // by list column 1, 2, 3
     // Sort columns with an index in the folder: pages continue from the rows on screen.
     QStringList indexedColumns;
+    // A column the folder's condition keeps from being null.
+    QString neverNull = {};
 };
 
 const FolderDef& inboxDef() {
@@ -75,7 +77,8 @@ const FolderDef& sentDef() {
         QStringLiteral("DeliveryDatetime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
          QStringLiteral("DeliveryDatetime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("DeliveryDatetime")}};
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("DeliveryDatetime")},
+        QStringLiteral("DeliveryDatetime")};
     return d;
 }
 
@@ -254,6 +257,17 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
 
 Frm_MessageBox::~Frm_MessageBox() {
     Form_Unload();
+}
+
+void Frm_MessageBox::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A folder listed while loading got its column widths before the window had its
+    // size; the first showing sets them again.
+    if (!shownOnce_ && (isInBoxSelected || isSentItemsSelected)) {
+        for (int c = 0; c < 3; ++c)
+            ListMessage->setColumnWidth(c, ListMessage->width() / 3);
+    }
+    shownOnce_ = true;
 }
 
 void Frm_MessageBox::done(int result) {
@@ -463,10 +477,11 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
             const bool step =
                 sameView && (CurrentPage == anchor_.page + 1 || CurrentPage == anchor_.page - 1);
             if (step && def.indexedColumns.contains(order.column) &&
-                ctx_.DBConnection.count(
-                    QStringLiteral("select ") + def.key + QStringLiteral(" from ") + def.table +
-                    whereClause(def, order.column + QStringLiteral(" is null")) +
-                    QStringLiteral(" limit 1")) == 0) {
+                (order.column == def.neverNull ||
+                 ctx_.DBConnection.count(
+                     QStringLiteral("select ") + def.key + QStringLiteral(" from ") + def.table +
+                     whereClause(def, order.column + QStringLiteral(" is null")) +
+                     QStringLiteral(" limit 1")) == 0)) {
                 const bool forward = CurrentPage == anchor_.page + 1;
                 const QVariant value = forward ? anchor_.lastValue : anchor_.firstValue;
                 const qint64 key = forward ? anchor_.lastKey : anchor_.firstKey;

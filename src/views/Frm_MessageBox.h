@@ -90,6 +90,7 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     enum class Folder { None, Inbox, Outbox, Sent };
@@ -114,6 +115,7 @@ private:
 
     AppContext& ctx_;
     bool loaded_ = false;
+    bool shownOnce_ = false;
     Anchor anchor_;
 };
 
