@@ -653,6 +653,9 @@ void TestMessageBox::folderTotalsFollowEveryChange() {
     const FolderTotals t = readFolderTotals(db);
     QCOMPARE(t.inboxTotal, 0);
     QVERIFY(t.outboxWaiting > 0 && t.sentTotal > 0);
+    // Sizes that cannot be right are not believed.
+    db.execute(QStringLiteral("update MessageFolderTotals set SentTotal=-3"));
+    QCOMPARE(readFolderTotals(db).sentTotal, t.sentTotal);
     // A database without the kept totals is counted row by row.
     db.execute(QStringLiteral("drop table MessageFolderTotals"));
     QCOMPARE(readFolderTotals(db).outboxWaiting, t.outboxWaiting);

@@ -15,6 +15,7 @@
 #include <QStringView>
 #include <QTextCursor>
 #include <QVBoxLayout>
+#include <limits>
 
 frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("frm_ComposeSMS"));
@@ -24,7 +25,7 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     Label1->setObjectName(QStringLiteral("Label1"));
     MobileNumbers = new QLineEdit(this);
     MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
-    MobileNumbers->setMaxLength(32767);
+    MobileNumbers->setMaxLength(std::numeric_limits<int>::max()); // no limit of its own
     Label2 = new QLabel(QStringLiteral("(Separate multiple numbers either by comma OR semi-colon. "
                                        "e.g. 9888812121, +442123234455, ...)"),
                         this);

@@ -28,7 +28,10 @@ FolderTotals readFolderTotals(Database& db) {
             t.inboxUnread = r.rows[0][1].toLongLong();
             t.outboxWaiting = r.rows[0][2].toLongLong();
             t.sentTotal = r.rows[0][3].toLongLong();
-            return t;
+            // A kept size below zero could only come from a file changed by other
+            // means; the rows themselves are then the truth.
+            if (t.inboxTotal >= 0 && t.inboxUnread >= 0 && t.outboxWaiting >= 0 && t.sentTotal >= 0)
+                return t;
         }
     }
     return countFolderTotals(db);
