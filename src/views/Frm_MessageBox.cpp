@@ -259,13 +259,20 @@ Frm_MessageBox::~Frm_MessageBox() {
     Form_Unload();
 }
 
+int Frm_MessageBox::thirdOfList() const {
+    // A third of the list's width, leaving room for its vertical scroll bar.
+    const int room = ListMessage->maximumViewportSize().width() -
+                     ListMessage->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return std::max(room / 3, 20);
+}
+
 void Frm_MessageBox::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A folder listed while loading got its column widths before the window had its
     // size; the first showing sets them again.
     if (!shownOnce_ && (isInBoxSelected || isSentItemsSelected)) {
         for (int c = 0; c < 3; ++c)
-            ListMessage->setColumnWidth(c, ListMessage->width() / 3);
+            ListMessage->setColumnWidth(c, thirdOfList());
     }
     shownOnce_ = true;
 }
@@ -420,7 +427,7 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         }
 
         ListMessage->clear();
-        const int third = ListMessage->width() / 3;
+        const int third = thirdOfList();
         if (folder == Folder::Outbox) {
             ListMessage->setColumnCount(5);
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"),

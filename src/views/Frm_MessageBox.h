@@ -112,6 +112,7 @@ private:
     void selectNode(int index);
     void readRow(QTreeWidgetItem* item);
     QString& sortOrder(Folder folder);
+    int thirdOfList() const;
 
     AppContext& ctx_;
     bool loaded_ = false;
