@@ -1,13 +1,13 @@
 // The message box: folder counts, pages, sorting, reading, deleting, its toolbar, the
 // engine's live updates, and how the main window and the home page open it.
 #include "core/DateTimeText.h"
+#include "core/FolderTotals.h"
 #include "engine/Dispatcher.h"
 #include "engine/MDI_Frmmanage.h"
 #include "engine/frm_HomePage.h"
 #include "support/ScriptedSerialPort.h"
 #include "support/TestEnv.h"
 #include "ui/ClickLabel.h"
-#include "core/FolderTotals.h"
 #include "views/Frm_MessageBox.h"
 
 #include <QAction>
