@@ -15,6 +15,9 @@ CREATE TABLE Message_InBox (
     IsRead         INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX Message_InBox_IsRead ON Message_InBox (IsRead);
+-- The message box lists the Inbox a page at a time, newest first or by sender.
+CREATE INDEX Message_InBox_Received ON Message_InBox (InboxDateTime);
+CREATE INDEX Message_InBox_Sender ON Message_InBox (SenderMobileNo);
 
 -- The send queue (DeliveryDatetime null) and the sent items (DeliveryDatetime set).
 CREATE TABLE Message_OutBox (
@@ -28,6 +31,60 @@ CREATE TABLE Message_OutBox (
 );
 CREATE INDEX Message_OutBox_Waiting ON Message_OutBox (DeliveryDatetime, DeliveryStatus);
 CREATE INDEX Message_OutBox_Status ON Message_OutBox (DeliveryStatus);
+-- The message box's pages: Sent Items by delivery moment or recipient, the Outbox by
+-- queueing moment or recipient (those two cover only the waiting rows). Each index
+-- gives its rows in the order of the list, ties by key, and holds DeliveryDatetime, so
+-- rows before the page shown are passed over without reading the table.
+CREATE INDEX Message_OutBox_Delivered ON Message_OutBox (DeliveryDatetime);
+CREATE INDEX Message_OutBox_SentRecipient
+    ON Message_OutBox (RecipientMobileNo, Outbox_Id, DeliveryDatetime)
+    WHERE DeliveryDatetime IS NOT NULL;
+CREATE INDEX Message_OutBox_WaitingQueued ON Message_OutBox (DeliveryDatetime, OutBoxDateTime)
+    WHERE DeliveryDatetime IS NULL;
+CREATE INDEX Message_OutBox_WaitingRecipient
+    ON Message_OutBox (DeliveryDatetime, RecipientMobileNo)
+    WHERE DeliveryDatetime IS NULL;
+
+-- The sizes of the message folders, kept by the triggers below on every change of the
+-- two message tables, so that a folder's size is read without counting its rows.
+-- Unread: IsRead = 0 (false); waiting: no DeliveryDatetime; sent: a DeliveryDatetime.
+CREATE TABLE MessageFolderTotals (
+    InboxTotal    INTEGER NOT NULL DEFAULT 0,
+    InboxUnread   INTEGER NOT NULL DEFAULT 0,
+    OutboxWaiting INTEGER NOT NULL DEFAULT 0,
+    SentTotal     INTEGER NOT NULL DEFAULT 0
+);
+INSERT INTO MessageFolderTotals DEFAULT VALUES;
+CREATE TRIGGER Message_InBox_Inserted AFTER INSERT ON Message_InBox BEGIN
+    UPDATE MessageFolderTotals SET InboxTotal = InboxTotal + 1,
+        InboxUnread = InboxUnread + (NEW.IsRead = 0);
+END;
+CREATE TRIGGER Message_InBox_Deleted AFTER DELETE ON Message_InBox BEGIN
+    UPDATE MessageFolderTotals SET InboxTotal = InboxTotal - 1,
+        InboxUnread = InboxUnread - (OLD.IsRead = 0);
+END;
+CREATE TRIGGER Message_InBox_ReadChanged AFTER UPDATE OF IsRead ON Message_InBox BEGIN
+    UPDATE MessageFolderTotals
+        SET InboxUnread = InboxUnread - (OLD.IsRead = 0) + (NEW.IsRead = 0);
+END;
+CREATE TRIGGER Message_OutBox_Inserted AFTER INSERT ON Message_OutBox BEGIN
+    UPDATE MessageFolderTotals
+        SET OutboxWaiting = OutboxWaiting + (NEW.DeliveryDatetime IS NULL),
+            SentTotal = SentTotal + (NEW.DeliveryDatetime IS NOT NULL);
+END;
+CREATE TRIGGER Message_OutBox_Deleted AFTER DELETE ON Message_OutBox BEGIN
+    UPDATE MessageFolderTotals
+        SET OutboxWaiting = OutboxWaiting - (OLD.DeliveryDatetime IS NULL),
+            SentTotal = SentTotal - (OLD.DeliveryDatetime IS NOT NULL);
+END;
+CREATE TRIGGER Message_OutBox_DeliveryChanged AFTER UPDATE OF DeliveryDatetime
+    ON Message_OutBox BEGIN
+    UPDATE MessageFolderTotals
+        SET OutboxWaiting = OutboxWaiting - (OLD.DeliveryDatetime IS NULL)
+                + (NEW.DeliveryDatetime IS NULL),
+            SentTotal = SentTotal - (OLD.DeliveryDatetime IS NOT NULL)
+                + (NEW.DeliveryDatetime IS NOT NULL);
+END;
 
 -- Incoming calls.
 CREATE TABLE MissedCallStatistics (

@@ -45,8 +45,9 @@ void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
     for (const auto& row : tables.rows)
         names << row.value(0).toString();
     QCOMPARE(names,
-             (QStringList{"AutoReply_OnMissedCall", "Country", "Message_InBox", "Message_OutBox",
-                          "MissedCallStatistics", "ModemSetting", "Timer_setting"}));
+             (QStringList{"AutoReply_OnMissedCall", "Country", "MessageFolderTotals",
+                          "Message_InBox", "Message_OutBox", "MissedCallStatistics",
+                          "ModemSetting", "Timer_setting"}));
 
     const QueryResult timer = db.query(QStringLiteral("select * from Timer_setting"));
     QCOMPARE(timer.count(), 1);

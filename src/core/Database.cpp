@@ -63,6 +63,9 @@ void Database::open(const QString& path, const QByteArray& key) {
             throw DbError(QStringLiteral("'%1' holds no tables; it is not the program's database.")
                               .arg(path));
         execute(QStringLiteral("PRAGMA foreign_keys = ON"));
+        // Decrypted pages stay in memory (up to 64 MiB), so paging through a large
+        // folder decrypts its index once rather than at every page.
+        execute(QStringLiteral("PRAGMA cache_size = -65536"));
     } catch (const DbError& e) {
         close();
         QString d = e.description();

@@ -1,5 +1,6 @@
 #include "engine/MDI_Frmmanage.h"
 
+#include "compose/frm_ComposeSMS.h"
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/Startup.h"
@@ -19,6 +20,7 @@
 #include "views/Frm_AutoReplyOnMissedCall.h"
 #include "views/Frm_ManageSIMMsg.h"
 #include "views/Frm_MissedCallsList.h"
+#include "views/Frm_MessageBox.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -85,6 +87,12 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     mnustop->setObjectName(QStringLiteral("mnustop"));
     mnuSMSMessages = menuBar()->addMenu(QStringLiteral("SMS Messages"));
     mnuSMSMessages->setObjectName(QStringLiteral("mnuSMSMessages"));
+    mnuSendIndividualSMS = mnuSMSMessages->addAction(QStringLiteral("Send Individual SMS"), this,
+                                                     &MDI_Frmmanage::mnuSendIndividualSMS_Click);
+    mnuSendIndividualSMS->setObjectName(QStringLiteral("mnuSendIndividualSMS"));
+    mnuViewMessageBox = mnuSMSMessages->addAction(QStringLiteral("View Message Box"), this,
+                                                  &MDI_Frmmanage::mnuViewMessageBox_Click);
+    mnuViewMessageBox->setObjectName(QStringLiteral("mnuViewMessageBox"));
     mnuAbout = menuBar()->addAction(QStringLiteral("About"), this, &MDI_Frmmanage::mnuAbout_Click);
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"), this, &MDI_Frmmanage::Exit_Click);
@@ -103,6 +111,15 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
         Toolbar1->addAction(drawIcon(QColor(0x8a, 0x1c, 0x1c), QStringLiteral("X")),
                             QStringLiteral("Exit"), this, [this] { Toolbar1_ButtonClick(5); });
     toolButton5->setObjectName(QStringLiteral("toolButton5"));
+    toolButton3 = new QAction(drawIcon(QColor(0x1a, 0x4f, 0x9c), QStringLiteral("@")),
+                              QStringLiteral("Send Quick SMS"), this);
+    toolButton3->setObjectName(QStringLiteral("toolButton3"));
+    connect(toolButton3, &QAction::triggered, this, [this] { Toolbar1_ButtonClick(3); });
+    toolButton4 = new QAction(drawIcon(QColor(0x2f, 0x6f, 0x4f), QStringLiteral("M")),
+                              QStringLiteral("Message Box"), this);
+    toolButton4->setObjectName(QStringLiteral("toolButton4"));
+    connect(toolButton4, &QAction::triggered, this, [this] { Toolbar1_ButtonClick(4); });
+    Toolbar1->insertActions(toolButton5, {toolButton3, toolButton4});
     setToolButton1(false);
 
     // Timers: the two polling timers are idle until listening starts.
@@ -146,6 +163,8 @@ void MDI_Frmmanage::showHomePage() {
     frm_HomePage& home = ctx_.ensureHomePage();
     if (!homeWindow_) {
         homeWindow_ = mdi_->addSubWindow(&home, Qt::FramelessWindowHint);
+        connect(&home, &frm_HomePage::messageBoxRequested, this,
+                &MDI_Frmmanage::mnuViewMessageBox_Click);
         homeWindow_->setObjectName(QStringLiteral("homeSubWindow"));
         homeWindow_->move(0, 0);
         connect(&home, &frm_HomePage::missedCallsRequested, this,
@@ -272,6 +291,10 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index) {
             start_Click();
             setToolButton1(ctx_.modem.ModemConnected);
         }
+    } else if (index == 3) {
+        mnuSendIndividualSMS_Click();
+    } else if (index == 4) {
+        mnuViewMessageBox_Click();
     } else if (index == 5) {
         if (ctx_.modem.ModemConnected) mnustop_Click();
         ctx_.endProcess(0);
@@ -281,6 +304,14 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index) {
 void MDI_Frmmanage::Exit_Click() {
     if (ctx_.modem.ModemConnected && ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
     ctx_.endProcess(0);
+}
+
+void MDI_Frmmanage::mnuSendIndividualSMS_Click() {
+    showComposeSMS(ctx_, this);
+}
+
+void MDI_Frmmanage::mnuViewMessageBox_Click() {
+    showMessageBox(ctx_, this);
 }
 
 void MDI_Frmmanage::mnuAbout_Click() {

@@ -44,6 +44,9 @@ public:
     void manageSim_Click();
     // The missed calls report, modeless (the home page's "Missed Calls" label).
     void showMissedCallsReport();
+    // Open the compose window and the message box, modally (menu, toolbar, home page).
+    void mnuSendIndividualSMS_Click();
+    void mnuViewMessageBox_Click();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -67,12 +70,16 @@ public:
     QAction* modemsetting;
     QAction* mnuAutoreplyOnMissedCall;
     QAction* manageSim;
+    QAction* mnuSendIndividualSMS;
+    QAction* mnuViewMessageBox;
     QAction* start;
     QAction* mnustop;
     QAction* mnuAbout;
     QAction* Exit;
     QToolBar* Toolbar1;
     QAction* toolButton1; // "Connect" / "Disconnect"
+    QAction* toolButton3; // "Send Quick SMS"
+    QAction* toolButton4; // "Message Box"
     QAction* toolButton5; // "Exit"
     // The image shown on toolbar button 1: 1 connected, 2 not connected.
     int toolButton1Image() const { return toolButton1Image_; }

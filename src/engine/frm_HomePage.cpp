@@ -2,6 +2,7 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "core/FolderTotals.h"
 #include "ui/ClickLabel.h"
 #include "ui/Ui.h"
 
@@ -101,10 +102,9 @@ void frm_HomePage::Form_Load() {
     // Without a database the main window reports the connection error itself.
     if (!ctx_.DBConnection.isOpen()) return;
     try {
-        const qint64 inbox = ctx_.DBConnection.count(inboxCountSql());
-        const qint64 outbox = ctx_.DBConnection.count(outboxCountSql());
-        lblInBox->setText(lblInBox->text() + QStringLiteral(" (%1)").arg(inbox));
-        lblOutBox->setText(lblOutBox->text() + QStringLiteral(" (%1)").arg(outbox));
+        const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
+        lblInBox->setText(lblInBox->text() + QStringLiteral(" (%1)").arg(totals.inboxUnread));
+        lblOutBox->setText(lblOutBox->text() + QStringLiteral(" (%1)").arg(totals.outboxWaiting));
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }
@@ -129,12 +129,13 @@ QString frm_HomePage::missedCallCountSql(const QString& today) {
 
 void frm_HomePage::refreshCounters() {
     // All three are read before any caption changes, so a failing query leaves them all.
+    // The unread and waiting counts are the folder sizes the database keeps, read
+    // without counting rows, so the counters cost the same with a million messages.
     const qint64 missed = ctx_.DBConnection.count(missedCallCountSql(todayText()));
-    const qint64 inbox = ctx_.DBConnection.count(inboxCountSql());
-    const qint64 outbox = ctx_.DBConnection.count(outboxCountSql());
+    const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
     LblMissCall->setText(QStringLiteral("Missed Calls (%1)").arg(missed));
-    lblInBox->setText(QStringLiteral("Inbox (%1)").arg(inbox));
-    lblOutBox->setText(QStringLiteral("Outbox (%1)").arg(outbox));
+    lblInBox->setText(QStringLiteral("Inbox (%1)").arg(totals.inboxUnread));
+    lblOutBox->setText(QStringLiteral("Outbox (%1)").arg(totals.outboxWaiting));
 }
 
 void frm_HomePage::lblInBox_Click() {

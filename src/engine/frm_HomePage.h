@@ -24,7 +24,8 @@ public:
     // Throws DbError; the captions keep their values when a query fails.
     void refreshCounters();
 
-    // The counter queries, also used by tests.
+    // The counter queries (the Inbox and Outbox counts are also kept by the database;
+    // see core/FolderTotals.h), also used by tests.
     static QString inboxCountSql();
     static QString outboxCountSql();
     static QString missedCallCountSql(const QString& today);

@@ -7,7 +7,7 @@
 #include "modem/SerialPort.h"
 #include "modem/frm_ChekModemProgress.h"
 #include "settings/SettingsText.h"
-#include "ui/FunctionsLibrary.h"
+#include "ui/FormTopMost.h"
 #include "ui/Ui.h"
 
 #include <QApplication>
@@ -217,7 +217,7 @@ void frm_Settings::Form_Load() {
         ctx_.engine.ModalFormOpen = true;
         move(ui::twips(1000), 0);
         resize(ui::twips(12330), ui::twips(9120));
-        SetFormTopMost(this, true);
+        ui::SetFormTopMost(this, true);
 
         const bool connected = ctx_.modem.ModemConnected;
         for (QWidget* w : std::initializer_list<QWidget*>{

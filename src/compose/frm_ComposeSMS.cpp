@@ -1,0 +1,138 @@
+#include "compose/frm_ComposeSMS.h"
+
+#include "core/AppContext.h"
+#include "core/DateTimeText.h"
+#include "engine/Dispatcher.h"
+#include "modem/Module1.h"
+#include "modem/SmsText.h"
+#include "ui/Ui.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStringView>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <limits>
+
+frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("frm_ComposeSMS"));
+    setWindowTitle(QStringLiteral("Compose & Send SMS"));
+
+    Label1 = new QLabel(QStringLiteral("Enter Mobile Numbers :"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    MobileNumbers = new QLineEdit(this);
+    MobileNumbers->setObjectName(QStringLiteral("MobileNumbers"));
+    MobileNumbers->setMaxLength(std::numeric_limits<int>::max()); // no limit of its own
+    Label2 = new QLabel(QStringLiteral("(Separate multiple numbers either by comma OR semi-colon. "
+                                       "e.g. 9888812121, +442123234455, ...)"),
+                        this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setWordWrap(true);
+    Label3 = new QLabel(QStringLiteral("Enter Your Message Here :"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Message = new QPlainTextEdit(this);
+    Message->setObjectName(QStringLiteral("Message"));
+    Message->setTabChangesFocus(true);
+    Label4 = new QLabel(QStringLiteral("(Max. 160 characters)"), this);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Command1 = new QPushButton(QStringLiteral("Send SMS"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    // Enter in the numbers box must not send.
+    Command1->setAutoDefault(false);
+
+    Label1->setBuddy(MobileNumbers);
+    Label3->setBuddy(Message);
+    auto* v = new QVBoxLayout(this);
+    v->addWidget(Label1);
+    v->addWidget(MobileNumbers);
+    v->addWidget(Label2);
+    v->addSpacing(8);
+    v->addWidget(Label3);
+    v->addWidget(Message, 1);
+    v->addWidget(Label4);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Command1);
+    v->addLayout(buttons);
+    resize(ui::twips(6500), ui::twips(4800));
+
+    connect(Message, &QPlainTextEdit::textChanged, this, &frm_ComposeSMS::limitMessageLength);
+    connect(Command1, &QPushButton::clicked, this, &frm_ComposeSMS::Command1_Click);
+}
+
+void frm_ComposeSMS::limitMessageLength() {
+    const QString text = Message->toPlainText();
+    if (text.size() <= MessageMaxLength) return;
+    // Cut at a whole character: a surrogate pair is kept or dropped as one.
+    qsizetype keep = MessageMaxLength;
+    if (text.at(keep - 1).isHighSurrogate()) --keep;
+    const QSignalBlocker block(Message);
+    Message->setPlainText(text.left(keep));
+    Message->moveCursor(QTextCursor::End);
+}
+
+QStringList frm_ComposeSMS::recipientEntries(const QString& numbersText) {
+    QString text = numbersText;
+    text.replace(QLatin1Char(';'), QLatin1Char(','));
+    QStringList entries = text.split(QLatin1Char(','));
+    for (QString& e : entries) {
+        e.remove(QLatin1Char('.'));
+        e.remove(QLatin1Char(' '));
+    }
+    return entries;
+}
+
+void frm_ComposeSMS::Command1_Click() {
+    const QString numbers = trimSpaces(MobileNumbers->text());
+    const QString text = Message->toPlainText();
+    if (numbers.isEmpty() || trimSpaces(text).isEmpty()) {
+        ui::MsgBox(QStringLiteral("You must enter the mobile number and the message."));
+        (numbers.isEmpty() ? static_cast<QWidget*>(MobileNumbers) : Message)->setFocus();
+        return;
+    }
+    try {
+        // A text the modem cannot carry in its character set would fail at every send
+        // attempt; it is refused here, before anything is queued.
+        const QString characterSet = storedCharacterSet(ctx_);
+        const QString refused = uncarriableCharacters(text, characterSet);
+        if (!refused.isEmpty()) {
+            ui::MsgBox(QStringLiteral("The message cannot be sent: the modem's character set (%1) "
+                                      "cannot carry these characters:\r\n\r\n%2\r\n\r\nPlease "
+                                      "remove or replace them.")
+                           .arg(characterSet.isEmpty() ? QStringLiteral("ASCII") : characterSet,
+                                describeCharacters(refused)));
+            Message->setFocus();
+            return;
+        }
+
+        QString shown = numbers;
+        shown.replace(QLatin1Char(';'), QLatin1Char(','));
+        MobileNumbers->setText(shown);
+
+        // All rows or none: a failure part-way leaves nothing half queued, so sending
+        // again cannot queue a recipient twice.
+        const QStringList entries = recipientEntries(shown);
+        const QString queuedAt = nowText();
+        ctx_.DBConnection.transaction([&] {
+            for (const QString& entry : entries)
+                ctx_.DBConnection.execute(
+                    QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                                   "OutBoxDateTime) values (0,?,?,?)"),
+                    {entry, text, queuedAt});
+        });
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+        return;
+    }
+    RefreshMessageBoxIfOpen(ctx_);
+    accept();
+}
+
+void showComposeSMS(AppContext& ctx, QWidget* parent) {
+    auto* w = new frm_ComposeSMS(ctx, parent);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    ui::showModal(w);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class AppContext;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The compose window: one message to one or more typed numbers. Sending queues one
+// Outbox row per number (the dispatcher sends them later) and closes the window.
+class frm_ComposeSMS : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int MessageMaxLength = 160;
+
+    explicit frm_ComposeSMS(AppContext& ctx, QWidget* parent = nullptr);
+
+    // "Send SMS": checks the input, queues the rows, closes the window.
+    void Command1_Click();
+
+    // The numbers as queued: semicolons count as commas, every entry (empty ones too)
+    // is one recipient, with its dots and spaces removed.
+    static QStringList recipientEntries(const QString& numbersText);
+
+    QLabel* Label1;
+    QLineEdit* MobileNumbers;
+    QLabel* Label2;
+    QLabel* Label3;
+    QPlainTextEdit* Message;
+    QLabel* Label4;
+    QPushButton* Command1;
+
+private:
+    // The message box refuses typing beyond MessageMaxLength characters.
+    void limitMessageLength();
+
+    AppContext& ctx_;
+};
+
+// Opens the compose window modally over `parent`.
+void showComposeSMS(AppContext& ctx, QWidget* parent);
