@@ -62,6 +62,7 @@ private slots:
     void dispatcherSendsOnlyValidWaitingRows();
     void dispatcherPutsAFailedRowBackToWaiting();
     void dispatcherStoresAndDelivers();
+    void dispatcherSkipsTextsTheModemCannotCarry();
     void dispatcherWithoutModemChangesNothing();
     void dispatcherWithNothingToSendOnlyLogs();
     void receiverStoresReceivedMessagesAndDeletesThem();
@@ -136,6 +137,31 @@ void TestEngine::dispatcherPutsAFailedRowBackToWaiting() {
                  QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
                                 "(DeliveryStatus is null or DeliveryStatus=\"\")")),
              1);
+}
+
+void TestEngine::dispatcherSkipsTextsTheModemCannotCarry() {
+    EngineBench b;
+    b.ctx().modem.CharacterSet = QStringLiteral("ANSI");
+    const qint64 euro = b.queue(QStringLiteral("9812345678"), QStringLiteral("costs 5€"));
+    const qint64 plain = b.queue(QStringLiteral("9812000000"), QStringLiteral("café"));
+    b.port->answerAlways(QStringLiteral("AT+CMGS"), QStringLiteral("\r\n> "));
+    b.port->answerAlways(QStringLiteral("caf"), QStringLiteral("\r\n+CMGS: 7\r\n\r\nOK\r\n"));
+
+    // Two passes: the row stays untouched, named once in the log.
+    SendPendingOutbox(b.ctx());
+    b.ctx().DBConnection.execute(
+        QStringLiteral("update Message_OutBox set DeliveryDatetime=null where Outbox_Id=?"), {plain});
+    b.ctx().DBConnection.execute(
+        QStringLiteral("update Message_OutBox set DeliveryStatus=null where Outbox_Id=?"), {plain});
+    SendPendingOutbox(b.ctx());
+    QVERIFY(b.row(euro).value(0, "DeliveryStatus").isNull());
+    QVERIFY(b.row(euro).value(0, "DeliveryDatetime").isNull());
+    QCOMPARE(b.log().count(QStringLiteral("(Outbox row %1) is not sent: the modem's character set "
+                                          "ANSI cannot carry € (U+20AC).")
+                               .arg(euro)),
+             1);
+    QVERIFY(!b.port->written.join(QString()).contains(QLatin1String("costs")));
+    QCOMPARE(b.port->written.count(QStringLiteral("café\x1a")), 2);
 }
 
 void TestEngine::dispatcherStoresAndDelivers() {

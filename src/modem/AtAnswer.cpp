@@ -374,15 +374,16 @@ QStringList splitFields(QStringView line) {
 QList<ListedMessage> parseListing(const QStringList& lines) {
     QList<ListedMessage> entries;
     QStringList body;
-    auto finish = [&] {
+    auto finish = [&](bool last) {
         if (entries.isEmpty()) return;
-        if (!body.isEmpty() && trimmed(body.last()).isEmpty()) body.removeLast();
+        // The listing's final line is framed by one empty line of its own.
+        if (last && !body.isEmpty() && body.last().isEmpty()) body.removeLast();
         entries.last().text = body.join(kCrLf);
         body.clear();
     };
     for (const QString& line : lines) {
         if (isListingHeader(line)) {
-            finish();
+            finish(false);
             const QStringList fields = splitFields(QStringView(line).mid(7));
             ListedMessage m;
             m.index = fields.value(0).trimmed();
@@ -393,7 +394,7 @@ QList<ListedMessage> parseListing(const QStringList& lines) {
         }
         if (!entries.isEmpty()) body << line;
     }
-    finish();
+    finish(true);
     return entries;
 }
 

@@ -147,7 +147,7 @@ struct ListedMessage {
 // The entries of a listing's answer lines (Judgement::lines of an AT+CMGL). An entry
 // starts only at a line that begins with "+CMGL: " followed by a storage index and a
 // status; its text is every line up to the next entry (or the end), joined by
-// CR LF, without the one empty line that frames the end of a listing.
+// CR LF; the last one without the empty line that frames the listing's final line.
 QList<ListedMessage> parseListing(const QStringList& lines);
 
 // The fields of a header line split at commas outside double quotes.
