@@ -79,7 +79,14 @@ public:
             throw SourceError(QStringLiteral("Cannot open the Access database '%1'.").arg(path));
         mdb_set_date_fmt(mdb_, "%Y-%m-%d %H:%M:%S");
         mdb_set_shortdate_fmt(mdb_, "%Y-%m-%d");
-        if (!mdb_read_catalog(mdb_, MDB_TABLE)) {
+        // Every Access database lists its own system tables; a catalogue without any is
+        // one that could not be read to its end.
+        GPtrArray* catalog = mdb_read_catalog(mdb_, MDB_TABLE);
+        bool anyTable = false;
+        for (guint i = 0; catalog && i < catalog->len && !anyTable; ++i)
+            anyTable = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i))->object_type ==
+                       MDB_TABLE;
+        if (!anyTable) {
             mdb_close(mdb_);
             throw SourceError(
                 QStringLiteral("The Access database '%1' is damaged: its list of tables cannot "

@@ -178,3 +178,24 @@ ImportResult readTableEntries(TabularSource& source, const QString& table,
     }
     return result;
 }
+
+QList<ImportEntry> previewTableEntries(TabularSource& source, const QString& table,
+                                       const QString& numberColumn, const QString& messageColumn,
+                                       int records) {
+    const QStringList columns = source.columnNames(table);
+    const QString tableName = trimSpacesOnly(table);
+    const bool withMessages = !trimSpacesOnly(messageColumn).isEmpty();
+    QList<int> wanted{findColumn(columns, numberColumn, tableName)};
+    if (withMessages) wanted << findColumn(columns, messageColumn, tableName);
+    QList<ImportEntry> entries;
+    int seen = 0;
+    if (records <= 0) return entries;
+    source.readRows(tableName, wanted, [&](const SourceRow& row) {
+        QString number = row[0] ? trimSpacesOnly(*row[0]) : QString();
+        if (!number.isEmpty())
+            entries.append(
+                {std::move(number), withMessages && row[1] ? trimSpacesOnly(*row[1]) : QString()});
+        return ++seen < records;
+    });
+    return entries;
+}

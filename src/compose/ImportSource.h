@@ -85,3 +85,10 @@ ImportResult readTextNumbers(const QString& path, const QString& separator,
 ImportResult readTableEntries(TabularSource& source, const QString& table,
                               const QString& numberColumn, const QString& messageColumn,
                               WorkProgress* progress = nullptr);
+
+// The first `records` rows of a table or sheet as a preview: each row with a number
+// (trimmed, not blank) gives an entry, with its trimmed message when a message column is
+// named ("" for a Null message). Throws SourceError.
+QList<ImportEntry> previewTableEntries(TabularSource& source, const QString& table,
+                                       const QString& numberColumn, const QString& messageColumn,
+                                       int records);

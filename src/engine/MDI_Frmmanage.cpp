@@ -1,5 +1,6 @@
 #include "engine/MDI_Frmmanage.h"
 
+#include "compose/BulkWizard.h"
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/Startup.h"
@@ -90,6 +91,12 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     mnustop->setObjectName(QStringLiteral("mnustop"));
     mnuSMSMessages = menuBar()->addMenu(QStringLiteral("SMS Messages"));
     mnuSMSMessages->setObjectName(QStringLiteral("mnuSMSMessages"));
+    mnuSendBulkSMS = mnuSMSMessages->addAction(QStringLiteral("Send Bulk SMS"), this,
+                                               &MDI_Frmmanage::mnuSendBulkSMS_Click);
+    mnuSendBulkSMS->setObjectName(QStringLiteral("mnuSendBulkSMS"));
+    mnuBulkSMS =
+        menuBar()->addAction(QStringLiteral("Bulk SMS"), this, &MDI_Frmmanage::mnuBulkSMS_Click);
+    mnuBulkSMS->setObjectName(QStringLiteral("mnuBulkSMS"));
     mnuAbout = menuBar()->addAction(QStringLiteral("About"), this, &MDI_Frmmanage::mnuAbout_Click);
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"), this, &MDI_Frmmanage::Exit_Click);
@@ -104,6 +111,10 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
         Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
     toolButton1->setObjectName(QStringLiteral("toolButton1"));
     toolButton1->setToolTip(QStringLiteral("Connect to Modem."));
+    toolButton2 = Toolbar1->addAction(drawIcon(QColor(0x1a, 0x4f, 0x9c), QStringLiteral("B")),
+                                      QStringLiteral("Send Bulk SMS"), this,
+                                      [this] { Toolbar1_ButtonClick(2); });
+    toolButton2->setObjectName(QStringLiteral("toolButton2"));
     toolButton5 =
         Toolbar1->addAction(drawIcon(QColor(0x8a, 0x1c, 0x1c), QStringLiteral("X")),
                             QStringLiteral("Exit"), this, [this] { Toolbar1_ButtonClick(5); });
@@ -264,6 +275,8 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index) {
             start_Click();
             setToolButton1(ctx_.modem.ModemConnected);
         }
+    } else if (index == 2) {
+        mnuSendBulkSMS_Click();
     } else if (index == 5) {
         if (ctx_.modem.ModemConnected) mnustop_Click();
         ctx_.endProcess(0);
@@ -279,6 +292,14 @@ void MDI_Frmmanage::mnuAbout_Click() {
     auto* about = new frm_About(this);
     about->setAttribute(Qt::WA_DeleteOnClose);
     ui::showModal(about);
+}
+
+void MDI_Frmmanage::mnuSendBulkSMS_Click() {
+    BulkWizard::open(ctx_, this, false);
+}
+
+void MDI_Frmmanage::mnuBulkSMS_Click() {
+    BulkWizard::open(ctx_, this, true);
 }
 
 void MDI_Frmmanage::closeEvent(QCloseEvent* e) {

@@ -37,6 +37,10 @@ public:
     void Toolbar1_ButtonClick(int index);
     void Exit_Click();
     void mnuAbout_Click();
+    // The bulk wizard: "Send Bulk SMS" shows its first step; "Bulk SMS" closes a first
+    // step still loaded and opens it afresh.
+    void mnuSendBulkSMS_Click();
+    void mnuBulkSMS_Click();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -59,10 +63,13 @@ public:
     QMenu* mnuSMSMessages;
     QAction* start;
     QAction* mnustop;
+    QAction* mnuSendBulkSMS;
+    QAction* mnuBulkSMS;
     QAction* mnuAbout;
     QAction* Exit;
     QToolBar* Toolbar1;
     QAction* toolButton1; // "Connect" / "Disconnect"
+    QAction* toolButton2; // "Send Bulk SMS"
     QAction* toolButton5; // "Exit"
     // The image shown on toolbar button 1: 1 connected, 2 not connected.
     int toolButton1Image() const { return toolButton1Image_; }
