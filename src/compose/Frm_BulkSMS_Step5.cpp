@@ -285,7 +285,9 @@ void Frm_BulkSMS_Step5::cmdNext_Click() {
     try {
         QString message;
         if (IsCommonSMS) {
-            message = trimSpacesOnly(txtMessage->toPlainText());
+            // Lines end in CR LF, as in the messages read from files.
+            message = trimSpacesOnly(
+                txtMessage->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
             if (message.isEmpty()) {
                 ui::MsgBox(QStringLiteral("Please enter message."));
                 return;
