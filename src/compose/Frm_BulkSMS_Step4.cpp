@@ -172,6 +172,9 @@ void Frm_BulkSMS_Step4::showPreview(bool withMessages) {
         MshRecords->setItem(r, 0, new QTableWidgetItem(rows[r].number));
         if (withMessages) MshRecords->setItem(r, 1, new QTableWidgetItem(rows[r].message));
     }
+    // Long numbers are shown whole.
+    MshRecords->resizeColumnToContents(0);
+    MshRecords->setColumnWidth(0, std::max(MshRecords->columnWidth(0), ui::twips(1500)));
 }
 
 void Frm_BulkSMS_Step4::cmbColumnName_Click() {
