@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
   libsqlcipher-dev
-  mdbtools-dev libfreexl-dev
+  mdbtools-dev libfreexl-dev libzip-dev
   xvfb xauth x11-apps
 )
 

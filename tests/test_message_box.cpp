@@ -582,8 +582,9 @@ void TestMessageBox::mainWindowAndHomePageOpenIt() {
         items << a->text();
     for (QAction* a : w.Toolbar1->actions())
         buttons << a->text();
-    QCOMPARE(items, (QStringList{"Send Individual SMS", "View Message Box"}));
-    QCOMPARE(buttons, (QStringList{"Connect", "Send Quick SMS", "Message Box", "Exit"}));
+    QCOMPARE(items, (QStringList{"Send Individual SMS", "Send Bulk SMS", "View Message Box"}));
+    QCOMPARE(buttons, (QStringList{"Connect", "Send Bulk SMS", "Send Quick SMS", "Message Box",
+                                   "Exit"}));
 
     auto lastShown = [&] { return env.shown.isEmpty() ? nullptr : env.shown.last(); };
     frm_HomePage& home = *env.ctx().homePage;

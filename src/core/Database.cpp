@@ -108,6 +108,12 @@ public:
             bindOne(i + 1, params[i]);
     }
 
+    // Makes the statement ready to run again with new values.
+    void reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+
     // Steps once; true while a row is available.
     bool step() {
         const int rc = sqlite3_step(stmt_);
@@ -193,6 +199,22 @@ int Database::execute(const QString& sql, const QVariantList& params) {
     while (st.step()) {
     }
     return sqlite3_changes(db_);
+}
+
+qsizetype Database::executeEach(const QString& sql, qsizetype count,
+                                const std::function<QVariantList(qsizetype)>& valuesFor,
+                                qsizetype* ran) {
+    if (ran) *ran = 0;
+    if (!db_) throw DbError(QStringLiteral("Operation is not allowed when the object is closed."));
+    Statement st(db_, jetToSqlite(sql));
+    for (qsizetype i = 0; i < count; ++i) {
+        st.bind(valuesFor(i));
+        while (st.step()) {
+        }
+        st.reset();
+        if (ran) *ran = i + 1;
+    }
+    return count;
 }
 
 QueryResult Database::query(const QString& sql, const QVariantList& params) {

@@ -59,6 +59,13 @@ public:
     int execute(const QString& sql, const QVariantList& params = {});
     // Runs a query and returns all its rows.
     QueryResult query(const QString& sql, const QVariantList& params = {});
+    // Runs one statement that changes rows once for each of `count` sets of values,
+    // preparing it once (many inserts). valuesFor(i) gives the values of run i. Returns
+    // `count`; a failing run throws DbError, and `*ran` then tells how many runs before
+    // it completed.
+    qsizetype executeEach(const QString& sql, qsizetype count,
+                          const std::function<QVariantList(qsizetype)>& valuesFor,
+                          qsizetype* ran = nullptr);
     // The number of rows a query returns, counted by the database.
     qint64 count(const QString& sql, const QVariantList& params = {});
     // The key of the row inserted last on this connection.

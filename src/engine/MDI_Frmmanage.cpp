@@ -1,6 +1,7 @@
 #include "engine/MDI_Frmmanage.h"
 
 #include "compose/frm_ComposeSMS.h"
+#include "compose/BulkWizard.h"
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/Startup.h"
@@ -90,9 +91,15 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     mnuSendIndividualSMS = mnuSMSMessages->addAction(QStringLiteral("Send Individual SMS"), this,
                                                      &MDI_Frmmanage::mnuSendIndividualSMS_Click);
     mnuSendIndividualSMS->setObjectName(QStringLiteral("mnuSendIndividualSMS"));
+    mnuSendBulkSMS = mnuSMSMessages->addAction(QStringLiteral("Send Bulk SMS"), this,
+                                               &MDI_Frmmanage::mnuSendBulkSMS_Click);
+    mnuSendBulkSMS->setObjectName(QStringLiteral("mnuSendBulkSMS"));
     mnuViewMessageBox = mnuSMSMessages->addAction(QStringLiteral("View Message Box"), this,
                                                   &MDI_Frmmanage::mnuViewMessageBox_Click);
     mnuViewMessageBox->setObjectName(QStringLiteral("mnuViewMessageBox"));
+    mnuBulkSMS =
+        menuBar()->addAction(QStringLiteral("Bulk SMS"), this, &MDI_Frmmanage::mnuBulkSMS_Click);
+    mnuBulkSMS->setObjectName(QStringLiteral("mnuBulkSMS"));
     mnuAbout = menuBar()->addAction(QStringLiteral("About"), this, &MDI_Frmmanage::mnuAbout_Click);
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"), this, &MDI_Frmmanage::Exit_Click);
@@ -107,6 +114,10 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
         Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
     toolButton1->setObjectName(QStringLiteral("toolButton1"));
     toolButton1->setToolTip(QStringLiteral("Connect to Modem."));
+    toolButton2 = Toolbar1->addAction(drawIcon(QColor(0x1a, 0x4f, 0x9c), QStringLiteral("B")),
+                                      QStringLiteral("Send Bulk SMS"), this,
+                                      [this] { Toolbar1_ButtonClick(2); });
+    toolButton2->setObjectName(QStringLiteral("toolButton2"));
     toolButton5 =
         Toolbar1->addAction(drawIcon(QColor(0x8a, 0x1c, 0x1c), QStringLiteral("X")),
                             QStringLiteral("Exit"), this, [this] { Toolbar1_ButtonClick(5); });
@@ -295,6 +306,8 @@ void MDI_Frmmanage::Toolbar1_ButtonClick(int index) {
         mnuSendIndividualSMS_Click();
     } else if (index == 4) {
         mnuViewMessageBox_Click();
+    } else if (index == 2) {
+        mnuSendBulkSMS_Click();
     } else if (index == 5) {
         if (ctx_.modem.ModemConnected) mnustop_Click();
         ctx_.endProcess(0);
@@ -335,6 +348,14 @@ void MDI_Frmmanage::manageSim_Click() {
 
 void MDI_Frmmanage::showMissedCallsReport() {
     Frm_MissedCallsList::showReport(ctx_, this);
+}
+
+void MDI_Frmmanage::mnuSendBulkSMS_Click() {
+    BulkWizard::open(ctx_, this, false);
+}
+
+void MDI_Frmmanage::mnuBulkSMS_Click() {
+    BulkWizard::open(ctx_, this, true);
 }
 
 void MDI_Frmmanage::closeEvent(QCloseEvent* e) {

@@ -47,6 +47,10 @@ public:
     // Open the compose window and the message box, modally (menu, toolbar, home page).
     void mnuSendIndividualSMS_Click();
     void mnuViewMessageBox_Click();
+    // The bulk wizard: "Send Bulk SMS" shows its first step; "Bulk SMS" closes a first
+    // step still loaded and opens it afresh.
+    void mnuSendBulkSMS_Click();
+    void mnuBulkSMS_Click();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -74,12 +78,15 @@ public:
     QAction* mnuViewMessageBox;
     QAction* start;
     QAction* mnustop;
+    QAction* mnuSendBulkSMS;
+    QAction* mnuBulkSMS;
     QAction* mnuAbout;
     QAction* Exit;
     QToolBar* Toolbar1;
     QAction* toolButton1; // "Connect" / "Disconnect"
     QAction* toolButton3; // "Send Quick SMS"
     QAction* toolButton4; // "Message Box"
+    QAction* toolButton2; // "Send Bulk SMS"
     QAction* toolButton5; // "Exit"
     // The image shown on toolbar button 1: 1 connected, 2 not connected.
     int toolButton1Image() const { return toolButton1Image_; }
