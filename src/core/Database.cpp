@@ -170,7 +170,7 @@ private:
                 rc = bindText(i, dateTimeText(v.toDateTime()));
                 break;
             case QMetaType::QDate:
-                rc = bindText(i, dateTimeText(QDateTime(v.toDate(), QTime(0, 0))));
+                rc = bindText(i, dayStartText(v.toDate()));
                 break;
             default:
                 rc = bindText(i, v.toString());
@@ -309,11 +309,15 @@ QString dateLiteral(const QString& content) {
         else if (ampm == QLatin1String("PM") && hour < 12)
             hour += 12;
     }
-    const QDateTime t(QDate(year, month, day), QTime(hour, minute, second));
-    if (!t.isValid())
+    // Built from the date and time parts, not through a local moment: on a day whose
+    // midnight a clock change skips, 00:00:00 does not exist as a local time, but the
+    // day's range must still start there.
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
         throw DbError(
             QStringLiteral("Syntax error in date in query expression '#%1#'.").arg(content));
-    return sqlQuote(dateTimeText(t));
+    return sqlQuote(dateText(date) + QLatin1Char(' ') + time.toString(QStringLiteral("HH:mm:ss")));
 }
 
 bool isWordChar(QChar c) {

@@ -14,6 +14,11 @@ inline QString dateTimeText(const QDateTime& t) {
 inline QString dateText(const QDate& d) {
     return d.toString(QLatin1String(DateFormat));
 }
+// The first moment of a day as stored text. Built from the date alone: on a day whose
+// local midnight a clock change skips, no local moment 00:00:00 exists.
+inline QString dayStartText(const QDate& d) {
+    return dateText(d) + QLatin1String(" 00:00:00");
+}
 inline QString nowText() {
     return dateTimeText(QDateTime::currentDateTime());
 }

@@ -244,11 +244,11 @@ void Frm_MissedCallsList::Form_Load() {
 }
 
 QString Frm_MissedCallsList::rangeStart(const QDate& from) {
-    return dateTimeText(QDateTime(from, QTime(0, 0)));
+    return dayStartText(from);
 }
 
 QString Frm_MissedCallsList::rangeEnd(const QDate& to) {
-    return dateTimeText(QDateTime(to.addDays(1), QTime(0, 0)));
+    return dayStartText(to.addDays(1));
 }
 
 void Frm_MissedCallsList::FillLogList() {
