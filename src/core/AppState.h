@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -48,6 +49,7 @@ struct ModemState {
     QStringList SimMessageStatus;
     QStringList SimMessageNumber;
     QStringList SimMessageText;
+    QStringList SimMessageTime; // the network's time stamp of a received message
 };
 
 // The message engine and its windows.
@@ -64,4 +66,12 @@ struct EngineState {
     // Outbox rows whose text the modem's character set cannot carry, already named in
     // the activity log during this run (they stay in the Outbox, unsent).
     QSet<qint64> UnsendableRowsLogged;
+    // Outcomes of sends that the database refused to record (locked, say), written first
+    // at the next pass. Such a row stays "SENDING" meanwhile, so it is not sent again:
+    // sent rows with the moment they went out, failed ones to be put back to waiting.
+    QHash<qint64, QString> SentNotRecorded;
+    QSet<qint64> FailedNotRecorded;
+    // Received messages stored in the Inbox whose SIM copy is not deleted yet: when the
+    // SIM lists one again it is deleted, not stored twice.
+    QSet<QString> StoredNotDeleted;
 };

@@ -55,7 +55,7 @@ void Database::open(const QString& path, const QByteArray& key) {
     try {
         if (sqlite3_key(db_, key.constData(), static_cast<int>(key.size())) != SQLITE_OK)
             fail(QStringLiteral("Could not apply the database password"));
-        sqlite3_busy_timeout(db_, 5000);
+        sqlite3_busy_timeout(db_, 500); // longer locks: retried at the next tick
         // Reading the catalogue proves the key: a foreign or damaged file fails here.
         const int tables =
             static_cast<int>(count(QStringLiteral("select name from sqlite_master")));

@@ -23,18 +23,39 @@ bool isNumeric(const QString& text) {
     return re.match(text).hasMatch();
 }
 
-void markSent(AppContext& ctx, qint64 id) {
+void writeSent(AppContext& ctx, qint64 id, const QString& at) {
     ctx.DBConnection.execute(
         QStringLiteral(
             "update Message_OutBox set DeliveryStatus='SENT',DeliveryDatetime=? where Outbox_Id=?"),
-        {nowText(), id});
+        {at, id});
+}
+
+void writeWaiting(AppContext& ctx, qint64 id) {
+    ctx.DBConnection.execute(
+        QStringLiteral("update Message_OutBox set DeliveryStatus='' where Outbox_Id=?"), {id});
+}
+
+// The outcome of a send is recorded; when the database refuses, it is kept and
+// recorded at the next pass (the row stays "SENDING" meanwhile and is not sent again).
+void markSent(AppContext& ctx, qint64 id) {
+    const QString at = nowText();
+    try {
+        writeSent(ctx, id, at);
+    } catch (const DbError&) {
+        ctx.engine.SentNotRecorded.insert(id, at);
+        throw;
+    }
     RefreshMessageBoxIfOpen(ctx);
     modemSleep(ctx, 100);
 }
 
 void markWaiting(AppContext& ctx, qint64 id) {
-    ctx.DBConnection.execute(
-        QStringLiteral("update Message_OutBox set DeliveryStatus='' where Outbox_Id=?"), {id});
+    try {
+        writeWaiting(ctx, id);
+    } catch (const DbError&) {
+        ctx.engine.FailedNotRecorded.insert(id);
+        throw;
+    }
 }
 
 // Handles one row of the pass; returns whether it was sent (the previous outcome when
@@ -126,12 +147,25 @@ bool isSendableNumber(const QString& number) {
     return isNumeric(n);
 }
 
+void RecordPendingOutcomes(AppContext& ctx) {
+    EngineState& e = ctx.engine;
+    for (auto it = e.SentNotRecorded.begin(); it != e.SentNotRecorded.end();) {
+        writeSent(ctx, it.key(), it.value());
+        it = e.SentNotRecorded.erase(it);
+    }
+    for (auto it = e.FailedNotRecorded.begin(); it != e.FailedNotRecorded.end();) {
+        writeWaiting(ctx, *it);
+        it = e.FailedNotRecorded.erase(it);
+    }
+}
+
 void RefreshMessageBoxIfOpen(AppContext& ctx) {
     if (ctx.engine.MessageBoxOpen && ctx.refreshMessageBox) ctx.refreshMessageBox();
 }
 
 void SendPendingOutbox(AppContext& ctx) {
     try {
+        RecordPendingOutcomes(ctx);
         const QueryResult rows = ctx.DBConnection.query(
             QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
                            "(DeliveryStatus is null "

@@ -9,6 +9,10 @@ class AppContext;
 // Errors end the pass with their description in a message box.
 void SendPendingOutbox(AppContext& ctx);
 
+// Records the outcomes of sends that the database refused a moment ago. Throws DbError
+// while it still refuses.
+void RecordPendingOutcomes(AppContext& ctx);
+
 // Lets an open message box follow a change of the folders.
 void RefreshMessageBoxIfOpen(AppContext& ctx);
 

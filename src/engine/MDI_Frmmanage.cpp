@@ -1,7 +1,7 @@
 #include "engine/MDI_Frmmanage.h"
 
-#include "compose/frm_ComposeSMS.h"
 #include "compose/BulkWizard.h"
+#include "compose/frm_ComposeSMS.h"
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/Startup.h"
@@ -20,8 +20,8 @@
 #include "ui/Ui.h"
 #include "views/Frm_AutoReplyOnMissedCall.h"
 #include "views/Frm_ManageSIMMsg.h"
-#include "views/Frm_MissedCallsList.h"
 #include "views/Frm_MessageBox.h"
+#include "views/Frm_MissedCallsList.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -148,6 +148,13 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
 
     if (ctx_.hasSerialPort())
         connect(&ctx_.MSComm1(), &SerialPort::dataReceived, this, &MDI_Frmmanage::MSComm1_OnComm);
+    if (ctx_.hasSerialPort())
+        connect(&ctx_.MSComm1(), &SerialPort::portLost, this,
+                [this] { portLost(QStringLiteral("the device went away")); });
+    reconnectTimer_ = new QTimer(this);
+    reconnectTimer_->setObjectName(QStringLiteral("reconnectTimer"));
+    reconnectTimer_->setInterval(kReconnectMs);
+    connect(reconnectTimer_, &QTimer::timeout, this, &MDI_Frmmanage::reconnectTick);
     // Call reports found while an exchange reads the line are handled as they come.
     ctx_.modemReports = [this] { scheduleReports(); };
     // The connect path and the no-such-port question open the settings window.
@@ -238,13 +245,24 @@ void MDI_Frmmanage::MDIForm_Load() {
         }
         home.refreshCounters();
         start_Click();
+        // Started before the modem was plugged in: it is taken as soon as it is there.
+        if (!ctx_.modem.ModemConnected && modemDeviceMissing_) startReconnecting();
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }
 }
 
 void MDI_Frmmanage::start_Click() {
+    stopReconnecting();
+    connectModem();
+}
+
+void MDI_Frmmanage::connectModem() {
+    modemDeviceMissing_ = false;
     try {
+        // Outcomes of sends that could not be recorded yet go first: those rows must not
+        // be taken for interrupted sends.
+        RecordPendingOutcomes(ctx_);
         ResetSendingMessages(ctx_);
         const QueryResult rs =
             ctx_.DBConnection.query(QStringLiteral("select * from ModemSetting"));
@@ -268,6 +286,7 @@ void MDI_Frmmanage::start_Click() {
         SerialPort& comm = ctx_.MSComm1();
         ConfigurePort(ctx_, comm, port, settings.trimmed());
         OpenPort(ctx_, comm);
+        modemDeviceMissing_ = !ctx_.modem.ModemConnected;
         if (ctx_.modem.ModemConnected) {
             WriteActivityLog(ctx_,
                              QStringLiteral("Setting the communication parameters for the modem."));
@@ -287,6 +306,8 @@ void MDI_Frmmanage::start_Click() {
 }
 
 void MDI_Frmmanage::mnustop_Click() {
+    if (stopReconnecting())
+        WriteActivityLog(ctx_, QStringLiteral("Stopped trying to reconnect to the modem."));
     start->setEnabled(true);
     if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
     mnustop->setEnabled(false);
@@ -367,11 +388,11 @@ void MDI_Frmmanage::closeEvent(QCloseEvent* e) {
 }
 
 bool MDI_Frmmanage::engineMayRun() const {
-    return ui::openMessageBoxes() == 0 && ctx_.modem.ExchangeDepth == 0;
+    return ctx_.modem.ExchangeDepth == 0;
 }
 
 void MDI_Frmmanage::deferTick(bool& pending, void (MDI_Frmmanage::*tick)()) {
-    if (pending || ui::openMessageBoxes() > 0) return;
+    if (pending) return;
     pending = true;
     QTimer::singleShot(20, this, [this, &pending, tick] {
         pending = false;
@@ -385,7 +406,71 @@ void MDI_Frmmanage::reportError(const QString& task, const QString& description)
     ui::MsgBox(description);
 }
 
+bool MDI_Frmmanage::noticePortLoss() {
+    if (!ctx_.modem.ModemConnected || !ctx_.hasSerialPort() || ctx_.MSComm1().portOpen())
+        return false;
+    portLost(QStringLiteral("the port closed"));
+    return true;
+}
+
+void MDI_Frmmanage::portLost(const QString& why) {
+    if (!ctx_.modem.ModemConnected && !ctx_.modem.ModemInitialized) return; // known already
+    // Every exchange still waiting ends at its next read.
+    ctx_.modem.ModemConnected = false;
+    QTimer::singleShot(0, this, [this, why] { takeDisconnectedState(why); });
+}
+
+void MDI_Frmmanage::takeDisconnectedState(const QString& why) {
+    if (ctx_.modem.ExchangeDepth > 0) { // the exchange ends first
+        QTimer::singleShot(20, this, [this, why] { takeDisconnectedState(why); });
+        return;
+    }
+    if (!ctx_.modem.ModemInitialized && reconnecting_) return;
+    ui::BackgroundScope background;
+    const int port = ctx_.hasSerialPort() ? ctx_.MSComm1().commPort() : 0;
+    WriteActivityLog(ctx_, QStringLiteral("**ERROR** Lost the modem on COM Port: %1 (%2). The "
+                                          "program reconnects when it is back.")
+                               .arg(port)
+                               .arg(why));
+    if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
+    setToolButton1(false);
+    startReconnecting();
+}
+
+void MDI_Frmmanage::startReconnecting() {
+    reconnecting_ = true;
+    start->setEnabled(true);
+    mnustop->setEnabled(true); // a click stops the tries
+    setToolButton1(false);
+    reconnectTimer_->start();
+}
+
+bool MDI_Frmmanage::stopReconnecting() {
+    const bool was = reconnecting_;
+    reconnecting_ = false;
+    reconnectTimer_->stop();
+    return was;
+}
+
+void MDI_Frmmanage::reconnectTick() {
+    if (!reconnecting_ || ctx_.modem.ExchangeDepth > 0) return;
+    ui::BackgroundScope background;
+    WriteActivityLog(ctx_, QStringLiteral("Trying to reconnect to the modem."));
+    connectModem();
+    if (ctx_.modem.ModemConnected && ctx_.modem.ModemInitialized) {
+        stopReconnecting();
+        WriteActivityLog(ctx_, QStringLiteral("Reconnected to the modem."));
+    } else {
+        // Still away: the menus keep offering Connect, and Disconnect to stop trying.
+        start->setEnabled(true);
+        mnustop->setEnabled(true);
+        setToolButton1(false);
+    }
+}
+
 void MDI_Frmmanage::Timer1_Timer() {
+    ui::BackgroundScope background;
+    if (noticePortLoss()) return;
     if (!engineMayRun()) {
         deferTick(timer1Deferred_, &MDI_Frmmanage::Timer1_Timer);
         return;
@@ -404,6 +489,8 @@ void MDI_Frmmanage::Timer1_Timer() {
 }
 
 void MDI_Frmmanage::Timer2_Timer() {
+    ui::BackgroundScope background;
+    if (noticePortLoss()) return;
     if (!engineMayRun()) {
         deferTick(timer2Deferred_, &MDI_Frmmanage::Timer2_Timer);
         return;
@@ -418,7 +505,8 @@ void MDI_Frmmanage::Timer2_Timer() {
 }
 
 void MDI_Frmmanage::timerRefreshHomePage_Timer() {
-    if (ui::openMessageBoxes() > 0) return;
+    ui::BackgroundScope background;
+    noticePortLoss();
     ModemState& m = ctx_.modem;
     try {
         // 1. Follow a call: while one is under way both polling timers are held.
@@ -465,6 +553,8 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
             CallRinging = false;
             callEnded_ = true;
         }
+        // Calls the database refused to record a moment ago.
+        recordPendingCalls();
         // 2. The home page's counters.
         if (ctx_.homePage && ctx_.DBConnection.isOpen()) ctx_.homePage->refreshCounters();
         // 3. A reply to a missed call whose ringing has stopped.
@@ -476,6 +566,10 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
 }
 
 void MDI_Frmmanage::missedCallAutoReply() {
+    // A caller the database could not look up a moment ago is looked up now.
+    if (LastCallStatus.toUpper() == QLatin1String("RINGING") && !identified_ &&
+        !ctx_.engine.ModalFormOpen)
+        IdentifyCallerNumber(LastCallerNumber);
     // The reply goes once the call has stopped ringing: no call listed by the last
     // call-state poll (or the hang-up reported) and no ring report waiting.
     if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() <= 9 ||
@@ -504,6 +598,7 @@ void MDI_Frmmanage::scheduleReports() {
 
 void MDI_Frmmanage::MSComm1_OnComm() {
     if (!ctx_.hasSerialPort()) return;
+    ui::BackgroundScope background;
     // While an exchange waits for its answer, the data is its to read (the line hands
     // the reports among it over); otherwise what arrived is read here.
     if (ctx_.modem.ExchangeDepth == 0) {
@@ -520,6 +615,7 @@ void MDI_Frmmanage::MSComm1_OnComm() {
 
 void MDI_Frmmanage::handleReports() {
     if (handlingReports_) return;
+    ui::BackgroundScope background;
     handlingReports_ = true;
     struct Leave {
         bool& flag;
@@ -583,24 +679,39 @@ void MDI_Frmmanage::onHangUp() {
 }
 
 void MDI_Frmmanage::RecordCallStatistics(const QString& callerNumber, const QString& callStatus) {
+    const PendingCall call{nowText(), callerNumber,
+                           callStatus.toUpper() != QLatin1String("RECEIVED")};
     try {
-        const bool missed = callStatus.toUpper() != QLatin1String("RECEIVED");
-        if (callerNumber.isEmpty())
-            ctx_.DBConnection.execute(
-                QStringLiteral(
-                    "insert into MissedCallStatistics (callDateTime,IsMissCall) values (?,?)"),
-                {nowText(), missed});
-        else
-            ctx_.DBConnection.execute(
-                QStringLiteral("insert into MissedCallStatistics "
-                               "(callDateTime,callerNumber,IsMissCall) values (?,?,?)"),
-                {nowText(), callerNumber, missed});
+        writeCall(call);
     } catch (const std::exception& e) {
+        // Kept, and written at the next tick: a call is never lost to a locked database.
+        pendingCalls_ << call;
         ui::MsgBox(QString::fromStdString(e.what()));
     }
 }
 
+void MDI_Frmmanage::writeCall(const PendingCall& call) {
+    if (call.number.isEmpty())
+        ctx_.DBConnection.execute(
+            QStringLiteral(
+                "insert into MissedCallStatistics (callDateTime,IsMissCall) values (?,?)"),
+            {call.at, call.missed});
+    else
+        ctx_.DBConnection.execute(QStringLiteral("insert into MissedCallStatistics "
+                                                 "(callDateTime,callerNumber,IsMissCall) "
+                                                 "values (?,?,?)"),
+                                  {call.at, call.number, call.missed});
+}
+
+void MDI_Frmmanage::recordPendingCalls() {
+    while (!pendingCalls_.isEmpty()) {
+        writeCall(pendingCalls_.first()); // throws while the database still refuses
+        pendingCalls_.removeFirst();
+    }
+}
+
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number) {
+    identified_ = false;
     try {
         QString w = number;
         if (w.startsWith(QLatin1Char('+')))
@@ -631,6 +742,7 @@ void MDI_Frmmanage::IdentifyCallerNumber(const QString& number) {
         // The mobile flag belongs to this caller alone.
         IsLastCallerNumberMobile = rest.startsWith(QLatin1Char('9'));
         MobileNumber = IsLastCallerNumberMobile ? QVariant(rest) : QVariant(0);
+        identified_ = true;
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }

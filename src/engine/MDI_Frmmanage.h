@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
@@ -10,6 +11,7 @@ class QAction;
 class QMdiArea;
 class QMenu;
 class QMdiSubWindow;
+class QTimer;
 class QToolBar;
 namespace ui {
 class LegacyTimer;
@@ -51,6 +53,11 @@ public:
     // step still loaded and opens it afresh.
     void mnuSendBulkSMS_Click();
     void mnuBulkSMS_Click();
+
+    // A lost modem is tried again every few seconds until it is back or Disconnect is
+    // clicked.
+    bool isReconnecting() const { return reconnecting_; }
+    void reconnectTick();
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -120,6 +127,23 @@ private:
     // A polling tick that came while an exchange waited for its answer runs as soon as
     // that exchange is over (timers of equal period would otherwise keep colliding).
     void deferTick(bool& pending, void (MDI_Frmmanage::*tick)());
+    // Connects with the stored settings (the Connect command without its side effects).
+    void connectModem();
+    // The device went away: noticed at once, the state shown, reconnection started.
+    bool noticePortLoss();
+    void portLost(const QString& why);
+    void takeDisconnectedState(const QString& why);
+    void startReconnecting();
+    bool stopReconnecting(); // whether tries were running
+    // A call's row, kept while the database refuses it.
+    struct PendingCall {
+        QString at;
+        QString number;
+        bool missed;
+    };
+    void writeCall(const PendingCall& call);
+    void recordPendingCalls();
+
     // Call reports from the line: handled as soon as the event loop runs.
     void scheduleReports();
     void handleReports();
@@ -131,6 +155,13 @@ private:
     QMdiArea* mdi_;
     QMdiSubWindow* homeWindow_ = nullptr;
     int toolButton1Image_ = 2;
+    // Every few seconds a lost modem is looked for again.
+    static constexpr int kReconnectMs = 5000;
+    QTimer* reconnectTimer_ = nullptr;
+    bool reconnecting_ = false;
+    bool modemDeviceMissing_ = false;
+    QList<PendingCall> pendingCalls_;
+    bool identified_ = true;
     // Longest pause between two rings of one call.
     static constexpr qint64 kRingGapMs = 15000;
     qint64 lastRingAt_ = 0;

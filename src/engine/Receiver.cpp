@@ -46,6 +46,7 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         const QStringList statuses = m.SimMessageStatus;
         const QStringList numbers = m.SimMessageNumber;
         const QStringList texts = m.SimMessageText;
+        const QStringList times = m.SimMessageTime;
         int stored = 0;
         for (int i = 0; i < count && i < texts.size(); ++i) {
             const QString status = statuses.value(i);
@@ -63,20 +64,25 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
             }
             const QString sender = normaliseSender(numbers.value(i));
             const QString text = texts.value(i);
-            ctx.DBConnection.execute(
-                QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,"
-                               "InboxDateTime) values (?,0,?,?)"),
-                {sender, text, nowText()});
-            const qint64 id =
-                ctx.DBConnection.query(QStringLiteral("select max(InBox_Id) from Message_InBox"))
-                    .rows.value(0)
-                    .value(0)
-                    .toLongLong();
-            ++stored;
-            if (ctx.engine.MessageBoxOpen && ctx.showNewInboxRow)
-                ctx.showNewInboxRow(sender, text, id);
-            PlayWaveFile(ctx, QStringLiteral("SMSNotify.wav"), true);
+            // A message stored at an earlier pass whose SIM copy could not be deleted
+            // then is only deleted now.
+            const QString key =
+                QStringList{indexes.value(i), numbers.value(i), times.value(i), text}.join(
+                    QChar(0x1F));
+            if (!ctx.engine.StoredNotDeleted.contains(key)) {
+                ctx.DBConnection.execute(
+                    QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,"
+                                   "InboxDateTime) values (?,0,?,?)"),
+                    {sender, text, nowText()});
+                const qint64 id = ctx.DBConnection.lastInsertId();
+                ctx.engine.StoredNotDeleted.insert(key);
+                ++stored;
+                if (ctx.engine.MessageBoxOpen && ctx.showNewInboxRow)
+                    ctx.showNewInboxRow(sender, text, id);
+                PlayWaveFile(ctx, QStringLiteral("SMSNotify.wav"), true);
+            }
             DeleteMessage(ctx, comm, index);
+            if (ctx.modem.CommandSucceeded) ctx.engine.StoredNotDeleted.remove(key);
         }
         if (stored > 0 && ctx.engine.MessageBoxOpen) RefreshMessageBoxIfOpen(ctx);
     } catch (const std::exception& e) {

@@ -389,6 +389,7 @@ QList<ListedMessage> parseListing(const QStringList& lines) {
             m.index = fields.value(0).trimmed();
             m.status = QString(fields.value(1)).remove(u'"').trimmed();
             m.number = QString(fields.value(2)).remove(u'"').trimmed();
+            m.time = QString(fields.value(4)).remove(u'"').trimmed();
             entries << m;
             continue;
         }

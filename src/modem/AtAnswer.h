@@ -141,6 +141,7 @@ struct ListedMessage {
     QString index;  // storage index, as listed
     QString status; // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"
     QString number; // without quotes
+    QString time;   // the time stamp, without quotes ("" for stored messages)
     QString text;   // the message text, exactly (inner line breaks kept)
 };
 

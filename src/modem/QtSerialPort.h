@@ -82,10 +82,6 @@ public:
                                                const QString& group, const QString& user,
                                                bool userInGroup, const QString& mode);
 
-signals:
-    // The device vanished while the port was open; the port is closed now.
-    void portLost();
-
 private:
     void open();
     void applySettings(const LineSettings& s);

@@ -83,4 +83,7 @@ signals:
     // Data has arrived (the control's receive event). Emitted from the event loop,
     // never from inside input() or output().
     void dataReceived();
+    // The device vanished while the port was open (unplugged); the port is closed now.
+    // Emitted from the event loop.
+    void portLost();
 };

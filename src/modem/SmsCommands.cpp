@@ -122,19 +122,21 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
     // whatever it holds ("OK", "+CMGL: ...", "RING").
     const QList<at::ListedMessage> entries = at::parseListing(m.Line.judge().lines);
     const qsizetype n = entries.size();
-    QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1);
+    QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1), time(n + 1);
     for (qsizetype i = 0; i < n; ++i) {
         const at::ListedMessage& e = entries.at(i);
         index[i] = e.index;
         state[i] = e.status;
         number[i] = decodeSmsText(e.number, m.CharacterSet);
         text[i] = decodeSmsText(e.text, m.CharacterSet);
+        time[i] = e.time;
     }
     m.SimMessageCount = static_cast<int>(n);
     m.SimMessageIndex = index;
     m.SimMessageStatus = state;
     m.SimMessageNumber = number;
     m.SimMessageText = text;
+    m.SimMessageTime = time;
 }
 
 void DeleteListedMessages(AppContext& ctx, SerialPort& comm, QString status) {

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QList>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -18,7 +19,41 @@ ShowHandler& showHandler() {
     static ShowHandler h;
     return h;
 }
+NoticeHandler& noticeHandler() {
+    static NoticeHandler h;
+    return h;
+}
 int openBoxes = 0;
+int backgroundDepth = 0;
+QList<QPointer<QMessageBox>>& notices() {
+    static QList<QPointer<QMessageBox>> list;
+    return list;
+}
+
+void showNotice(const QString& text, const QString& title) {
+    if (noticeHandler()) {
+        noticeHandler()(text, title);
+        return;
+    }
+    if (msgBoxHandler()) {
+        msgBoxHandler()(text, Buttons::Ok, title);
+        return;
+    }
+    QList<QPointer<QMessageBox>>& open = notices();
+    open.removeAll(nullptr);
+    for (const QPointer<QMessageBox>& box : open) {
+        if (box->text() == text) {
+            box->raise(); // the same error again: no second box
+            return;
+        }
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->setObjectName(QStringLiteral("notice"));
+    box->show();
+    open << box;
+}
 struct OpenBox {
     OpenBox() { ++openBoxes; }
     ~OpenBox() { --openBoxes; }
@@ -31,11 +66,35 @@ int openMessageBoxes() {
     return openBoxes;
 }
 
+BackgroundScope::BackgroundScope() {
+    ++backgroundDepth;
+}
+BackgroundScope::~BackgroundScope() {
+    --backgroundDepth;
+}
+bool inBackground() {
+    return backgroundDepth > 0;
+}
+
+int openNotices() {
+    notices().removeAll(nullptr);
+    return static_cast<int>(notices().size());
+}
+
+void setNoticeHandler(NoticeHandler handler) {
+    noticeHandler() = std::move(handler);
+}
+
 QString appTitle() {
     return QStringLiteral("Varnex - Bulk SMS");
 }
 
 Answer MsgBox(const QString& text, Buttons buttons, const QString& title) {
+    if (inBackground()) {
+        if (buttons == Buttons::YesNo) return Answer::No;
+        showNotice(text, title);
+        return Answer::Ok;
+    }
     OpenBox open;
     if (msgBoxHandler()) return msgBoxHandler()(text, buttons, title);
     QMessageBox box(

@@ -22,13 +22,32 @@ enum class Answer { Ok, Yes, No };
 Answer MsgBox(const QString& text, Buttons buttons = Buttons::Ok,
               const QString& title = appTitle());
 
-// How many message boxes are waiting for an answer right now.
+// How many message boxes are waiting for an answer right now (notices not counted).
 int openMessageBoxes();
+
+// Work that no click asked for (timer ticks, the modem's reports) runs in a background
+// scope. Nobody may be watching the screen, so its message boxes never wait: an OK box
+// becomes a notice (shown without waiting for a click, one box per text while it is
+// open), and a Yes/No question is answered No without being shown.
+class BackgroundScope {
+public:
+    BackgroundScope();
+    ~BackgroundScope();
+    BackgroundScope(const BackgroundScope&) = delete;
+    BackgroundScope& operator=(const BackgroundScope&) = delete;
+};
+bool inBackground();
+// Notices shown and not yet closed.
+int openNotices();
 
 using MsgBoxHandler =
     std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
 // Replaces the message box (tests); an empty handler restores the real one.
 void setMsgBoxHandler(MsgBoxHandler handler);
+// Replaces how notices are shown (tests); unset, notices go to the message box handler
+// when one is set, else they are real boxes that do not wait.
+using NoticeHandler = std::function<void(const QString& text, const QString& title)>;
+void setNoticeHandler(NoticeHandler handler);
 
 // Shows a window modally: returns when it has closed.
 void showModal(QWidget* window);

@@ -47,8 +47,14 @@ void ScriptedSerialPort::failOpenWith(int number, const QString& description) {
 }
 
 void ScriptedSerialPort::vanish() {
+    const bool wasOpen = open_;
     vanished_ = true;
     open_ = false;
+    if (wasOpen) QMetaObject::invokeMethod(this, &SerialPort::portLost, Qt::QueuedConnection);
+}
+
+void ScriptedSerialPort::comeBack() {
+    vanished_ = false;
 }
 
 void ScriptedSerialPort::setSettings(const QString& settings) {

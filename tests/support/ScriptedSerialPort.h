@@ -46,8 +46,10 @@ public:
     void inject(const QString& text);
     // The next open fails with this serial error (8002 = no such port).
     void failOpenWith(int number, const QString& description);
-    // The device vanishes: the port reads as closed and writes throw.
+    // The device vanishes: the port reads as closed, writes throw, portLost() follows.
     void vanish();
+    // The device is back: the port can be opened again.
+    void comeBack();
     // Writes fail with this serial error while the port still reads as open.
     void failWritesWith(int number) { writeErrorNumber_ = number; }
 

@@ -17,6 +17,10 @@ TestEnv::TestEnv(Db db) {
         messages << text;
         return buttons == ui::Buttons::YesNo ? yesNoAnswer : ui::Answer::Ok;
     });
+    ui::setNoticeHandler([this](const QString& text, const QString&) {
+        messages << text;
+        notices << text;
+    });
     ui::setShowHandler([this](QWidget* w, bool) {
         shown << w;
         w->show();
@@ -31,6 +35,7 @@ TestEnv::TestEnv(Db db) {
 TestEnv::~TestEnv() {
     ctx_.reset();
     ui::setMsgBoxHandler({});
+    ui::setNoticeHandler({});
     ui::setShowHandler({});
 }
 

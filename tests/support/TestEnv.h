@@ -23,6 +23,8 @@ public:
 
     // Texts of the message boxes shown so far, and the answer the next Yes/No gets.
     QStringList messages;
+    // The texts among them shown as notices (by background work, without waiting).
+    QStringList notices;
     ui::Answer yesNoAnswer = ui::Answer::Yes;
     // Windows shown through the ui layer, modal or not.
     QList<QWidget*> shown;
