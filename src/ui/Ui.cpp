@@ -35,10 +35,6 @@ void showNotice(const QString& text, const QString& title) {
         noticeHandler()(text, title);
         return;
     }
-    if (msgBoxHandler()) {
-        msgBoxHandler()(text, Buttons::Ok, title);
-        return;
-    }
     QList<QPointer<QMessageBox>>& open = notices();
     open.removeAll(nullptr);
     for (const QPointer<QMessageBox>& box : open) {

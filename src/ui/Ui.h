@@ -44,8 +44,7 @@ using MsgBoxHandler =
     std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
 // Replaces the message box (tests); an empty handler restores the real one.
 void setMsgBoxHandler(MsgBoxHandler handler);
-// Replaces how notices are shown (tests); unset, notices go to the message box handler
-// when one is set, else they are real boxes that do not wait.
+// Replaces how notices are shown (tests); unset, they are real boxes that do not wait.
 using NoticeHandler = std::function<void(const QString& text, const QString& title)>;
 void setNoticeHandler(NoticeHandler handler);
 
