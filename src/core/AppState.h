@@ -55,6 +55,7 @@ struct ModemState {
 // The message engine and its windows.
 struct EngineState {
     bool SendingInProgress = false;
+    bool DispatchInProgress = false; // a pass over the Outbox is running
     bool ModalFormOpen = false;
     bool MessageBoxOpen = false;
     int MessageBoxPageSize = 100;

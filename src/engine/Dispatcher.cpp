@@ -164,6 +164,7 @@ void RefreshMessageBoxIfOpen(AppContext& ctx) {
 }
 
 void SendPendingOutbox(AppContext& ctx) {
+    if (ctx.engine.DispatchInProgress) return;
     try {
         RecordPendingOutcomes(ctx);
         const QueryResult rows = ctx.DBConnection.query(
@@ -178,9 +179,16 @@ void SendPendingOutbox(AppContext& ctx) {
             return;
         }
         SerialPort& comm = ctx.MSComm1();
+        // One pass at a time: a send tick that comes between two rows waits for this one.
+        ctx.engine.DispatchInProgress = true;
+        struct Leave {
+            bool& flag;
+            ~Leave() { flag = false; }
+        } leave{ctx.engine.DispatchInProgress};
         bool lastRowSent = false;
         for (int i = 0;; ++i) {
-            if (i >= rows.count() || !ctx.modem.ModemConnected) {
+            // The pass ends early when the modem is gone, or held by a call.
+            if (i >= rows.count() || !ctx.modem.ModemConnected || ctx.modem.ModemBusy) {
                 if (ctx.engine.MessageBoxOpen && lastRowSent) RefreshMessageBoxIfOpen(ctx);
                 return;
             }
@@ -189,6 +197,12 @@ void SendPendingOutbox(AppContext& ctx) {
             ctx.engine.SendingInProgress = true;
             lastRowSent = sendRow(ctx, comm, rows, i, lastRowSent);
             ctx.engine.SendingInProgress = false;
+            // A full SIM takes no stored copies: the rest would fail the same way, and
+            // the receiver must get the chance to empty it.
+            if (ctx.modem.LastSendFailure.contains(QLatin1String("+CMS ERROR: 322"))) return;
+            // Between two rows the other work that is due runs: receiving, following
+            // calls, the counters. A long pass does not starve them.
+            ui::pumpEvents();
         }
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

@@ -433,6 +433,9 @@ void MDI_Frmmanage::takeDisconnectedState(const QString& why) {
                                .arg(port)
                                .arg(why));
     if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
+    // A call cannot be followed across the gap: the next ring is a new call.
+    RingCounter = 1;
+    CallRinging = false;
     setToolButton1(false);
     startReconnecting();
 }

@@ -163,7 +163,7 @@ private:
     QList<PendingCall> pendingCalls_;
     bool identified_ = true;
     // Longest pause between two rings of one call.
-    static constexpr qint64 kRingGapMs = 15000;
+    static constexpr qint64 kRingGapMs = 10000;
     qint64 lastRingAt_ = 0;
     bool callEnded_ = false; // the last call stopped ringing (no call listed, or hung up)
     bool reportsQueued_ = false;

@@ -48,7 +48,7 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         const QStringList texts = m.SimMessageText;
         const QStringList times = m.SimMessageTime;
         int stored = 0;
-        for (int i = 0; i < count && i < texts.size(); ++i) {
+        for (int i = 0; i < count && i < texts.size() && ctx.modem.ModemConnected; ++i) {
             const QString status = statuses.value(i);
             if (status != QLatin1String("REC READ") && status != QLatin1String("REC UNREAD"))
                 continue;

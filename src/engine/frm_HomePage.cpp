@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
@@ -87,11 +88,27 @@ frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent) : QWidget(parent), 
     connect(lblClear, &ui::ClickLabel::clicked, this, &frm_HomePage::lblClear_Click);
 
     // The box shows the activity log, which lives in the context.
+    // Laying the box out again takes milliseconds, and a busy engine writes many lines
+    // a second: a line written shortly after another is shown with the next repaint.
     txtActivityLog->setPlainText(ctx_.activityLog.text());
-    connect(&ctx_.activityLog, &ActivityLog::textChanged, txtActivityLog,
-            [this](const QString& text) { txtActivityLog->setPlainText(text); });
+    logShown_.start();
+    connect(&ctx_.activityLog, &ActivityLog::textChanged, txtActivityLog, [this] {
+        if (logRepaintQueued_) return;
+        if (logShown_.elapsed() >= kLogRepaintMs) {
+            showActivityLog();
+            return;
+        }
+        logRepaintQueued_ = true;
+        QTimer::singleShot(kLogRepaintMs, txtActivityLog, [this] { showActivityLog(); });
+    });
 
     Form_Load();
+}
+
+void frm_HomePage::showActivityLog() {
+    logRepaintQueued_ = false;
+    logShown_.restart();
+    txtActivityLog->setPlainText(ctx_.activityLog.text());
 }
 
 void frm_HomePage::Form_Load() {

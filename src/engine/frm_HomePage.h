@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -53,5 +54,9 @@ signals:
 
 private:
     void Form_Load();
+    void showActivityLog();
+    static constexpr int kLogRepaintMs = 150;
+    QElapsedTimer logShown_;
+    bool logRepaintQueued_ = false;
     AppContext& ctx_;
 };

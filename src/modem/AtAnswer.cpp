@@ -244,8 +244,24 @@ Judgement AnswerReader::judge() const {
         for (int k = answerStart_; k < count; ++k)
             j.lines << lines_.at(k);
     }
-    // The prompt counts when it is the last thing the modem said: it is in text entry
-    // now, and what is written next is processed after every earlier command.
+    // The prompt counts when it is the last thing the modem said (reports after it
+    // aside): it is in text entry now, and what is written next is processed after every
+    // earlier command.
+    if (kind_ == Kind::Prompt && partial_.isEmpty()) {
+        int k = count - 1;
+        while (k >= 0 && (trimmed(lines_.at(k)).isEmpty() || isUnsolicited(lines_.at(k), own_)))
+            --k;
+        if (k >= 0 && isPrompt(lines_.at(k)) && (answerStart_ < 0 || k >= answerStart_)) {
+            j.complete = true;
+            j.final = Final::Prompt;
+            j.finalLine = QStringLiteral(">");
+            j.text = kCrLf + QStringLiteral("> ");
+            for (int t = k + 1; t < count; ++t) {
+                if (isCallReport(lines_.at(t))) j.trailing << trimmed(lines_.at(t)).toString();
+            }
+            return j;
+        }
+    }
     if (kind_ == Kind::Prompt && isPrompt(partial_)) {
         j.complete = true;
         j.final = Final::Prompt;

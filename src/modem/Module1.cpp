@@ -238,6 +238,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
 
     if (!comm.portOpen()) {
         m.ModemConnected = false;
+        m.CommandSucceeded = false; // nothing was sent: no success to report
         ui::MsgBox(QStringLiteral("Modem is currently not connected to the application. Please "
                                   "click on 'Connect' button before executing any commands."),
                    ui::Buttons::Ok, ui::appTitle());
@@ -248,7 +249,10 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     if (comm.inBufferCount() > 0) pull(ctx, comm);
     if (m.Line.unsettled()) letAbandonedAnswerPass(ctx, comm);
     ClearResponseBuffer(ctx);
-    if (!m.ModemConnected || !comm.portOpen()) return QVariant();
+    if (!m.ModemConnected || !comm.portOpen()) {
+        m.CommandSucceeded = false;
+        return QVariant();
+    }
 
     const at::Kind kind = at::kindOf(command, expected);
     AnswerGuard answer(m, command, kind);
