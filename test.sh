@@ -2,10 +2,15 @@
 # Builds the program and its tests and runs every test.
 #   ./test.sh             normal build in build/
 #   ./test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   ./test.sh --fuzz      the fuzz targets, built with clang in build-fuzz/, a short run each
 set -euo pipefail
 cd "$(dirname "$0")"
 
 bash scripts/install-deps.sh
+
+if [ "${1:-}" = "--fuzz" ]; then
+  exec bash scripts/fuzz.sh
+fi
 
 build=build
 options=(-DBULKSMS_WERROR=ON)

@@ -9,6 +9,7 @@ packages=(
   libsqlcipher-dev
   mdbtools-dev libfreexl-dev libzip-dev
   xvfb xauth x11-apps
+  clang libclang-rt-14-dev
 )
 
 missing=()
