@@ -47,14 +47,6 @@ inline QString visible(const QStringList& list) {
     return QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
-// Faults a target found and that are reported but not mended yet are kept out of its
-// checks or its generated inputs, so that a run finds what is new; setting
-// FUZZ_KNOWN_FAULTS brings them back (to see them, or to check a mend).
-inline bool knownFaults() {
-    static const bool on = qEnvironmentVariableIsSet("FUZZ_KNOWN_FAULTS");
-    return on;
-}
-
 [[noreturn]] inline void broken(const char* property, const char* file, int line,
                                 const QString& detail) {
     std::fprintf(stderr, "\n*** Property broken at %s:%d\n    %s\n%s\n", file, line, property,

@@ -136,27 +136,9 @@ QString framed(const QList<Report>& list, qsizetype from, qsizetype to) {
     return s;
 }
 
-// Known faults (see fuzz::knownFaults), kept out of the generated inputs:
-//  - the rest of a listing given up on in mid-line loses that line's start, so a text
-//    line "see you OK" can read as the listing's end "OK";
-//  - a read of that rest that ends in "> " loses it, so a text line "> OK" can too.
-// In both cases the text lines after it are then taken for reports.
-
-// Whether a line so far could be taken for the prompt.
-bool promptLike(QStringView line) {
-    return line.trimmed() == QLatin1String(">");
-}
-
-void feed(at::ModemLine& line, FuzzedDataProvider& in, const QString& data,
-          bool promptReads = true) {
+void feed(at::ModemLine& line, FuzzedDataProvider& in, const QString& data) {
     for (qsizetype at = 0; at < data.size();) {
-        qsizetype n = in.ConsumeIntegralInRange<qsizetype>(1, 48);
-        while (!promptReads && at + n < data.size()) {
-            const qsizetype start = data.lastIndexOf(kCrLf, at + n - 1);
-            const qsizetype from = start < 0 ? 0 : start + 2;
-            if (from > at + n || !promptLike(QStringView(data).mid(from, at + n - from))) break;
-            ++n;
-        }
+        const qsizetype n = in.ConsumeIntegralInRange<qsizetype>(1, 48);
         line.feed(data.mid(at, n));
         at += n;
     }
@@ -205,15 +187,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (givenUp && !entries.isEmpty()) {
         // Given up anywhere after the first entry began (its CR LF and "+" came); the
         // reports before it were read.
-        qsizetype cut = in.ConsumeIntegralInRange<qsizetype>(listingAt + 3, answer.size());
-        if (!fuzz::knownFaults()) {
-            const qsizetype lineEnd = answer.indexOf(kCrLf, cut - 2);
-            cut = lineEnd < 0 ? answer.size() : lineEnd + 2;
-        }
+        const qsizetype cut = in.ConsumeIntegralInRange<qsizetype>(listingAt + 3, answer.size());
         feed(line, in, answer.left(cut));
         line.endAnswer();
-        feed(line, in, answer.mid(cut) + framed(after, after.size() - idleAfter, after.size()),
-             fuzz::knownFaults());
+        feed(line, in, answer.mid(cut) + framed(after, after.size() - idleAfter, after.size()));
         // The reports before the listing were read. Until the listing's rest is over the
         // line cannot tell a report from a text line: later reports may be lost then, but
         // none may come from a text.

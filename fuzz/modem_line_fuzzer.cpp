@@ -192,8 +192,15 @@ private:
         FUZZ_CHECK(j.final != at::Final::None, where);
 
         if (j.final == at::Final::Prompt) {
+            // The prompt is the last thing said: the unfinished line, or (reports after it
+            // aside) the last whole line.
             FUZZ_CHECK(kind_ == at::Kind::Prompt, where);
-            FUZZ_CHECK(stripped(partial) == QLatin1String(">"), where);
+            QString last = stripped(partial);
+            for (qsizetype k = lines.size() - 1; last.isEmpty() && k >= 0; --k) {
+                if (!stripped(lines.at(k)).isEmpty() && !at::isUnsolicited(lines.at(k), own_))
+                    last = stripped(lines.at(k));
+            }
+            FUZZ_CHECK(last == QLatin1String(">"), where);
             return;
         }
         FUZZ_CHECK(at::finalResult(j.finalLine) == j.final, where);

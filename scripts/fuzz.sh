@@ -6,8 +6,6 @@
 # the repository is not written; what breaks a target is kept in build-fuzz/artifacts/.
 # Fails when a target crashes or breaks one of its properties.
 #   scripts/fuzz.sh [target...]      (targets: modem_line listing call_fields jet_sql)
-# Faults found but not mended yet are kept out of the runs; FUZZ_KNOWN_FAULTS=1 brings them
-# back (the kept reproducers then fail until the fault is mended).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -299,8 +299,9 @@ void ModemLine::feed(const QString& data) {
     for (qsizetype end; (end = partial_.indexOf(kCrLf, from)) >= 0; from = end + 2)
         idleLine(partial_.mid(from, end - from));
     partial_.remove(0, from);
-    // Nothing waits for a prompt now: one that comes late is dropped.
-    if (isPrompt(partial_)) partial_.clear();
+    // Nothing waits for a prompt now: one that comes late is dropped (but in the rest of
+    // a listing, "> " may begin a line of a message text).
+    if (!staleListing_ && isPrompt(partial_)) partial_.clear();
 }
 
 void ModemLine::idleLine(const QString& line) {
@@ -354,7 +355,9 @@ void ModemLine::endAnswer() {
     unsettled_ = true;
     staleKind_ = reader_.kind();
     staleListing_ = reader_.kind() == Kind::Listing;
-    partial_ = staleListing_ ? QString() : reader_.partialLine();
+    // The line being received goes on being received: the end of a text line must not
+    // read as a line of its own.
+    partial_ = reader_.partialLine();
 }
 
 void ModemLine::settle() {
@@ -425,22 +428,24 @@ QString callStateField(const QStringList& answerLines) {
     return QString();
 }
 
+namespace {
+// The text between the quotes of a quoted field; empty when the field is not one quoted
+// text, or holds a quote or a control character (no number does).
+QString quotedNumber(const QString& field) {
+    const QString f = field.trimmed();
+    if (f.size() < 2 || !f.startsWith(u'"') || !f.endsWith(u'"')) return QString();
+    const QString number = f.mid(1, f.size() - 2);
+    for (const QChar c : number) {
+        if (c == u'"' || c.unicode() < 0x20 || c.unicode() == 0x7F) return QString();
+    }
+    return number;
+}
+} // namespace
+
 QString callerNumber(QStringView report) {
     const QStringView t = trimmed(report);
-    QStringList fields;
-    if (startsWith(t, "+CLIP:")) {
-        fields = splitFields(t.mid(6));
-        const QString number = fields.value(0).trimmed();
-        if (number.size() >= 2 && number.startsWith(u'"') && number.endsWith(u'"'))
-            return number.mid(1, number.size() - 2);
-        return QString();
-    }
-    if (startsWith(t, "+CLCC:")) {
-        fields = splitFields(t.mid(6));
-        const QString number = fields.value(5).trimmed();
-        if (number.size() >= 2 && number.startsWith(u'"') && number.endsWith(u'"'))
-            return number.mid(1, number.size() - 2);
-    }
+    if (startsWith(t, "+CLIP:")) return quotedNumber(splitFields(t.mid(6)).value(0));
+    if (startsWith(t, "+CLCC:")) return quotedNumber(splitFields(t.mid(6)).value(5));
     return QString();
 }
 
