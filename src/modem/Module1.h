@@ -30,17 +30,22 @@ QString withoutCrLf(const QString& text);   // removes every CR LF pair
 QString answerText(const QVariant& answer); // Empty -> ""
 
 // Writes `command` (complete, with its terminator), waits `delay` ms, reads and judges
-// the answer. `expected` is trimmed of blanks ("> " is searched as ">"); an empty one
-// makes the first answer final. `errorMessage` is shown after three ERROR answers
-// when it is not blank.
+// the answer on whole lines (modem/AtAnswer.h): "OK" is held when a final OK line ends
+// the answer (a listing's after one more look; a message text's after its "+CMGS: n"
+// line), ">" when the prompt is the last thing the modem said. `expected` is trimmed of
+// blanks; an empty one makes the first answer final. `errorMessage` is shown after three
+// error answers when it is not blank. A message text (ending in Ctrl-Z) and AT+CMSS wait
+// up to ConfirmWaitMs for the network's confirmation, letting window events run. An
+// answer abandoned by an earlier exchange is let pass before the command is written, and
+// a command asked for while another waits for its answer is refused (logged, Empty).
 QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& command, int delay,
                         QString expected, int maxEmptyReads, const QString& errorMessage);
 
-// One read pass: appends what has arrived to ResponseBuffer (up to six passes with data,
-// until `expected`, or "OK" CR LF when `expected` is blank, is present), then discards
-// unread input. Returns ResponseBuffer without leading/trailing blanks, "ERROR" when an
-// ERROR line came without the target, or Empty when ModemConnected dropped.
-// `convertUnicode` has no effect (the control always works in text mode).
+// One read pass: reads what has arrived into the line (up to six passes with data, until
+// the answer holds `expected`, or "OK" when `expected` is blank). Returns the answer's
+// text without leading/trailing blanks, "ERROR" when an ERROR line ended it without the
+// target, or Empty when ModemConnected dropped or the port closed. Outside an exchange it
+// searches ResponseBuffer for `expected` as text. `convertUnicode` has no effect.
 QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected,
                       bool convertUnicode);
 

@@ -7,8 +7,10 @@ class AppContext;
 class SerialPort;
 
 // The text-mode SMS commands. Every exchange goes through ExecuteCommand; the answers
-// are kept in ctx.modem.LastResponse. A send result that contains "ERROR" is a failure,
-// anything else a success.
+// are kept in ctx.modem.LastResponse. A send result that contains "ERROR" is a failure
+// (ctx.modem.LastSendFailure then says why), anything else a success: a message counts
+// as sent only once the modem confirmed it ("+CMGS: n" / "+CMSS: n", then OK). Texts go
+// out in the modem's character set (modem/SmsText.h); one it cannot carry is not sent.
 
 // Longest part of a message; longer texts go out as independent parts.
 inline constexpr int SmsPartLength = 160;
@@ -25,15 +27,16 @@ void DeleteListedMessages(AppContext& ctx, SerialPort& comm, QString status);
 // Deletes the message at a storage index; returns the answer.
 QVariant DeleteMessage(AppContext& ctx, SerialPort& comm, int index);
 
-// Writes a message into SIM storage (AT+CMGW, text in the same write). CR LF pairs of
-// `text` become LF in place. Returns the storage index as text, or Empty.
+// Writes a message into SIM storage (AT+CMGW, the text after the modem's prompt). CR LF
+// pairs of `text` become LF in place. Returns the storage index as text, or Empty.
 QVariant StoreMessage(AppContext& ctx, SerialPort& comm, const QString& number, QString& text);
 
 // Sends the stored message at `index` (AT+CMSS); returns the answer.
 QVariant SendStoredMessage(AppContext& ctx, SerialPort& comm, int index);
 
-// Sends a message straight away (AT+CMGS per part of 160 characters). CR LF pairs of
-// `text` become LF in place.
+// Sends a message straight away (AT+CMGS per part of 160 positions; an empty message is
+// one empty part). CR LF pairs of `text` become LF in place. A prompt that does not come
+// in time is followed by ESC, so that the modem leaves text entry.
 QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& number, QString& text);
 
 // Store and deliver: per part, stores it on the SIM, sends it from there and deletes the
