@@ -4,6 +4,7 @@
 #include "engine/MDI_Frmmanage.h"
 #include "engine/Receiver.h"
 #include "modem/AtAnswer.h"
+#include "modem/CallState.h"
 #include "modem/ModemInit.h"
 #include "modem/Module1.h"
 #include "modem/SmsCommands.h"
@@ -180,6 +181,15 @@ void TestAtAnswer::echoAndReportsAroundAnswers() {
         }
     }
 
+    // A line of noise before the call list, then a ring: the ring is still seen.
+    {
+        ModemBench b;
+        b.port().answer(QStringLiteral("\r\nxq7 noise\r\n") + ring +
+                        QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+4477\",145\r\n\r\nOK\r\n"));
+        QCOMPARE(GetCallState(b.ctx(), b.port()).toString(), QStringLiteral("Incoming"));
+        QCOMPARE(b.modem().Line.takeReports(),
+                 (QStringList{"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}));
+    }
     // A plain command: echo on and off, reports before and after, the answer judged right.
     for (const QString& e : {QString(), QStringLiteral("AT+CGMI\r")}) {
         ModemBench b;

@@ -162,25 +162,38 @@ void AnswerReader::scanLeading() {
                 return;
             }
             if (isUnsolicited(t, own_)) {
-                leadingReportIndexes_ << static_cast<int>(scanned_);
+                reportIndexes_ << static_cast<int>(scanned_);
                 skipBody_ = carriesText(t);
             }
             continue; // anything else before the first entry is line noise
         }
         if (f == Final::NoCarrier || (f == Final::None && isUnsolicited(t, own_))) {
-            leadingReportIndexes_ << static_cast<int>(scanned_);
+            reportIndexes_ << static_cast<int>(scanned_);
             skipBody_ = carriesText(t);
             continue;
         }
         answerStart_ = static_cast<int>(scanned_);
-        return;
+        break;
     }
+    // Answers other than listings carry nobody's text: a call report among their lines
+    // is a report wherever it comes (the modem may put one before or after the final
+    // line, or between a line of noise and the answer).
+    if (answerStart_ < 0 || kind_ == Kind::Listing) return;
+    for (qsizetype k = qMax<qsizetype>(scanned_, answerStart_ + 1); k < lines_.size(); ++k) {
+        if (isReportLine(k)) reportIndexes_ << static_cast<int>(k);
+    }
+    scanned_ = lines_.size();
 }
 
-QStringList AnswerReader::takeLeadingReports() {
+bool AnswerReader::isReportLine(qsizetype k) const {
+    return kind_ != Kind::Listing && k > answerStart_ && isCallReport(lines_.at(k)) &&
+           isUnsolicited(lines_.at(k), own_);
+}
+
+QStringList AnswerReader::takeReports() {
     QStringList out;
-    for (; leadingTaken_ < leadingReportIndexes_.size(); ++leadingTaken_)
-        out << trimmed(lines_.at(leadingReportIndexes_.at(leadingTaken_))).toString();
+    for (; reportsTaken_ < reportIndexes_.size(); ++reportsTaken_)
+        out << trimmed(lines_.at(reportIndexes_.at(reportsTaken_))).toString();
     return out;
 }
 
@@ -203,6 +216,7 @@ Judgement AnswerReader::judge() const {
                 end = k;
         } else if (kind_ == Kind::Plain) {
             for (int k = answerStart_; k < count; ++k) {
+                if (isReportLine(k)) continue;
                 if (finalResult(lines_.at(k)) != Final::None) {
                     end = k;
                     break;
@@ -214,6 +228,7 @@ Judgement AnswerReader::judge() const {
             // OK after the confirmation line.
             bool confirmed = false;
             for (int k = answerStart_; k < count && end < 0; ++k) {
+                if (isReportLine(k)) continue;
                 const Final f = finalResult(lines_.at(k));
                 if (isError(f) || (f == Final::Ok && confirmed)) end = k;
                 if (kind_ == Kind::Confirm && isConfirmation(lines_.at(k))) confirmed = true;
@@ -226,23 +241,29 @@ Judgement AnswerReader::judge() const {
     const int last = end >= 0 ? end : count - 1;
     if (answerStart_ >= 0) {
         j.text = kCrLf;
-        for (int k = answerStart_; k <= last; ++k)
-            j.text += lines_.at(k) + kCrLf;
+        for (int k = answerStart_; k <= last; ++k) {
+            if (!isReportLine(k)) j.text += lines_.at(k) + kCrLf;
+        }
     }
     if (end >= 0) {
         j.complete = true;
         j.finalLine = trimmed(lines_.at(end)).toString();
         j.final = finalResult(j.finalLine);
-        for (int k = answerStart_; k < end; ++k)
-            j.lines << lines_.at(k);
-        for (int k = end + 1; k < count; ++k) {
-            if (isCallReport(lines_.at(k))) j.trailing << trimmed(lines_.at(k)).toString();
+        for (int k = answerStart_; k < end; ++k) {
+            if (!isReportLine(k)) j.lines << lines_.at(k);
+        }
+        // (Other answers have handed their reports over as they came.)
+        if (kind_ == Kind::Listing) {
+            for (int k = end + 1; k < count; ++k) {
+                if (isCallReport(lines_.at(k))) j.trailing << trimmed(lines_.at(k)).toString();
+            }
         }
         return j;
     }
     if (answerStart_ >= 0) {
-        for (int k = answerStart_; k < count; ++k)
-            j.lines << lines_.at(k);
+        for (int k = answerStart_; k < count; ++k) {
+            if (!isReportLine(k)) j.lines << lines_.at(k);
+        }
     }
     // The prompt counts when it is the last thing the modem said (reports after it
     // aside): it is in text entry now, and what is written next is processed after every
@@ -256,9 +277,6 @@ Judgement AnswerReader::judge() const {
             j.final = Final::Prompt;
             j.finalLine = QStringLiteral(">");
             j.text = kCrLf + QStringLiteral("> ");
-            for (int t = k + 1; t < count; ++t) {
-                if (isCallReport(lines_.at(t))) j.trailing << trimmed(lines_.at(t)).toString();
-            }
             return j;
         }
     }
@@ -272,9 +290,8 @@ Judgement AnswerReader::judge() const {
     }
     j.text += partial_;
     // A hang-up report and nothing else: the command's answer is NO CARRIER.
-    if (answerStart_ < 0 && kind_ != Kind::Listing && !leadingReportIndexes_.isEmpty() &&
-        partial_.isEmpty() &&
-        finalResult(lines_.at(leadingReportIndexes_.last())) == Final::NoCarrier) {
+    if (answerStart_ < 0 && kind_ != Kind::Listing && !reportIndexes_.isEmpty() &&
+        partial_.isEmpty() && finalResult(lines_.at(reportIndexes_.last())) == Final::NoCarrier) {
         j.complete = true;
         j.final = Final::NoCarrier;
         j.finalLine = QStringLiteral("NO CARRIER");
@@ -289,7 +306,7 @@ void ModemLine::feed(const QString& data) {
     if (data.isEmpty()) return;
     if (answering_) {
         reader_.feed(data);
-        for (const QString& r : reader_.takeLeadingReports()) {
+        for (const QString& r : reader_.takeReports()) {
             if (isCallReport(r)) reports_ << r;
         }
         return;

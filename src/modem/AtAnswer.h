@@ -67,9 +67,10 @@ public:
     void feed(const QString& data);
 
     Judgement judge() const;
-    // Reports that came before the answer started (definitive: they cannot become part of
-    // it), each once.
-    QStringList takeLeadingReports();
+    // Reports that came outside the answer's text, each once: before a listing started
+    // (they cannot become part of it), or anywhere among the lines of any other answer
+    // (those carry nobody's text).
+    QStringList takeReports();
 
     Kind kind() const { return kind_; }
     const QString& received() const { return received_; }
@@ -81,6 +82,7 @@ private:
     // Index of the first answer line (after echo and leading reports); lines_.size() when
     // the answer has not started. Leading reports found on the way go to leading_.
     void scanLeading();
+    bool isReportLine(qsizetype k) const;
 
     Kind kind_ = Kind::Plain;
     QString echo_;
@@ -92,8 +94,8 @@ private:
     int answerStart_ = -1; // first answer line, -1 while none
     bool echoSeen_ = false;
     bool skipBody_ = false; // the line after a +CMT: style report is its text
-    QList<int> leadingReportIndexes_;
-    int leadingTaken_ = 0;
+    QList<int> reportIndexes_;
+    int reportsTaken_ = 0;
 };
 
 // The persistent view of the line: which command's answer is being received, and the
