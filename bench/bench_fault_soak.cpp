@@ -1,8 +1,8 @@
 // The fault soak at a larger scale than the test: more messages, calls and deliveries
 // over a longer window, with the program's own pauses at their real length unless asked.
 //
-//   bench_fault_soak [rows] [received] [calls] [window seconds] [sleep divisor]
-//   (defaults: 5000 1000 100 300 5)
+//   bench_fault_soak [rows] [received] [calls] [window seconds] [sleep divisor] [limit s]
+//   (defaults: 5000 1000 100 300 5, limit three windows and ten minutes)
 #include "support/FaultSoak.h"
 
 #include <QApplication>
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     c.windowMs = arg(4, 300) * 1000;
     c.sleepDivisor = arg(5, 5);
     c.confirmWaitMs = 60000 / c.sleepDivisor;
-    c.timeoutMs = c.windowMs * 3 + 600000;
+    c.timeoutMs = a.size() > 6 ? arg(6, 0) * 1000 : c.windowMs * 3 + 600000;
     const SoakResult r = runFaultSoak(c);
     std::printf("%s\n", qPrintable(r.report()));
     std::printf("throughput: %.1f messages/s out, %.1f/s in\n",

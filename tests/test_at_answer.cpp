@@ -170,6 +170,10 @@ void TestAtAnswer::echoAndReportsAroundAnswers() {
         {"vendor lines before", vendor, {}, {}},
         {"ring after", {}, ring, {"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}},
         {"vendor after", {}, vendor, {}},
+        {"noise, then a ring after",
+         {},
+         QStringLiteral("\r\nxq7 noise\r\n") + ring,
+         {"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}},
     };
     for (const Case& c : cases) {
         const QString whole = c.before + answer + c.after;

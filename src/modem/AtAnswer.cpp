@@ -197,7 +197,7 @@ QStringList AnswerReader::takeReports() {
     return out;
 }
 
-Judgement AnswerReader::judge() const {
+Judgement AnswerReader::judge(bool quiet) const {
     Judgement j;
     const int count = static_cast<int>(lines_.size());
     int end = -1; // index of the final line
@@ -214,6 +214,12 @@ Judgement AnswerReader::judge() const {
             }
             if (k >= answerStart_ && partial_.isEmpty() && endsListing(finalResult(lines_.at(k))))
                 end = k;
+            // Once the line has gone quiet, the listing ended at its last final line even
+            // when a line of noise followed it (but not when an entry followed it).
+            for (int m = count - 1; quiet && end < 0 && m >= answerStart_; --m) {
+                if (isListingHeader(lines_.at(m))) break;
+                if (endsListing(finalResult(lines_.at(m)))) end = m;
+            }
         } else if (kind_ == Kind::Plain) {
             for (int k = answerStart_; k < count; ++k) {
                 if (isReportLine(k)) continue;
@@ -356,10 +362,10 @@ void ModemLine::beginAnswer(const QString& command, Kind kind) {
     answering_ = true;
 }
 
-void ModemLine::endAnswer() {
+void ModemLine::endAnswer(bool quiet) {
     if (!answering_) return;
     answering_ = false;
-    const Judgement j = reader_.judge();
+    const Judgement j = reader_.judge(quiet);
     if (j.complete) {
         unsettled_ = false;
         staleListing_ = false;

@@ -66,7 +66,9 @@ public:
     void begin(const QString& command, Kind kind, const QString& carried = {});
     void feed(const QString& data);
 
-    Judgement judge() const;
+    // `quiet`: nothing more has arrived for a while, so a listing may end at a final
+    // line that a line of noise followed.
+    Judgement judge(bool quiet = false) const;
     // Reports that came outside the answer's text, each once: before a listing started
     // (they cannot become part of it), or anywhere among the lines of any other answer
     // (those carry nobody's text).
@@ -108,10 +110,10 @@ public:
     void beginAnswer(const QString& command, Kind kind);
     // The exchange is over. An answer that had not ended leaves the line unsettled: the
     // rest of it may still come, and is not taken for reports or for the next answer.
-    void endAnswer();
+    void endAnswer(bool quiet = false);
 
     bool answering() const { return answering_; }
-    Judgement judge() const { return reader_.judge(); }
+    Judgement judge(bool quiet = false) const { return reader_.judge(quiet); }
     const AnswerReader& reader() const { return reader_; }
     // An abandoned answer's rest may still arrive (see endAnswer).
     bool unsettled() const { return unsettled_; }

@@ -45,7 +45,7 @@ public:
         modem_.Line.beginAnswer(command, kind);
         modem_.AnswerSettled = false;
     }
-    ~AnswerGuard() { modem_.Line.endAnswer(); }
+    ~AnswerGuard() { modem_.Line.endAnswer(modem_.AnswerSettled); }
     AnswerGuard(const AnswerGuard&) = delete;
     AnswerGuard& operator=(const AnswerGuard&) = delete;
 
@@ -203,24 +203,24 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
         const QString data = pull(ctx, comm);
         m.ResponseBuffer += data;
         if (m.ResponseBuffer.isEmpty()) break;
-        const at::Judgement j = m.Line.judge();
+        // A listing that looks complete is looked at once more: a message text may hold
+        // an "OK" line, and what follows it then shows that the listing went on.
+        if (listing && data.isEmpty() && m.Line.judge(true).complete) m.AnswerSettled = true;
+        const at::Judgement j = m.Line.judge(m.AnswerSettled);
         if (j.complete && j.final == at::Final::Error && !holdsTarget(m, j, target)) {
             errorMark = true;
             break;
         }
         if (j.complete && j.final == at::Final::NoCarrier) break;
-        // A listing that looks complete is looked at once more: a message text may hold
-        // an "OK" line, and what follows it then shows that the listing went on.
-        if (listing && j.complete && data.isEmpty()) m.AnswerSettled = true;
         ++passes;
         if (holdsTarget(m, j, target) || passes > 5) break;
-        if (listing && j.complete) responsiveWait(ctx, 30);
+        if (listing && m.Line.judge(true).complete) responsiveWait(ctx, 30);
     }
     if (errorMark) {
         m.ResponseBuffer = QStringLiteral("ERROR");
         return m.ResponseBuffer;
     }
-    return trimSpaces(m.Line.judge().text);
+    return trimSpaces(m.Line.judge(m.AnswerSettled).text);
 }
 
 QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& command, int delay,
@@ -263,13 +263,14 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     QString text = answerText(reply);
     qsizetype received = m.Line.reader().received().size();
 
-    while (!holdsTarget(m, m.Line.judge(), expected) && errorAnswers < 3 && noCarrierAnswers < 2 &&
-           emptyAnswers < maxEmptyReads + 1 && unexpectedAnswers < 2 && growingAnswers < 200) {
+    while (!holdsTarget(m, m.Line.judge(m.AnswerSettled), expected) && errorAnswers < 3 &&
+           noCarrierAnswers < 2 && emptyAnswers < maxEmptyReads + 1 && unexpectedAnswers < 2 &&
+           growingAnswers < 200) {
         modemSleep(ctx, delay);
         waited += delay;
         reply = ReadResponse(ctx, comm, expected, false);
         text = answerText(reply);
-        const at::Judgement j = m.Line.judge();
+        const at::Judgement j = m.Line.judge(m.AnswerSettled);
         const bool grew = m.Line.reader().received().size() > received;
         received = m.Line.reader().received().size();
         if (j.complete && at::isError(j.final))
@@ -301,7 +302,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     }
 
     // The answer, however late it came, is what counts.
-    if (holdsTarget(m, m.Line.judge(), expected) && m.ModemConnected) {
+    if (holdsTarget(m, m.Line.judge(m.AnswerSettled), expected) && m.ModemConnected) {
         m.CommandSucceeded = true;
         return reply;
     }

@@ -120,7 +120,7 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
 
     // Entries start only at their own header lines; a message text is taken whole,
     // whatever it holds ("OK", "+CMGL: ...", "RING").
-    const QList<at::ListedMessage> entries = at::parseListing(m.Line.judge().lines);
+    const QList<at::ListedMessage> entries = at::parseListing(m.Line.judge(m.AnswerSettled).lines);
     const qsizetype n = entries.size();
     QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1), time(n + 1);
     for (qsizetype i = 0; i < n; ++i) {

@@ -292,8 +292,12 @@ SoakResult runFaultSoak(const SoakConfig& c) {
         if (db.count(QStringLiteral("select * from Message_OutBox where DeliveryDatetime is "
                                     "null")) > 0)
             return false;
-        if (db.count(QStringLiteral("select * from MissedCallStatistics")) <
-            sim.transcript(QStringLiteral("ring")).size() / 2)
+        // Every call that rang has hung up and is in the call log.
+        int calls = 0;
+        for (const QJsonObject& e : sim.transcript(QStringLiteral("ring")))
+            calls += e[QStringLiteral("ring")].toInt() == 1 ? 1 : 0;
+        if (sim.transcript(QStringLiteral("hangup")).size() < calls ||
+            db.count(QStringLiteral("select * from MissedCallStatistics")) < calls)
             return false;
         for (const QJsonObject& m : sim.simMessages()) {
             if (m[QStringLiteral("stat")].toString().startsWith(QLatin1String("REC"))) return false;
