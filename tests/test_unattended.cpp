@@ -77,6 +77,7 @@ private slots:
     void sendIsRecordedLaterNeverResent();
     void receivedMessageIsNeverDeletedUnstoredNorStoredTwice();
     void ringDuringASendIsOneCall();
+    void backToBackMissedCallsEachGetAReply();
 };
 
 void TestUnattended::errorBoxHoldsNothingAndDoesNotPileUp() {
@@ -198,6 +199,37 @@ void TestUnattended::ringDuringASendIsOneCall() {
     QCOMPARE(b.status(id), QStringLiteral("SENT"));
     QTRY_COMPARE(b.log().count(QLatin1String("ALERT : Incoming call detected")), 3);
     QCOMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 1);
+}
+
+void TestUnattended::backToBackMissedCallsEachGetAReply() {
+    Bench b;
+    b.ctx().engine.AutoReplyActive = true;
+    b.ctx().engine.AutoReplyMessage = QStringLiteral("Sorry");
+    MDI_Frmmanage w(b.ctx());
+    w.timerRefreshHomePage->setEnabled(false);
+    b.port().answerAlways(QStringLiteral("AT+CLCC"), kOk);
+
+    // Each caller rings before the reply step has come round for the one before; the
+    // database refuses writes while the third rings.
+    const QStringList callers{QStringLiteral("+919812345671"), QStringLiteral("+919812345672"),
+                              QStringLiteral("+919812345673")};
+    std::unique_ptr<Lock> lock;
+    for (const QString& n : callers) {
+        if (n == callers.last()) lock = std::make_unique<Lock>(b.env.dbPath());
+        b.port().inject(QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"%1\",145,,,,0\r\n"
+                                       "\r\nNO CARRIER\r\n")
+                            .arg(n));
+        QTRY_VERIFY(w.LastCallerNumber == n && !w.CallRinging);
+    }
+    lock.reset();
+    w.timerRefreshHomePage_Timer();
+    w.timerRefreshHomePage_Timer();
+    const QueryResult replies = b.db().query(
+        QStringLiteral("select RecipientMobileNo from Message_OutBox order by Outbox_Id"));
+    QCOMPARE(replies.count(), callers.size());
+    for (int i = 0; i < callers.size(); ++i)
+        QCOMPARE(replies.value(i, "RecipientMobileNo").toString(), callers[i]);
+    QCOMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 3);
 }
 
 QTEST_MAIN(TestUnattended)

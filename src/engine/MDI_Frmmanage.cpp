@@ -568,26 +568,54 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
     }
 }
 
-void MDI_Frmmanage::missedCallAutoReply() {
+void MDI_Frmmanage::identifyPendingCaller() {
     // A caller the database could not look up a moment ago is looked up now.
     if (LastCallStatus.toUpper() == QLatin1String("RINGING") && !identified_ &&
         !ctx_.engine.ModalFormOpen)
         IdentifyCallerNumber(LastCallerNumber);
+}
+
+void MDI_Frmmanage::missedCallAutoReply() {
+    identifyPendingCaller();
     // The reply goes once the call has stopped ringing: no call listed by the last
     // call-state poll (or the hang-up reported) and no ring report waiting.
+    if (CallRinging || !callEnded_ || ctx_.modem.Line.hasReports()) return;
+    if (queueAutoReply() && ctx_.modem.ExchangeDepth == 0) ctx_.modem.ModemBusy = false;
+}
+
+bool MDI_Frmmanage::queueAutoReply() {
     if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() <= 9 ||
         !IsLastCallerNumberMobile)
-        return;
-    if (CallRinging || !callEnded_ || ctx_.modem.Line.hasReports()) return;
-    if (ctx_.engine.AutoReplyMessage.isEmpty()) return;
-    ctx_.DBConnection.execute(
-        QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                       "OutBoxDateTime) values (0,?,?,?)"),
-        {trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, nowText()});
+        return false;
+    if (ctx_.engine.AutoReplyMessage.isEmpty()) return false;
+    writeReply({trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage});
     LastCallStatus.clear();
     IsLastCallerNumberMobile = false;
     LastCallerNumber.clear();
-    if (ctx_.modem.ExchangeDepth == 0) ctx_.modem.ModemBusy = false;
+    return true;
+}
+
+void MDI_Frmmanage::writeReply(const PendingReply& reply) {
+    ctx_.DBConnection.execute(
+        QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                       "OutBoxDateTime) values (0,?,?,?)"),
+        {reply.number, reply.text, nowText()});
+}
+
+void MDI_Frmmanage::replyToEndedCall() {
+    if (!ctx_.engine.AutoReplyActive || LastCallStatus.toUpper() != QLatin1String("RINGING"))
+        return;
+    identifyPendingCaller();
+    const PendingReply reply{trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage};
+    try {
+        queueAutoReply();
+    } catch (const std::exception& e) {
+        // Kept, and queued at the next tick: the next call takes the caller's place.
+        pendingReplies_ << reply;
+        LastCallStatus.clear();
+        LastCallerNumber.clear();
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
 }
 
 void MDI_Frmmanage::scheduleReports() {
@@ -646,6 +674,10 @@ void MDI_Frmmanage::onRing() {
     callEnded_ = false;
     PlayWaveFile(ctx_, ctx_.programFile(QStringLiteral("ringing.wav")), true);
     if (RingCounter == 1) {
+        // The last call is over. Its caller's reply, when still due because this call
+        // rang before the reply step came round, is queued before this call's caller
+        // takes its place.
+        replyToEndedCall();
         CLIPFoundCounter = 0;
         // A new call: the last caller's identification does not carry over.
         IsLastCallerNumberMobile = false;
@@ -710,6 +742,10 @@ void MDI_Frmmanage::recordPendingCalls() {
     while (!pendingCalls_.isEmpty()) {
         writeCall(pendingCalls_.first()); // throws while the database still refuses
         pendingCalls_.removeFirst();
+    }
+    while (!pendingReplies_.isEmpty()) {
+        writeReply(pendingReplies_.first());
+        pendingReplies_.removeFirst();
     }
 }
 

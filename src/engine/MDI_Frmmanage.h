@@ -117,6 +117,10 @@ private:
     void showHomePage();
     void setToolButton1(bool connected);
     void missedCallAutoReply();
+    void identifyPendingCaller();
+    // Queues the reply to the last caller when one is due; whether it did.
+    bool queueAutoReply();
+    void replyToEndedCall();
     // Shows an error of a recurring task once; the same error of the same task is not
     // shown again until that task has succeeded.
     void reportError(const QString& task, const QString& description);
@@ -142,6 +146,12 @@ private:
         bool missed;
     };
     void writeCall(const PendingCall& call);
+    // A reply to a call that ended while the database refused it.
+    struct PendingReply {
+        QString number;
+        QString text;
+    };
+    void writeReply(const PendingReply& reply);
     void recordPendingCalls();
 
     // Call reports from the line: handled as soon as the event loop runs.
@@ -161,6 +171,7 @@ private:
     bool reconnecting_ = false;
     bool modemDeviceMissing_ = false;
     QList<PendingCall> pendingCalls_;
+    QList<PendingReply> pendingReplies_;
     bool identified_ = true;
     // Longest pause between two rings of one call.
     static constexpr qint64 kRingGapMs = 10000;
