@@ -54,6 +54,41 @@ QIcon drawIcon(const QColor& colour, const QString& letter) {
     return QIcon(pm);
 }
 
+// Where a caller's number comes from, by the longest matching country code; throws when
+// the database cannot be read.
+struct CallerIdentity {
+    QString countryId = QStringLiteral("0");
+    QString countryCode = QStringLiteral("0");
+    QString national; // the number without its country code
+    bool mobile = false;
+};
+
+CallerIdentity identifyCaller(Database& db, const QString& number) {
+    QString w = number;
+    if (w.startsWith(QLatin1Char('+')))
+        w = w.mid(1);
+    else if (w.startsWith(QLatin1String("00")))
+        w = w.mid(2);
+    CallerIdentity id;
+    const QueryResult countries = db.query(QStringLiteral("select * from Country"));
+    qsizetype length = 0;
+    for (int i = 0; i < countries.count(); ++i) {
+        const QString code = countries.value(i, QStringLiteral("CountryCode")).toString().trimmed();
+        if (code.isEmpty()) continue;
+        if (code == w.left(code.size()).trimmed()) {
+            id.countryCode = w.left(code.size());
+            id.countryId = countries.value(i, QStringLiteral("CountryId")).toString();
+            length = code.size();
+            break;
+        }
+    }
+    id.national = w.mid(length);
+    if (id.national.startsWith(QLatin1Char('0')) && id.national.size() > 10)
+        id.national = id.national.mid(1);
+    id.mobile = id.national.startsWith(QLatin1Char('9'));
+    return id;
+}
+
 } // namespace
 
 MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
@@ -433,9 +468,11 @@ void MDI_Frmmanage::takeDisconnectedState(const QString& why) {
                                .arg(port)
                                .arg(why));
     if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
-    // A call cannot be followed across the gap: the next ring is a new call.
+    // A call cannot be followed across the gap: it is over, and the next ring is a new
+    // call.
     RingCounter = 1;
     CallRinging = false;
+    callEnded_ = true;
     setToolButton1(false);
     startReconnecting();
 }
@@ -588,7 +625,7 @@ bool MDI_Frmmanage::queueAutoReply() {
         !IsLastCallerNumberMobile)
         return false;
     if (ctx_.engine.AutoReplyMessage.isEmpty()) return false;
-    writeReply({trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage});
+    writeReply({trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, true});
     LastCallStatus.clear();
     IsLastCallerNumberMobile = false;
     LastCallerNumber.clear();
@@ -606,16 +643,21 @@ void MDI_Frmmanage::replyToEndedCall() {
     if (!ctx_.engine.AutoReplyActive || LastCallStatus.toUpper() != QLatin1String("RINGING"))
         return;
     identifyPendingCaller();
-    const PendingReply reply{trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage};
+    const PendingReply reply{trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage,
+                             identified_};
     try {
-        queueAutoReply();
+        if (identified_) {
+            queueAutoReply();
+            return;
+        }
     } catch (const std::exception& e) {
-        // Kept, and queued at the next tick: the next call takes the caller's place.
-        pendingReplies_ << reply;
-        LastCallStatus.clear();
-        LastCallerNumber.clear();
         ui::MsgBox(QString::fromStdString(e.what()));
     }
+    // The database refused the look-up or the reply: both are done at the next tick, as
+    // the next call takes this caller's place.
+    if (LastCallerNumber.size() > 9 && !reply.text.isEmpty()) pendingReplies_ << reply;
+    LastCallStatus.clear();
+    LastCallerNumber.clear();
 }
 
 void MDI_Frmmanage::scheduleReports() {
@@ -744,7 +786,9 @@ void MDI_Frmmanage::recordPendingCalls() {
         pendingCalls_.removeFirst();
     }
     while (!pendingReplies_.isEmpty()) {
-        writeReply(pendingReplies_.first());
+        const PendingReply& reply = pendingReplies_.first();
+        if (reply.mobile || identifyCaller(ctx_.DBConnection, reply.number).mobile)
+            writeReply(reply);
         pendingReplies_.removeFirst();
     }
 }
@@ -752,35 +796,16 @@ void MDI_Frmmanage::recordPendingCalls() {
 void MDI_Frmmanage::IdentifyCallerNumber(const QString& number) {
     identified_ = false;
     try {
-        QString w = number;
-        if (w.startsWith(QLatin1Char('+')))
-            w = w.mid(1);
-        else if (w.startsWith(QLatin1String("00")))
-            w = w.mid(2);
         CountryID = QStringLiteral("0");
         CountryCode = QStringLiteral("0");
         MobileNumber = 0;
         LandlineNumber = QStringLiteral("0");
-
-        const QueryResult countries =
-            ctx_.DBConnection.query(QStringLiteral("select * from Country"));
-        qsizetype length = 0;
-        for (int i = 0; i < countries.count(); ++i) {
-            const QString code =
-                countries.value(i, QStringLiteral("CountryCode")).toString().trimmed();
-            if (code.isEmpty()) continue;
-            if (code == w.left(code.size()).trimmed()) {
-                CountryCode = w.left(code.size());
-                CountryID = countries.value(i, QStringLiteral("CountryId")).toString();
-                length = code.size();
-                break;
-            }
-        }
-        QString rest = w.mid(length);
-        if (rest.startsWith(QLatin1Char('0')) && rest.size() > 10) rest = rest.mid(1);
+        const CallerIdentity id = identifyCaller(ctx_.DBConnection, number);
+        CountryID = id.countryId;
+        CountryCode = id.countryCode;
         // The mobile flag belongs to this caller alone.
-        IsLastCallerNumberMobile = rest.startsWith(QLatin1Char('9'));
-        MobileNumber = IsLastCallerNumberMobile ? QVariant(rest) : QVariant(0);
+        IsLastCallerNumberMobile = id.mobile;
+        MobileNumber = id.mobile ? QVariant(id.national) : QVariant(0);
         identified_ = true;
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

@@ -146,10 +146,12 @@ private:
         bool missed;
     };
     void writeCall(const PendingCall& call);
-    // A reply to a call that ended while the database refused it.
+    // A reply to a call that ended while the database refused it; a caller not yet
+    // known to be mobile is looked up before the reply is queued.
     struct PendingReply {
         QString number;
         QString text;
+        bool mobile;
     };
     void writeReply(const PendingReply& reply);
     void recordPendingCalls();
