@@ -307,6 +307,7 @@ void Simulator::unplug() {
     close(slave_);
     master_ = slave_ = -1;
     pendingOut_.clear();
+    modem_.hangup(now()); // a call ringing when the modem goes ends there; nobody hears it
     modem_.powerCycle();
     writeTranscript(JsonObject().str("t", "unplug").num("ms", now()).str("pty", pts_).done());
     pts_.clear();

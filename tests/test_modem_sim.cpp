@@ -1125,7 +1125,11 @@ private slots:
         QVERIFY(startTextMode());
         const QString firstPty = sim_->status()["pty"].toString();
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("kept")), 1);
+        // A call ringing when the modem goes ends with it.
+        QCOMPARE(sim_->command(QStringLiteral("ring 5 +447700900123 1000")),
+                 QStringLiteral("OK ringing"));
         QVERIFY(sim_->unplug());
+        QCOMPARE(sim_->transcript(QStringLiteral("hangup")).size(), 1);
         QVERIFY(!QFileInfo::exists(sim_->linkPath()));
         QTRY_VERIFY(!port_->portOpen());
         QCOMPARE(sim_->command(QStringLiteral("unplug")).left(5), QStringLiteral("ERROR"));
