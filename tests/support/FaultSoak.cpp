@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <functional>
@@ -119,10 +120,12 @@ QString SoakResult::report() const {
                  .arg(lost)
                  .arg(altered)
                  .arg(inboxDuplicates);
-    lines << QStringLiteral("  calls: %1 rang, %2 logged (%3 expected)")
+    lines << QStringLiteral("  calls: %1 rang, %2 logged (%3 expected), %4 caller(s) without a "
+                            "reply")
                  .arg(rung)
                  .arg(callsLogged)
-                 .arg(expectedCalls);
+                 .arg(expectedCalls)
+                 .arg(unreplied);
     for (const QString& p : problems)
         lines << QStringLiteral("  problem: ") + p;
     return lines.join(QLatin1Char('\n'));
@@ -292,12 +295,18 @@ SoakResult runFaultSoak(const SoakConfig& c) {
         if (db.count(QStringLiteral("select * from Message_OutBox where DeliveryDatetime is "
                                     "null")) > 0)
             return false;
-        // Every call that rang has hung up and is in the call log.
+        // Every call that rang has hung up, is in the call log and has its reply.
         int calls = 0;
-        for (const QJsonObject& e : sim.transcript(QStringLiteral("ring")))
+        QSet<QString> callers;
+        for (const QJsonObject& e : sim.transcript(QStringLiteral("ring"))) {
             calls += e[QStringLiteral("ring")].toInt() == 1 ? 1 : 0;
+            callers.insert(e[QStringLiteral("number")].toString());
+        }
         if (sim.transcript(QStringLiteral("hangup")).size() < calls ||
-            db.count(QStringLiteral("select * from MissedCallStatistics")) < calls)
+            db.count(QStringLiteral("select * from MissedCallStatistics")) < calls ||
+            db.count(QStringLiteral("select distinct RecipientMobileNo from Message_OutBox "
+                                    "where Message=?"),
+                     {kReply}) < callers.size())
             return false;
         for (const QJsonObject& m : sim.simMessages()) {
             if (m[QStringLiteral("stat")].toString().startsWith(QLatin1String("REC"))) return false;
@@ -414,7 +423,16 @@ SoakResult runFaultSoak(const SoakConfig& c) {
     QHash<QString, int> logged;
     for (int i = 0; i < calls.count(); ++i)
         logged[calls.value(i, QStringLiteral("callerNumber")).toString()] += 1;
+    QSet<QString> replied;
+    for (int i = 0; i < rows.count(); ++i) {
+        if (rows.value(i, QStringLiteral("Message")).toString() == kReply)
+            replied.insert(rows.value(i, QStringLiteral("RecipientMobileNo")).toString());
+    }
     for (auto it = rang.cbegin(); it != rang.cend(); ++it) {
+        if (!replied.contains(it.key())) {
+            ++r.unreplied;
+            r.problems << QStringLiteral("no reply to the missed call from ") + it.key();
+        }
         r.callsLogged += qMin(it.value(), logged.value(it.key()));
         if (logged.value(it.key()) != it.value())
             r.problems << QStringLiteral("call from %1: rang %2 time(s), logged %3")

@@ -33,6 +33,7 @@ struct SoakResult {
     int inboxDuplicates = 0;
     int rung = 0;        // calls that rang
     int callsLogged = 0; // call log rows matching them
+    int unreplied = 0;   // callers with no auto reply queued
     int duplicateSends = 0;
     QStringList duplicateCauses;
     int notices = 0; // error boxes shown (never answered)
@@ -42,7 +43,7 @@ struct SoakResult {
 
     bool passed() const {
         return misdelivered == 0 && sentWithoutGoingOut == 0 && stuck == 0 && lost == 0 &&
-               altered == 0 && callsLogged == rung && rung == expectedCalls;
+               altered == 0 && callsLogged == rung && rung == expectedCalls && unreplied == 0;
     }
     int expectedCalls = 0;
     QString report() const;
