@@ -250,6 +250,7 @@ void TestAtAnswer::receivedHostileTextsMakeNoCallNoReplyNoStrayDelete() {
                             QStringLiteral("AT+CMGL"));
     b.port().answerAlways(QStringLiteral("AT+CMGD="), kOk);
     ReceiveNewMessages(ctx, 10);
+    QVERIFY(b.env.settle());
     // Later ticks: the call-state poll and the reply step find nothing to do.
     b.port().answerAlways(QStringLiteral("AT+CLCC"), kOk);
     w.timerRefreshHomePage_Timer();

@@ -94,6 +94,7 @@ void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
     b.port->answer(QStringLiteral("\r\n+CMGS: 8\r\n\r\nOK\r\n"));
 
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
 
     QCOMPARE(b.port->written, (QStringList{QStringLiteral("AT+CMGS=\"+919812345678\"\r"),
                                            QStringLiteral("Hello \"you\"\x1a"),
@@ -124,6 +125,7 @@ void TestEngine::dispatcherPutsAFailedRowBackToWaiting() {
     b.port->answerAlways(QStringLiteral("AT+CMGS"), QStringLiteral("\r\n+CMS ERROR: 500\r\n"));
 
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
 
     const QueryResult r = b.row(id);
     QCOMPARE(r.value(0, "DeliveryStatus").toString(), QString(""));
@@ -149,11 +151,13 @@ void TestEngine::dispatcherSkipsTextsTheModemCannotCarry() {
 
     // Two passes: the row stays untouched, named once in the log.
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
     b.ctx().DBConnection.execute(
         QStringLiteral("update Message_OutBox set DeliveryDatetime=null where Outbox_Id=?"), {plain});
     b.ctx().DBConnection.execute(
         QStringLiteral("update Message_OutBox set DeliveryStatus=null where Outbox_Id=?"), {plain});
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
     QVERIFY(b.row(euro).value(0, "DeliveryStatus").isNull());
     QVERIFY(b.row(euro).value(0, "DeliveryDatetime").isNull());
     QCOMPARE(b.log().count(QStringLiteral("(Outbox row %1) is not sent: the modem's character set "
@@ -174,6 +178,7 @@ void TestEngine::dispatcherStoresAndDelivers() {
     b.port->answer(ok, QStringLiteral("AT+CMGD=3"));
 
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
 
     QCOMPARE(b.row(id).value(0, "DeliveryStatus").toString(), QStringLiteral("SENT"));
     QCOMPARE(b.port->written.last(), QStringLiteral("AT+CMGD=3\r"));
@@ -186,6 +191,7 @@ void TestEngine::dispatcherWithoutModemChangesNothing() {
     b.ctx().modem.ModemConnected = false;
     const qint64 id = b.queue(QStringLiteral("9812345678"), QStringLiteral("x"));
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
     const QString text =
         QStringLiteral("Computer is not communicating with the modem. Please select the option "
                        "'Listen To Modem' before executing any modem commands.");
@@ -198,6 +204,7 @@ void TestEngine::dispatcherWithoutModemChangesNothing() {
 void TestEngine::dispatcherWithNothingToSendOnlyLogs() {
     EngineBench b;
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
     QVERIFY(b.log().endsWith(QLatin1String("] : Total 0 SMS to be sent.\r\n")));
     QCOMPARE(b.log().count(QLatin1String("\r\n")), 1);
     QVERIFY(b.port->written.isEmpty());
@@ -216,6 +223,7 @@ void TestEngine::receiverStoresReceivedMessagesAndDeletesThem() {
     b.port->answer(ok, QStringLiteral("AT+CMGD=4"));
 
     ReceiveNewMessages(b.ctx(), 400);
+    QVERIFY(b.env.settle());
 
     const QueryResult r =
         b.db().query(QStringLiteral("select * from Message_InBox order by InBox_Id"));
@@ -239,6 +247,7 @@ void TestEngine::receiverStoresReceivedMessagesAndDeletesThem() {
     b.port->answer(ok, QStringLiteral("AT+CLCC"));
     b.port->answer(ok, QStringLiteral("AT+CMGL"));
     ReceiveNewMessages(b.ctx(), 400);
+    QVERIFY(b.env.settle());
     QVERIFY(b.log().startsWith(QLatin1String("[")));
     QVERIFY(b.log()
                 .section(QStringLiteral("\r\n"), 0, 0)
@@ -252,6 +261,7 @@ void TestEngine::receiverKeepsAMessageWhoseRowCannotBeStored() {
     b.port->answer(listing({{"1", "REC UNREAD", "+919812345678", "keep me"}}),
                    QStringLiteral("AT+CMGL"));
     ReceiveNewMessages(b.ctx(), 400);
+    QVERIFY(b.env.settle());
     QCOMPARE(b.env.messages.size(), 1);
     QVERIFY(b.env.messages[0].contains(QLatin1String("Message_InBox")));
     for (const QString& w : b.port->written)

@@ -191,6 +191,8 @@ void TestModemSearch::forbiddenPortIsExplained() {
     frm_ChekModemProgress progress(bench.ctx(), nullptr);
     progress.Form_Load();
     progress.Form_Activate();
+    // One port per turn of the event loop.
+    QTRY_VERIFY(progress.finished());
     QCOMPARE(progress.permissionProblems, QStringList{why});
     QCOMPARE(bench.messages().size(), 2);
     QCOMPARE(bench.messages().at(0),

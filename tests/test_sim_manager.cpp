@@ -140,8 +140,9 @@ void TestSimManager::showListsTickedKindsInOrder() {
     w->Chkshowread->setChecked(true);
     w->Chkshowsent->setChecked(true);
     w->CmdShow_Click();
-    QCOMPARE(rows(w), (QStringList{"read one|READ|+15550002", "read two|READ|+15550005",
-                                   "sent one|SENT|+15550001"}));
+    // One listing per turn of the event loop.
+    QTRY_COMPARE(rows(w), (QStringList{"read one|READ|+15550002", "read two|READ|+15550005",
+                                       "sent one|SENT|+15550001"}));
     QCOMPARE(w->Listmessage->topLevelItem(2)->text(Frm_ManageSIMMsg::ColIndex), "1");
     QCOMPARE(b.sim.commands().filter("AT+CMGL"),
              (QStringList{"AT+CMGL=\"REC READ\"", "AT+CMGL=\"STO SENT\""}));
@@ -162,9 +163,9 @@ void TestSimManager::showListsTickedKindsInOrder() {
     w->Chkshowread->setChecked(false);
     w->Chkshowall->setChecked(true);
     w->CmdShow_Click();
-    QCOMPARE(rows(w), QStringList{"only|ALL|+15550006"});
+    QTRY_COMPARE(rows(w), QStringList{"only|ALL|+15550006"});
     QVERIFY(b.env.messages.isEmpty());
-    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QTRY_VERIFY(QApplication::overrideCursor() == nullptr);
     w->close();
 }
 
@@ -191,7 +192,7 @@ void TestSimManager::deleteByKindUsesOnlyTheKindsTickedAtYes() {
     w->ChkRead->setChecked(true);
     b.env.yesNoAnswer = ui::Answer::Yes;
     w->CmdDelete_Click();
-    QCOMPARE(b.deletes(), (QStringList{"AT+CMGD=1", "AT+CMGD=3"}));
+    QTRY_COMPARE(b.deletes(), (QStringList{"AT+CMGD=1", "AT+CMGD=3"}));
     QCOMPARE(b.simNumbers(), (QStringList{"+15550012", "+15550014"}));
     // The list shown before stays as it was.
     QCOMPARE(w->Listmessage->topLevelItemCount(), 4);
@@ -213,16 +214,16 @@ void TestSimManager::deletingTickedRowsReopensTheWindowEmpty() {
     w->Chkshowread->setChecked(true);
     w->ChkSent->setChecked(true);
     w->CmdShow_Click();
-    QCOMPARE(w->Listmessage->topLevelItemCount(), 4);
+    QTRY_COMPARE(w->Listmessage->topLevelItemCount(), 4);
     tick(w, 1);
     tick(w, 3);
     w->CmdDelFromList_Click();
     QCOMPARE(b.env.messages, QStringList{"Are you sure to delete the selected messages?"});
-    QCOMPARE(b.deletes(), (QStringList{"AT+CMGD=3", "AT+CMGD=7"}));
+    QTRY_COMPARE(b.deletes(), (QStringList{"AT+CMGD=3", "AT+CMGD=7"}));
     QCOMPARE(b.simNumbers(), (QStringList{"+15550020", "+15550022"}));
 
     // The window closed and a fresh one opened, modeless and empty.
-    QVERIFY(!w->isVisible());
+    QTRY_VERIFY(!w || !w->isVisible());
     auto* again = qobject_cast<Frm_ManageSIMMsg*>(b.env.shown.last());
     QVERIFY(again && again != w.data() && again->isVisible() && !again->isModal());
     QCOMPARE(again->Listmessage->topLevelItemCount(), 0);

@@ -139,6 +139,7 @@ void TestUnattended::sendIsRecordedLaterNeverResent() {
         b.port().onSleep();
     };
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
     lock.reset();
     QCOMPARE(b.status(id), QStringLiteral("SENDING"));
     QCOMPARE(b.env.messages.size(), 1);
@@ -147,6 +148,7 @@ void TestUnattended::sendIsRecordedLaterNeverResent() {
     // records it without sending it a second time.
     ResetSendingMessages(b.ctx());
     SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
     QCOMPARE(b.status(id), QStringLiteral("SENT"));
     QCOMPARE(b.port().written.count(QStringLiteral("AT+CMGS=\"+447700900002\"\r")), 1);
     QVERIFY(b.ctx().engine.SentNotRecorded.isEmpty());
@@ -162,6 +164,7 @@ void TestUnattended::receivedMessageIsNeverDeletedUnstoredNorStoredTwice() {
     {
         Lock lock(b.env.dbPath());
         ReceiveNewMessages(b.ctx(), 10);
+        QVERIFY(b.env.settle());
     }
     QVERIFY(b.port().written.join(QString()).contains(QLatin1String("AT+CMGL")));
     QVERIFY(!b.port().written.join(QString()).contains(QLatin1String("AT+CMGD")));
@@ -172,10 +175,12 @@ void TestUnattended::receivedMessageIsNeverDeletedUnstoredNorStoredTwice() {
     b.port().answer(QStringLiteral("\r\nERROR\r\n"), QStringLiteral("AT+CMGD=1"));
     b.port().answer(kOk, QStringLiteral("AT+CMGD=2"));
     ReceiveNewMessages(b.ctx(), 10);
+    QVERIFY(b.env.settle());
     b.port().answer(kOk, QStringLiteral("AT+CLCC"));
     b.port().answer(b.listing({texts.first()}), QStringLiteral("AT+CMGL"));
     b.port().answer(kOk, QStringLiteral("AT+CMGD=1"));
     ReceiveNewMessages(b.ctx(), 10);
+    QVERIFY(b.env.settle());
 
     const QueryResult rows =
         b.db().query(QStringLiteral("select Message from Message_InBox order by InBox_Id"));

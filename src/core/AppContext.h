@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Database.h"
 
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -53,6 +54,10 @@ public:
     // the main window takes them from ctx.modem.Line. Unset: they wait there.
     std::function<void()> modemReports;
 
+    // Lives as long as the context: the owner of the engine's scheduled steps, which go
+    // with it.
+    QObject* scope() const { return scope_.get(); }
+
     // Windows that exist.
     QPointer<frm_HomePage> homePage;
     QPointer<MDI_Frmmanage> mainWindow;
@@ -75,6 +80,7 @@ public:
     std::function<bool(const QString& sender, const QString& text, qint64 id)> showNewInboxRow;
 
 private:
+    std::unique_ptr<QObject> scope_ = std::make_unique<QObject>();
     QString programFolder_;
     std::unique_ptr<SerialPort> serial_;
 };

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 
+#include "core/Database.h"
 #include "modem/AtAnswer.h"
 
 // The program's shared state, one object per subsystem. The names are the ones the
@@ -27,9 +32,14 @@ struct ModemState {
     QVariant LastResponse;         // answer of the last command procedure
     double ModemDelayFactor = 1.0; // multiplier of every modem wait
 
+    // The modem search has the serial control (it probes port after port).
+    bool PortSearchInProgress = false;
     // How many ExecuteCommand calls are running (waiting for an answer). Exchanges
     // never nest: one asked for while another waits is refused.
     int ExchangeDepth = 0;
+    // Work that waits for the exchange under way to end (a timer tick, a click's modem
+    // work), with the object it goes with; it is run from the event loop after it.
+    QList<QPair<QPointer<QObject>, std::function<void()>>> WhenFree;
     // Every byte from the modem goes through the line: it knows which command's answer
     // is arriving and keeps the call reports (RING, +CLIP:, NO CARRIER...) that come
     // outside answers for the call handler.
@@ -52,10 +62,35 @@ struct ModemState {
     QStringList SimMessageTime; // the network's time stamp of a received message
 };
 
+// A pass over the Outbox: the rows it took, the next one to handle and whether the last
+// one handled was sent. One row is handled per turn of the event loop, so that nothing
+// the pass does holds what a person or the other timers do in between.
+struct DispatchPass {
+    QueryResult rows;
+    int next = 0;
+    bool lastRowSent = false;
+};
+
+// A pass of the receiver over one listing of the SIM, one message per turn of the event
+// loop: copies of the listing, the next entry and how many were stored.
+struct ReceivePass {
+    int count = 0;
+    QStringList indexes;
+    QStringList statuses;
+    QStringList numbers;
+    QStringList texts;
+    QStringList times;
+    int next = 0;
+    int stored = 0;
+};
+
 // The message engine and its windows.
 struct EngineState {
     bool SendingInProgress = false;
     bool DispatchInProgress = false; // a pass over the Outbox is running
+    DispatchPass Dispatch;
+    bool ReceivePassInProgress = false; // received messages of a listing are being stored
+    ReceivePass Receive;
     bool ModalFormOpen = false;
     bool MessageBoxOpen = false;
     int MessageBoxPageSize = 100;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <memory>
 
 bool screenNeedsWarning(int width, int height) {
     return width < 1024 && height < 768;
@@ -30,24 +31,41 @@ QString screenWarningText(int width, int height) {
     return lines.join(QStringLiteral("\r\n"));
 }
 
+namespace {
+
+void showSplash(std::function<void()> showMainWindow) {
+    auto* splash = new frmSplash(std::move(showMainWindow));
+    splash->setAttribute(Qt::WA_DeleteOnClose);
+    ui::showModeless(splash);
+    splash->setFocus();
+}
+
+} // namespace
+
 bool Main(AppContext& ctx, std::function<void()> showMainWindow) {
     ConnectDatabase(ctx);
     if (ctx.core.DatabaseConnected) {
         ctx.engine.ModalFormOpen = false;
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QSize size = screen->size();
-            if (screenNeedsWarning(size.width(), size.height()) &&
-                ui::MsgBox(screenWarningText(size.width(), size.height()), ui::Buttons::YesNo) !=
-                    ui::Answer::Yes) {
-                ctx.endProcess(0);
-                return false;
+            if (screenNeedsWarning(size.width(), size.height())) {
+                // The question may be answered later (a real box): the flag outlives
+                // this call.
+                auto ended = std::make_shared<bool>(false);
+                ui::ask(nullptr, screenWarningText(size.width(), size.height()),
+                        [&ctx, ended, showMainWindow](ui::Answer answer) mutable {
+                            if (answer != ui::Answer::Yes) {
+                                *ended = true;
+                                ctx.endProcess(0);
+                                return;
+                            }
+                            showSplash(std::move(showMainWindow));
+                        });
+                return !*ended;
             }
         }
     }
-    auto* splash = new frmSplash(std::move(showMainWindow));
-    splash->setAttribute(Qt::WA_DeleteOnClose);
-    ui::showModeless(splash);
-    splash->setFocus();
+    showSplash(std::move(showMainWindow));
     return true;
 }
 

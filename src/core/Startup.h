@@ -18,8 +18,9 @@ QString screenWarningText(int width, int height);
 
 // The start of the program: opens the database, sets the process-wide flags, warns
 // about a small screen and shows the splash, which later calls showMainWindow.
-// Returns false when the user chose to end the program at the screen warning (the
-// context's endProcess has then been called).
+// Returns false when the user has already chosen to end the program at the screen
+// warning (the context's endProcess has then been called); the warning's answer may also
+// come later, and then ends the program or shows the splash.
 bool Main(AppContext& ctx, std::function<void()> showMainWindow);
 
 // The splash window: hands over to the main window after 3 seconds, a click or a key,

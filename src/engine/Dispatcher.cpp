@@ -2,6 +2,7 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/SerialPort.h"
 #include "modem/SmsCommands.h"
@@ -163,7 +164,55 @@ void RefreshMessageBoxIfOpen(AppContext& ctx) {
     if (ctx.engine.MessageBoxOpen && ctx.refreshMessageBox) ctx.refreshMessageBox();
 }
 
+namespace {
+
+void endPass(AppContext& ctx) {
+    EngineState& e = ctx.engine;
+    const bool refresh = e.MessageBoxOpen && e.Dispatch.lastRowSent;
+    e.Dispatch = DispatchPass{};
+    e.DispatchInProgress = false;
+    if (refresh) RefreshMessageBoxIfOpen(ctx);
+}
+
+// Handles the pass's next row, then leaves the rest to the event loop: whatever is due in
+// between (receiving, following calls, the counters, a window a person opens) runs
+// between two rows, and nothing of the pass waits for it.
+void continuePass(AppContext& ctx) {
+    EngineState& e = ctx.engine;
+    if (!e.DispatchInProgress) return;
+    DispatchPass& pass = e.Dispatch;
+    try {
+        // The pass ends early when the modem is gone, or held by a call.
+        if (pass.next >= pass.rows.count() || !ctx.modem.ModemConnected || ctx.modem.ModemBusy) {
+            endPass(ctx);
+            return;
+        }
+        SerialPort& comm = ctx.MSComm1();
+        // True while a row is handled and False after it; an error that ends the pass
+        // leaves it True until the next row or a disconnect clears it.
+        e.SendingInProgress = true;
+        const int i = pass.next++;
+        pass.lastRowSent = sendRow(ctx, comm, pass.rows, i, pass.lastRowSent);
+        e.SendingInProgress = false;
+        // A full SIM takes no stored copies: the rest would fail the same way, and the
+        // receiver must get the chance to empty it.
+        if (ctx.modem.LastSendFailure.contains(QLatin1String("+CMS ERROR: 322"))) {
+            endPass(ctx);
+            return;
+        }
+    } catch (const std::exception& ex) {
+        e.Dispatch = DispatchPass{};
+        e.DispatchInProgress = false;
+        ui::MsgBox(QString::fromStdString(ex.what()));
+        return;
+    }
+    nextStep(ctx, ctx.scope(), [&ctx] { continuePass(ctx); });
+}
+
+} // namespace
+
 void SendPendingOutbox(AppContext& ctx) {
+    // One pass at a time: a send tick that comes between two rows leaves it to this one.
     if (ctx.engine.DispatchInProgress) return;
     try {
         RecordPendingOutcomes(ctx);
@@ -178,33 +227,13 @@ void SendPendingOutbox(AppContext& ctx) {
             ui::MsgBox(notCommunicating);
             return;
         }
-        SerialPort& comm = ctx.MSComm1();
-        // One pass at a time: a send tick that comes between two rows waits for this one.
+        ctx.MSComm1(); // throws when there is no serial control
+        ctx.engine.Dispatch = DispatchPass{rows, 0, false};
         ctx.engine.DispatchInProgress = true;
-        struct Leave {
-            bool& flag;
-            ~Leave() { flag = false; }
-        } leave{ctx.engine.DispatchInProgress};
-        bool lastRowSent = false;
-        for (int i = 0;; ++i) {
-            // The pass ends early when the modem is gone, or held by a call.
-            if (i >= rows.count() || !ctx.modem.ModemConnected || ctx.modem.ModemBusy) {
-                if (ctx.engine.MessageBoxOpen && lastRowSent) RefreshMessageBoxIfOpen(ctx);
-                return;
-            }
-            // True while a row is handled and False after it; an error that ends the
-            // pass leaves it True until the next row or a disconnect clears it.
-            ctx.engine.SendingInProgress = true;
-            lastRowSent = sendRow(ctx, comm, rows, i, lastRowSent);
-            ctx.engine.SendingInProgress = false;
-            // A full SIM takes no stored copies: the rest would fail the same way, and
-            // the receiver must get the chance to empty it.
-            if (ctx.modem.LastSendFailure.contains(QLatin1String("+CMS ERROR: 322"))) return;
-            // Between two rows the other work that is due runs: receiving, following
-            // calls, the counters. A long pass does not starve them.
-            ui::pumpEvents();
-        }
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
+        return;
     }
+    // The first row goes at once, the others each at a later turn of the event loop.
+    continuePass(ctx);
 }

@@ -12,6 +12,7 @@
 #include "modem/AtAnswer.h"
 #include "modem/CallState.h"
 #include "modem/ModemInit.h"
+#include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
@@ -289,7 +290,8 @@ void MDI_Frmmanage::MDIForm_Load() {
 
 void MDI_Frmmanage::start_Click() {
     stopReconnecting();
-    connectModem();
+    // A click that came while an exchange waits for its answer connects right after it.
+    whenModemFree(ctx_, this, [this] { connectModem(); });
 }
 
 void MDI_Frmmanage::connectModem() {
@@ -341,6 +343,7 @@ void MDI_Frmmanage::connectModem() {
 }
 
 void MDI_Frmmanage::mnustop_Click() {
+    lossPending_ = false;
     if (stopReconnecting())
         WriteActivityLog(ctx_, QStringLiteral("Stopped trying to reconnect to the modem."));
     start->setEnabled(true);
@@ -429,7 +432,8 @@ bool MDI_Frmmanage::engineMayRun() const {
 void MDI_Frmmanage::deferTick(bool& pending, void (MDI_Frmmanage::*tick)()) {
     if (pending) return;
     pending = true;
-    QTimer::singleShot(20, this, [this, &pending, tick] {
+    // Right after the exchange, before a pass's next row: a long pass does not starve it.
+    whenModemFree(ctx_, this, [this, &pending, tick] {
         pending = false;
         (this->*tick)();
     });
@@ -452,14 +456,20 @@ void MDI_Frmmanage::portLost(const QString& why) {
     if (!ctx_.modem.ModemConnected && !ctx_.modem.ModemInitialized) return; // known already
     // Every exchange still waiting ends at its next read.
     ctx_.modem.ModemConnected = false;
+    // The loss may be noticed twice (the port closed, the device went away): it is taken
+    // once.
+    if (lossPending_) return;
+    lossPending_ = true;
     QTimer::singleShot(0, this, [this, why] { takeDisconnectedState(why); });
 }
 
 void MDI_Frmmanage::takeDisconnectedState(const QString& why) {
+    if (!lossPending_) return; // Disconnect was clicked meanwhile
     if (ctx_.modem.ExchangeDepth > 0) { // the exchange ends first
         QTimer::singleShot(20, this, [this, why] { takeDisconnectedState(why); });
         return;
     }
+    lossPending_ = false;
     if (!ctx_.modem.ModemInitialized && reconnecting_) return;
     ui::BackgroundScope background;
     const int port = ctx_.hasSerialPort() ? ctx_.MSComm1().commPort() : 0;
@@ -493,7 +503,7 @@ bool MDI_Frmmanage::stopReconnecting() {
 }
 
 void MDI_Frmmanage::reconnectTick() {
-    if (!reconnecting_ || ctx_.modem.ExchangeDepth > 0) return;
+    if (!reconnecting_ || ctx_.modem.ExchangeDepth > 0 || ctx_.modem.PortSearchInProgress) return;
     ui::BackgroundScope background;
     WriteActivityLog(ctx_, QStringLiteral("Trying to reconnect to the modem."));
     connectModem();
@@ -552,6 +562,9 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
         // 1. Follow a call: while one is under way both polling timers are held.
         if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress &&
             !m.ListingInProgress) {
+            // A poll that came while an exchange waited (a pass's delete, a click's
+            // listing) is made right after it.
+            if (m.ExchangeDepth > 0) deferPoll();
             if (m.ExchangeDepth == 0) {
                 const qint64 askedAt = QDateTime::currentMSecsSinceEpoch();
                 const QString s =
@@ -582,6 +595,9 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
                 }
             }
         } else if (m.ModemConnected && m.ModemInitialized) {
+            // A poll that came during a send or a listing is made once it is over, before
+            // the pass goes on.
+            if (m.ExchangeDepth > 0) deferPoll();
             if (ctx_.engine.SendingInProgress)
                 Timer2->setEnabled(true);
             else if (m.ListingInProgress)
@@ -603,6 +619,18 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
     } catch (const std::exception& e) {
         reportError(QStringLiteral("timerRefreshHomePage"), QString::fromStdString(e.what()));
     }
+}
+
+void MDI_Frmmanage::deferPoll() {
+    if (pollDeferred_) return;
+    pollDeferred_ = true;
+    whenModemFree(ctx_, this, [this] {
+        pollDeferred_ = false;
+        ModemState& m = ctx_.modem;
+        if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress &&
+            !m.ListingInProgress)
+            timerRefreshHomePage_Timer();
+    });
 }
 
 void MDI_Frmmanage::identifyPendingCaller() {

@@ -131,6 +131,9 @@ private:
     // A polling tick that came while an exchange waited for its answer runs as soon as
     // that exchange is over (timers of equal period would otherwise keep colliding).
     void deferTick(bool& pending, void (MDI_Frmmanage::*tick)());
+    // The call-state poll of a tick that came while an exchange waited: made right after
+    // it, when nothing holds the poll off then.
+    void deferPoll();
     // Connects with the stored settings (the Connect command without its side effects).
     void connectModem();
     // The device went away: noticed at once, the state shown, reconnection started.
@@ -172,6 +175,7 @@ private:
     QTimer* reconnectTimer_ = nullptr;
     bool reconnecting_ = false;
     bool modemDeviceMissing_ = false;
+    bool lossPending_ = false; // a lost modem waits to be taken for lost
     QList<PendingCall> pendingCalls_;
     QList<PendingReply> pendingReplies_;
     bool identified_ = true;
@@ -183,5 +187,6 @@ private:
     bool handlingReports_ = false;
     bool timer1Deferred_ = false;
     bool timer2Deferred_ = false;
+    bool pollDeferred_ = false;
     QMap<QString, QString> shownErrors_;
 };

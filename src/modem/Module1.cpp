@@ -1,6 +1,7 @@
 #include "modem/Module1.h"
 
 #include "core/AppContext.h"
+#include "modem/ModemWork.h"
 #include "modem/SerialPort.h"
 #include "ui/Sound.h"
 #include "ui/Ui.h"
@@ -28,7 +29,10 @@ public:
     }
     ~BusyGuard() {
         modem_.ModemBusy = false;
-        if (countsExchange_) --modem_.ExchangeDepth;
+        if (countsExchange_) {
+            --modem_.ExchangeDepth;
+            exchangeEnded(modem_);
+        }
     }
     BusyGuard(const BusyGuard&) = delete;
     BusyGuard& operator=(const BusyGuard&) = delete;
@@ -240,8 +244,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
         m.ModemConnected = false;
         m.CommandSucceeded = false; // nothing was sent: no success to report
         ui::MsgBox(QStringLiteral("Modem is currently not connected to the application. Please "
-                                  "click on 'Connect' button before executing any commands."),
-                   ui::Buttons::Ok, ui::appTitle());
+                                  "click on 'Connect' button before executing any commands."));
         return QVariant();
     }
     // What waited on the line goes through it (its reports are kept); the rest of an
@@ -308,12 +311,11 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     }
     if (errorAnswers >= 3) {
         if (!trimSpaces(errorMessage).isEmpty())
-            ui::MsgBox(errorMessage, ui::Buttons::Ok, ui::appTitle());
+            ui::MsgBox(errorMessage);
         m.CommandSucceeded = false;
     }
     if (noCarrierAnswers >= 2) {
-        ui::MsgBox(QStringLiteral("Your modem probably does not support the dialing feature."),
-                   ui::Buttons::Ok, ui::appTitle());
+        ui::MsgBox(QStringLiteral("Your modem probably does not support the dialing feature."));
         m.CommandSucceeded = false;
     }
     if (emptyAnswers >= maxEmptyReads) m.CommandSucceeded = false;

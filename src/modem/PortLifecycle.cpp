@@ -7,8 +7,7 @@
 void ConfigurePort(AppContext& ctx, SerialPort& comm, int portNumber, const QString& settings) {
     if (comm.portOpen()) {
         ui::MsgBox(QStringLiteral("Comm Port : ") + QString::number(portNumber) +
-                       QStringLiteral(" already open or some other program is using it."),
-                   ui::Buttons::Ok, ui::appTitle());
+                       QStringLiteral(" already open or some other program is using it."));
         return;
     }
     comm.setCommPort(portNumber);
@@ -37,14 +36,17 @@ void OpenPort(AppContext& ctx, SerialPort& comm) {
                                   e.description());
         ctx.modem.ModemConnected = false;
         if (e.number() == SerialError::InvalidPortNumber) {
-            const ui::Answer answer = ui::MsgBox(
-                QStringLiteral("No modem found on COM Port ") + QString::number(comm.commPort()) +
-                    QStringLiteral("\r\nDo you wish to enter the correct COM port settings for "
-                                   "the attached modem?"),
-                ui::Buttons::YesNo, ui::appTitle());
-            if (answer == ui::Answer::Yes && ctx.showSettingsWindow) ctx.showSettingsWindow();
+            ui::ask(nullptr,
+                    QStringLiteral("No modem found on COM Port ") +
+                        QString::number(comm.commPort()) +
+                        QStringLiteral("\r\nDo you wish to enter the correct COM port settings "
+                                       "for the attached modem?"),
+                    [&ctx](ui::Answer answer) {
+                        if (answer == ui::Answer::Yes && ctx.showSettingsWindow)
+                            ctx.showSettingsWindow();
+                    });
         } else {
-            ui::MsgBox(e.description(), ui::Buttons::Ok, ui::appTitle());
+            ui::MsgBox(e.description());
         }
     }
 }

@@ -140,15 +140,22 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
 }
 
 void DeleteListedMessages(AppContext& ctx, SerialPort& comm, QString status) {
+    // A copy: events that run during the deletes must not change what is deleted.
+    const QStringList indexes = ListMessagesToDelete(ctx, comm, std::move(status));
+    for (const QString& index : indexes)
+        DeleteListedMessage(ctx, comm, index);
+}
+
+QStringList ListMessagesToDelete(AppContext& ctx, SerialPort& comm, QString status) {
     status = status.toUpper();
     ListMessages(ctx, comm, status, delayMs(ctx, 200));
-    // A copy: events that run during the deletes must not change what is deleted.
-    const QStringList indexes = ctx.modem.SimMessageIndex.mid(0, ctx.modem.SimMessageCount);
-    for (const QString& index : indexes) {
-        const QString command = QStringLiteral("AT+CMGD=") + index;
-        ctx.modem.LastResponse = ExecuteCommand(ctx, comm, command + QStringLiteral("\r"),
-                                                delayMs(ctx, 100), kOk, 5, kErrorPrefix + command);
-    }
+    return ctx.modem.SimMessageIndex.mid(0, ctx.modem.SimMessageCount);
+}
+
+void DeleteListedMessage(AppContext& ctx, SerialPort& comm, const QString& index) {
+    const QString command = QStringLiteral("AT+CMGD=") + index;
+    ctx.modem.LastResponse = ExecuteCommand(ctx, comm, command + QStringLiteral("\r"),
+                                            delayMs(ctx, 100), kOk, 5, kErrorPrefix + command);
 }
 
 QVariant DeleteMessage(AppContext& ctx, SerialPort& comm, int index) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 class AppContext;
@@ -23,6 +24,11 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay);
 
 // Lists the messages of a status and deletes each one listed.
 void DeleteListedMessages(AppContext& ctx, SerialPort& comm, QString status);
+// The two halves of DeleteListedMessages, for callers that delete one message per turn of
+// the event loop: the listing, which gives the storage indexes to delete, and the delete
+// of one listed message.
+QStringList ListMessagesToDelete(AppContext& ctx, SerialPort& comm, QString status);
+void DeleteListedMessage(AppContext& ctx, SerialPort& comm, const QString& index);
 
 // Deletes the message at a storage index; returns the answer.
 QVariant DeleteMessage(AppContext& ctx, SerialPort& comm, int index);

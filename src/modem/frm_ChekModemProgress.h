@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class AppContext;
 class QLabel;
@@ -15,7 +16,8 @@ class frm_Settings;
 // The modem search: probes COM1 to COM20 with a bare "AT", asks every port that
 // answered for its manufacturer and model, and hands the result to the found-modems
 // window, from which the user takes a port into the settings window. The search starts
-// when the window is first shown and can be cancelled between two ports.
+// when the window is first shown, probes one port per turn of the event loop (nothing of
+// it holds the rest of the program) and can be cancelled between two ports.
 class frm_ChekModemProgress : public QDialog {
     Q_OBJECT
 public:
@@ -24,7 +26,7 @@ public:
 
     // Size and place; empties the result and clears the cancel flag.
     void Form_Load();
-    // Runs the search (once; the window's first showing calls it).
+    // Starts the search (once; the window's first showing calls it).
     void Form_Activate();
     // "&Cancel": the search stops after the port it is probing and shows no result.
     void Command1_Click();
@@ -59,7 +61,14 @@ protected:
     void hideEvent(QHideEvent* e) override;
 
 private:
-    void search();
+    // The search's steps: one port probed, the probes over, one found modem identified,
+    // the result shown; finish() ends the search in every case.
+    void nextPort(int port);
+    void probesDone();
+    void identify(int i);
+    void showResult();
+    void finish();
+    void later(std::function<void()> step);
     void setProgress(int value);
 
     AppContext& ctx_;

@@ -488,9 +488,12 @@ bool frm_Settings::save() {
         ui::MsgBox(QStringLiteral("You have changed the default modem settings, this needs to "
                                   "restart(OFF & ON) your modem as well as restart this "
                                   "application.\r\n\r\nThis software will now close. Please "
-                                  "restart the application."));
-        if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
-        ctx_.endProcess(0);
+                                  "restart the application."),
+                   [&ctx = ctx_] {
+                       // Once the person has read it (the window may be gone by then).
+                       if (ctx.hasSerialPort()) ClosePort(ctx, ctx.MSComm1());
+                       ctx.endProcess(0);
+                   });
         return true;
     }
     selectPortFromList = false;

@@ -1,5 +1,6 @@
 #include "ui/Ui.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEventLoop>
@@ -85,20 +86,79 @@ QString appTitle() {
     return QStringLiteral("Varnex - Bulk SMS");
 }
 
-Answer MsgBox(const QString& text, Buttons buttons, const QString& title) {
+namespace {
+
+// The window a question belongs to. An OK box belongs to none: it often tells of a
+// window that has just closed, and must outlive it.
+QWidget* boxParent(QObject* owner) {
+    if (auto* w = qobject_cast<QWidget*>(owner)) return w->window();
+    return nullptr;
+}
+
+// A real box, shown without waiting; `then` gets the answer when it is closed.
+void showBox(const QString& text, Buttons buttons, QObject* owner,
+             std::function<void(Answer)> then) {
+    const bool question = buttons == Buttons::YesNo;
+    auto* box = new QMessageBox(question ? QMessageBox::Question : QMessageBox::Information,
+                                appTitle(), text,
+                                question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                                boxParent(owner));
+    box->setObjectName(question ? QStringLiteral("question") : QStringLiteral("messageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    // Above the program's windows that are kept on top.
+    if (!box->parentWidget()) box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    ++openBoxes;
+    QObject::connect(box, &QObject::destroyed, [] { --openBoxes; });
+    QPointer<QObject> guard(owner);
+    const bool guarded = owner != nullptr;
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, question, guard, guarded, then = std::move(then)](int) {
+                         const Answer a = !question ? Answer::Ok
+                                          : box->clickedButton() == box->button(QMessageBox::Yes)
+                                              ? Answer::Yes
+                                              : Answer::No;
+                         if (then && (!guarded || guard)) then(a);
+                     });
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+} // namespace
+
+void MsgBox(const QString& text, std::function<void()> then) {
     if (inBackground()) {
-        if (buttons == Buttons::YesNo) return Answer::No;
-        showNotice(text, title);
-        return Answer::Ok;
+        showNotice(text, appTitle());
+        if (then) then();
+        return;
     }
-    OpenBox open;
-    if (msgBoxHandler()) return msgBoxHandler()(text, buttons, title);
-    QMessageBox box(
-        buttons == Buttons::YesNo ? QMessageBox::Question : QMessageBox::Information, title, text,
-        buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
-    const int r = box.exec();
-    if (buttons == Buttons::Ok) return Answer::Ok;
-    return r == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    if (msgBoxHandler()) {
+        OpenBox open;
+        msgBoxHandler()(text, Buttons::Ok, appTitle());
+        if (then) then();
+        return;
+    }
+    showBox(text, Buttons::Ok, nullptr, [then = std::move(then)](Answer) {
+        if (then) then();
+    });
+}
+
+void ask(QObject* owner, const QString& text, std::function<void(Answer)> then) {
+    if (inBackground()) {
+        if (then) then(Answer::No);
+        return;
+    }
+    if (msgBoxHandler()) {
+        Answer a;
+        {
+            OpenBox open;
+            a = msgBoxHandler()(text, Buttons::YesNo, appTitle());
+        }
+        if (then) then(a);
+        return;
+    }
+    showBox(text, Buttons::YesNo, owner, std::move(then));
 }
 
 void setMsgBoxHandler(MsgBoxHandler handler) {
@@ -110,16 +170,19 @@ void showModal(QWidget* window) {
         showHandler()(window, true);
         return;
     }
+    // Application-modal, and nothing waits: a window a person leaves open holds no work
+    // of the program.
+    window->setWindowModality(Qt::ApplicationModal);
     if (auto* dialog = qobject_cast<QDialog*>(window)) {
-        dialog->exec();
-        return;
+        // A dialog closed by accept() or reject() is only hidden; one meant to go when
+        // closed goes then too.
+        if (dialog->testAttribute(Qt::WA_DeleteOnClose))
+            QObject::connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater,
+                             Qt::UniqueConnection);
     }
-    // A plain widget: make it application-modal and wait until it closes.
-    QPointer<QWidget> w(window);
-    w->setWindowModality(Qt::ApplicationModal);
-    w->show();
-    while (w && w->isVisible())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void showModeless(QWidget* window) {

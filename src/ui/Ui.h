@@ -8,7 +8,7 @@
 class QWidget;
 
 // The thin layer every window uses: message boxes, showing windows, twips, the event
-// pump and timers with the program's interval semantics. Message boxes and modal shows
+// pump and timers with the program's interval semantics. Message boxes and window shows
 // go through replaceable handlers so that tests answer them without blocking.
 namespace ui {
 
@@ -18,17 +18,23 @@ QString appTitle();
 enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 
-// Shows a message box and returns the answer.
-Answer MsgBox(const QString& text, Buttons buttons = Buttons::Ok,
-              const QString& title = appTitle());
+// Message boxes never wait: they are shown application-modal and the caller goes on at
+// once, so that work underneath (a modem exchange, a pass over the Outbox) is never held
+// by a box a person leaves open. What must follow the person's answer goes in `then`.
+
+// An OK box showing `text`; `then`, when given, runs once the box has been closed.
+void MsgBox(const QString& text, std::function<void()> then = {});
+
+// A Yes/No question; `then` gets the answer once it is given. `owner` (may be null) is the
+// window the question belongs to: when it goes first, `then` never runs.
+void ask(QObject* owner, const QString& text, std::function<void(Answer)> then);
 
 // How many message boxes are waiting for an answer right now (notices not counted).
 int openMessageBoxes();
 
 // Work that no click asked for (timer ticks, the modem's reports) runs in a background
-// scope. Nobody may be watching the screen, so its message boxes never wait: an OK box
-// becomes a notice (shown without waiting for a click, one box per text while it is
-// open), and a Yes/No question is answered No without being shown.
+// scope. Nobody may be watching the screen: an OK box becomes a notice (one box per
+// text while it is open), and a Yes/No question is answered No without being shown.
 class BackgroundScope {
 public:
     BackgroundScope();
@@ -42,13 +48,15 @@ int openNotices();
 
 using MsgBoxHandler =
     std::function<Answer(const QString& text, Buttons buttons, const QString& title)>;
-// Replaces the message box (tests); an empty handler restores the real one.
+// Replaces the message box (tests): the handler's answer is taken at once. An empty
+// handler restores the real one.
 void setMsgBoxHandler(MsgBoxHandler handler);
 // Replaces how notices are shown (tests); unset, they are real boxes that do not wait.
 using NoticeHandler = std::function<void(const QString& text, const QString& title)>;
 void setNoticeHandler(NoticeHandler handler);
 
-// Shows a window modally: returns when it has closed.
+// Shows a window modally: it takes the keyboard and mouse from the program's other
+// windows until it closes, but the call returns at once (nothing waits for it).
 void showModal(QWidget* window);
 // Shows a window modelessly.
 void showModeless(QWidget* window);

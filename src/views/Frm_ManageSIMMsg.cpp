@@ -27,15 +27,6 @@ const QString kNotCommunicating =
     QStringLiteral("Computer is not communicating with the modem. Please select the option "
                    "'Listen To Modem' before executing any modem commands.");
 
-// The hourglass for as long as it lives.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 } // namespace
 
 const QList<Frm_ManageSIMMsg::Kind>& Frm_ManageSIMMsg::kinds() {
@@ -194,52 +185,89 @@ bool Frm_ManageSIMMsg::modemConnected() {
     return false;
 }
 
-void Frm_ManageSIMMsg::whenModemFree(void (Frm_ManageSIMMsg::*work)()) {
+void Frm_ManageSIMMsg::whenModemFree(std::function<void()> work) {
     const ModemState& m = ctx_.modem;
     // A click that arrives while the engine waits for a modem answer must not start an
-    // exchange inside that one; it runs right after it.
-    if (m.ExchangeDepth > 0 || m.ListingInProgress || ctx_.engine.SendingInProgress) {
-        QTimer::singleShot(50, this, [this, work] { whenModemFree(work); });
+    // exchange inside that one, nor delete by an index while the receiver works through
+    // its listing; it runs right after them.
+    if (m.ExchangeDepth > 0 || m.ListingInProgress || ctx_.engine.SendingInProgress ||
+        ctx_.engine.ReceivePassInProgress) {
+        QTimer::singleShot(50, this, [this, work = std::move(work)]() mutable {
+            whenModemFree(std::move(work));
+        });
         return;
     }
-    (this->*work)();
+    work();
+}
+
+void Frm_ManageSIMMsg::nextStep(std::function<void()> step) {
+    QTimer::singleShot(0, this, [this, step = std::move(step)]() mutable {
+        whenModemFree(std::move(step));
+    });
+}
+
+void Frm_ManageSIMMsg::setHourglass(bool on) {
+    if (on == hourglass_) return;
+    hourglass_ = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+Frm_ManageSIMMsg::~Frm_ManageSIMMsg() {
+    setHourglass(false);
 }
 
 void Frm_ManageSIMMsg::CmdShow_Click() {
-    whenModemFree(&Frm_ManageSIMMsg::showMessages);
+    whenModemFree([this] { showMessages(); });
 }
 
 void Frm_ManageSIMMsg::showMessages() {
     try {
         if (!modemConnected()) return;
-        WaitCursor hourglass;
+        setHourglass(true);
         Listmessage->clear();
         // The kinds ticked now, before any modem work lets other events run.
         QList<Kind> chosen;
         for (int k = 0; k < kinds().size(); ++k)
             if (readBoxes_[k]->isChecked()) chosen << kinds()[k];
-        SerialPort& comm = ctx_.MSComm1();
-        QPointer<Frm_ManageSIMMsg> self(this);
-        for (const Kind& kind : chosen) {
-            ListMessages(ctx_, comm, QLatin1String(kind.status), kListingWaitMs);
-            if (!self) return; // the window was closed while the modem answered
-            const ModemState& m = ctx_.modem;
-            QList<QTreeWidgetItem*> rows;
-            for (int i = 0; i < m.SimMessageCount; ++i) {
-                auto* item = new QTreeWidgetItem;
-                item->setText(ColMessage, m.SimMessageText.value(i));
-                item->setText(ColStatus, QLatin1String(kind.word));
-                item->setText(ColNumber, m.SimMessageNumber.value(i));
-                item->setText(ColIndex, m.SimMessageIndex.value(i));
-                item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-                item->setCheckState(ColMessage, Qt::Unchecked);
-                rows << item;
-            }
-            Listmessage->addTopLevelItems(rows);
-        }
+        listKinds(chosen);
     } catch (const std::exception& e) {
+        setHourglass(false);
         ui::MsgBox(QString::fromStdString(e.what()));
     }
+}
+
+void Frm_ManageSIMMsg::listKinds(QList<Kind> rest) {
+    if (rest.isEmpty()) {
+        setHourglass(false);
+        return;
+    }
+    try {
+        const Kind kind = rest.takeFirst();
+        QPointer<Frm_ManageSIMMsg> self(this);
+        ListMessages(ctx_, ctx_.MSComm1(), QLatin1String(kind.status), kListingWaitMs);
+        if (!self) return; // the window was closed while the modem answered
+        const ModemState& m = ctx_.modem;
+        QList<QTreeWidgetItem*> rows;
+        for (int i = 0; i < m.SimMessageCount; ++i) {
+            auto* item = new QTreeWidgetItem;
+            item->setText(ColMessage, m.SimMessageText.value(i));
+            item->setText(ColStatus, QLatin1String(kind.word));
+            item->setText(ColNumber, m.SimMessageNumber.value(i));
+            item->setText(ColIndex, m.SimMessageIndex.value(i));
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(ColMessage, Qt::Unchecked);
+            rows << item;
+        }
+        Listmessage->addTopLevelItems(rows);
+    } catch (const std::exception& e) {
+        setHourglass(false);
+        ui::MsgBox(QString::fromStdString(e.what()));
+        return;
+    }
+    nextStep([this, rest] { listKinds(rest); });
 }
 
 void Frm_ManageSIMMsg::chkItem_Click() {
@@ -253,62 +281,102 @@ void Frm_ManageSIMMsg::chkItem_Click() {
 }
 
 void Frm_ManageSIMMsg::CmdDelFromList_Click() {
-    whenModemFree(&Frm_ManageSIMMsg::deleteTickedRows);
+    whenModemFree([this] { deleteTickedRows(); });
 }
 
 void Frm_ManageSIMMsg::deleteTickedRows() {
+    if (!modemConnected()) return;
+    ui::ask(this, QStringLiteral("Are you sure to delete the selected messages?"),
+            [this](ui::Answer answer) {
+                if (answer != ui::Answer::Yes) {
+                    reopen(); // whatever the answer, the window starts again empty
+                    return;
+                }
+                // The storage indexes of the ticked rows at the moment of the answer.
+                QList<int> indexes;
+                for (int i = 0; i < Listmessage->topLevelItemCount(); ++i) {
+                    const QTreeWidgetItem* item = Listmessage->topLevelItem(i);
+                    if (item->checkState(ColMessage) != Qt::Checked) continue;
+                    bool ok = false;
+                    const int index = trimSpaces(item->text(ColIndex)).toInt(&ok);
+                    // A row without a storage index names no message; deleting "0" would
+                    // be a command for nothing.
+                    if (ok) indexes << index;
+                }
+                whenModemFree([this, indexes] { deleteIndexes(indexes); });
+            });
+}
+
+void Frm_ManageSIMMsg::deleteIndexes(QList<int> rest) {
     try {
-        if (!modemConnected()) return;
-        if (ui::MsgBox(QStringLiteral("Are you sure to delete the selected messages?"),
-                       ui::Buttons::YesNo) == ui::Answer::Yes) {
-            // The storage indexes of the ticked rows, taken before the first exchange.
-            QList<int> indexes;
-            for (int i = 0; i < Listmessage->topLevelItemCount(); ++i) {
-                const QTreeWidgetItem* item = Listmessage->topLevelItem(i);
-                if (item->checkState(ColMessage) != Qt::Checked) continue;
-                bool ok = false;
-                const int index = trimSpaces(item->text(ColIndex)).toInt(&ok);
-                // A row without a storage index names no message; deleting "0" would be
-                // a command for nothing.
-                if (ok) indexes << index;
-            }
-            SerialPort& comm = ctx_.MSComm1();
-            QPointer<Frm_ManageSIMMsg> self(this);
-            for (int index : indexes)
-                DeleteMessage(ctx_, comm, index);
-            if (!self || !isVisible()) return; // closed while the modem answered
+        if (rest.isEmpty()) {
+            if (isVisible()) reopen(); // a window closed meanwhile stays closed
+            return;
         }
-        // Whatever the answer, the window starts again empty.
-        auto* fresh = new Frm_ManageSIMMsg(ctx_, parentWidget());
-        fresh->setAttribute(Qt::WA_DeleteOnClose);
-        fresh->move(pos());
-        close();
-        ui::showModeless(fresh);
+        const int index = rest.takeFirst();
+        QPointer<Frm_ManageSIMMsg> self(this);
+        DeleteMessage(ctx_, ctx_.MSComm1(), index);
+        if (!self) return; // closed while the modem answered
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
+        return;
     }
+    nextStep([this, rest] { deleteIndexes(rest); });
+}
+
+void Frm_ManageSIMMsg::reopen() {
+    auto* fresh = new Frm_ManageSIMMsg(ctx_, parentWidget());
+    fresh->setAttribute(Qt::WA_DeleteOnClose);
+    fresh->move(pos());
+    close();
+    ui::showModeless(fresh);
 }
 
 void Frm_ManageSIMMsg::CmdDelete_Click() {
-    whenModemFree(&Frm_ManageSIMMsg::deleteByKind);
+    whenModemFree([this] { deleteByKind(); });
 }
 
 void Frm_ManageSIMMsg::deleteByKind() {
-    try {
-        if (!modemConnected()) return;
-        if (ui::MsgBox(QStringLiteral("Are you sure to delete the Messages?"),
-                       ui::Buttons::YesNo) != ui::Answer::Yes)
-            return;
+    if (!modemConnected()) return;
+    ui::ask(this, QStringLiteral("Are you sure to delete the Messages?"), [this](ui::Answer a) {
+        if (a != ui::Answer::Yes) return;
         // Only the kinds ticked at the moment of the answer count.
         QList<Kind> chosen;
         for (int k = 0; k < kinds().size(); ++k)
             if (deleteBoxes_[k]->isChecked()) chosen << kinds()[k];
-        SerialPort& comm = ctx_.MSComm1();
-        for (const Kind& kind : chosen)
-            DeleteListedMessages(ctx_, comm, QLatin1String(kind.status));
+        whenModemFree([this, chosen] { deleteKinds(chosen); });
+    });
+}
+
+void Frm_ManageSIMMsg::deleteKinds(QList<Kind> rest) {
+    if (rest.isEmpty()) return;
+    QStringList indexes;
+    try {
+        const Kind kind = rest.takeFirst();
+        QPointer<Frm_ManageSIMMsg> self(this);
+        indexes = ListMessagesToDelete(ctx_, ctx_.MSComm1(), QLatin1String(kind.status));
+        if (!self) return;
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
+        return;
     }
+    nextStep([this, indexes, rest] { deleteListed(indexes, rest); });
+}
+
+void Frm_ManageSIMMsg::deleteListed(QStringList indexes, QList<Kind> kindsLeft) {
+    try {
+        if (indexes.isEmpty()) {
+            deleteKinds(kindsLeft);
+            return;
+        }
+        QPointer<Frm_ManageSIMMsg> self(this);
+        DeleteListedMessage(ctx_, ctx_.MSComm1(), indexes.takeFirst());
+        if (!self) return;
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+        return;
+    }
+    nextStep([this, indexes, kindsLeft] { deleteListed(indexes, kindsLeft); });
 }
 
 void Frm_ManageSIMMsg::Cmdend_Click() {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <functional>
 
 class AppContext;
 class QCheckBox;
@@ -17,6 +18,7 @@ class Frm_ManageSIMMsg : public QDialog {
     Q_OBJECT
 public:
     explicit Frm_ManageSIMMsg(AppContext& ctx, QWidget* parent = nullptr);
+    ~Frm_ManageSIMMsg() override;
 
     // One kind of message as the modem lists it.
     struct Kind {
@@ -33,6 +35,8 @@ public:
 
     // Modem actions. Each first checks that the port is open; while another modem
     // exchange waits for its answer, the click is carried out as soon as it is over.
+    // Their listings and deletes go one per turn of the event loop, so that the engine's
+    // work goes on in between.
     void CmdShow_Click();
     void CmdDelFromList_Click();
     void CmdDelete_Click();
@@ -75,11 +79,22 @@ private:
     void showMessages();
     void deleteTickedRows();
     void deleteByKind();
-    // Runs `work` now, or once no modem exchange is under way.
-    void whenModemFree(void (Frm_ManageSIMMsg::*work)());
+    // The steps of the three: one listing or one delete each.
+    void listKinds(QList<Kind> rest);
+    void deleteIndexes(QList<int> rest);
+    void deleteKinds(QList<Kind> rest);
+    void deleteListed(QStringList indexes, QList<Kind> kindsLeft);
+    // Reopens the window in its first state.
+    void reopen();
+    // Runs `work` now, or once no modem exchange, listing or receive pass is under way.
+    void whenModemFree(std::function<void()> work);
+    // Runs `step` at a later turn of the event loop, once the modem is free.
+    void nextStep(std::function<void()> step);
+    void setHourglass(bool on);
 
     AppContext& ctx_;
     QList<QCheckBox*> readBoxes_;
     QList<QCheckBox*> deleteBoxes_;
     bool columnsSized_ = false;
+    bool hourglass_ = false;
 };

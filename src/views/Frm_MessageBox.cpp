@@ -688,10 +688,13 @@ void Frm_MessageBox::readRow(QTreeWidgetItem* item) {
 }
 
 void Frm_MessageBox::DeleteSMS() {
+    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), [this](ui::Answer a) {
+        if (a == ui::Answer::Yes) deleteSelected();
+    });
+}
+
+void Frm_MessageBox::deleteSelected() {
     try {
-        if (ui::MsgBox(QStringLiteral("Are you sure to delete the message(s)?"),
-                       ui::Buttons::YesNo) != ui::Answer::Yes)
-            return;
         QList<QTreeWidgetItem*> chosen;
         for (int i = 0; i < ListMessage->topLevelItemCount(); ++i)
             if (ListMessage->topLevelItem(i)->isSelected()) chosen << ListMessage->topLevelItem(i);

@@ -93,6 +93,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The Yes of DeleteSMS: the selected rows go, all together or none.
+    void deleteSelected();
     enum class Folder { None, Inbox, Outbox, Sent };
     // Where the rows on screen sit in their folder, so that the next and previous
     // pages continue from them.

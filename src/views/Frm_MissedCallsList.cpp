@@ -346,9 +346,16 @@ void Frm_MissedCallsList::cmdDelete_Click() {
             cmdDelete->setEnabled(false);
             return;
         }
-        if (ui::MsgBox(QStringLiteral("Are u sure to delete the logs?"), ui::Buttons::YesNo) !=
-            ui::Answer::Yes)
-            return;
+        ui::ask(this, QStringLiteral("Are u sure to delete the logs?"), [this](ui::Answer a) {
+            if (a == ui::Answer::Yes) deleteTicked();
+        });
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()));
+    }
+}
+
+void Frm_MissedCallsList::deleteTicked() {
+    try {
         const QList<qint64> ids = logs->tickedIds();
         Database& db = ctx_.DBConnection;
         {

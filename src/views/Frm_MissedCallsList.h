@@ -103,6 +103,8 @@ public:
     QPushButton* CmdExit;
 
 private:
+    // The Yes of cmdDelete_Click: the ticked logs go.
+    void deleteTicked();
     void Form_Load();
     // Reads the next chunk of the fill under way; schedules the one after.
     void fillNextChunk(quint64 generation);

@@ -2,6 +2,8 @@
 
 #include "core/Storage.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QWidget>
 #include <stdexcept>
@@ -46,4 +48,14 @@ QString TestEnv::dbPath() const {
 qint64 TestEnv::scalar(const QString& sql, const QVariantList& params) {
     const QueryResult r = ctx_->DBConnection.query(sql, params);
     return r.rows.value(0).value(0).toLongLong();
+}
+
+bool TestEnv::settle(int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    const EngineState& e = ctx_->engine;
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!e.DispatchInProgress && !e.ReceivePassInProgress) return true;
+    } while (!deadline.hasExpired());
+    return false;
 }

@@ -31,6 +31,11 @@ public:
     // Set when the program asked to end.
     int endRequests = 0;
 
+    // Lets events run until the engine's passes over the Outbox and over a SIM listing
+    // are over (they go one row or message per turn of the event loop). False when one
+    // is still running after `timeoutMs`.
+    bool settle(int timeoutMs = 30000);
+
     // Rows and single values, for checks.
     qint64 scalar(const QString& sql, const QVariantList& params = {});
 
