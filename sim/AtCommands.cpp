@@ -304,7 +304,23 @@ bool Modem::extended(const std::string& name, char op, const std::string& args, 
         return op != 'x';
     }
     if (name == "CSMP") {
-        if (op == 'r') ex.out += info("+CSMP: 17,167,0,0");
+        // <fo> (0x20: ask for a status report), <vp>, <pid>, <dcs>; left out: unchanged.
+        if (op == 's') {
+            if (p.empty() || p.size() > 4) return false;
+            int vals[4];
+            for (size_t k = 0; k < 4; ++k) {
+                vals[k] = settings_.csmp[k];
+                if (k < p.size() && !p[k].value.empty() && !intParam(k, 0, 255, vals[k]))
+                    return false;
+            }
+            std::copy(std::begin(vals), std::end(vals), settings_.csmp);
+            return true;
+        }
+        if (op == 'r')
+            ex.out +=
+                info("+CSMP: " + std::to_string(settings_.csmp[0]) + "," +
+                     std::to_string(settings_.csmp[1]) + "," + std::to_string(settings_.csmp[2]) +
+                     "," + std::to_string(settings_.csmp[3]));
         if (op == 't') ex.out += info("+CSMP: (0-255),(0-255),(0-255),(0-255)");
         return op != 'x';
     }

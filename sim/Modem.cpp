@@ -69,6 +69,7 @@ void Modem::powerCycle() {
     inText_ = false;
     text_ = TextEntry{};
     call_ = Call{};
+    heldReports_.clear();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -143,8 +144,9 @@ int64_t Modem::nextWakeup(int64_t now) const {
     if (!out_.empty()) consider(out_.front().first);
     if (inPos_ < inQueue_.size()) consider(busyUntil_);
     if (call_.present && !call_.answered) consider(call_.nextAt);
+    for (const auto& r : reports_)
+        consider(r.due);
     if (inText_) consider(text_.lastByte + config_.textTimeoutMs);
-    if (inText_ && text_.escPending) consider(text_.escAt + EscWaitMs);
     return next;
 }
 
@@ -175,6 +177,8 @@ void Modem::advance(int64_t now) {
         inPos_ = 0;
     }
 
+    deliverReports(now);
+
     if (call_.present && !call_.answered && now >= call_.nextAt) {
         if (call_.ringsDone < call_.ringsTotal) {
             emitRing(now);
@@ -185,8 +189,6 @@ void Modem::advance(int64_t now) {
         }
     }
 
-    if (inText_ && text_.escPending && now - text_.escAt >= EscWaitMs)
-        finishText(false, now, "esc");
     if (inText_ && now - text_.lastByte >= config_.textTimeoutMs) finishText(false, now, "timeout");
 }
 
@@ -320,7 +322,8 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         respond(ex.out + prompt, now);
         return;
     }
-    answer(ex.out + finalText(ex.final, ex.cms), now);
+    const size_t middle = std::min(ex.middle, ex.out.size());
+    answer(ex.out + finalText(ex.final, ex.cms), now, middle);
 }
 
 void Modem::runBody(const std::string& body, Exec& ex, int64_t now) {

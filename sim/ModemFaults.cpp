@@ -4,6 +4,7 @@
 
 #include "ModemShared.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -11,10 +12,11 @@ namespace sim {
 
 using namespace detail;
 
-// ---------------------------------------------------------------------------------------
-// Faults a test can make: noise and unsolicited lines around answers
-
-void Modem::answer(std::string bytes, int64_t now) {
+void Modem::answer(std::string bytes, int64_t now, size_t middle) {
+    if (!heldReports_.empty()) {
+        bytes.insert(std::min(middle, bytes.size()), heldReports_);
+        heldReports_.clear();
+    }
     std::string before, after;
     if (noise_) before = crlf() + noiseLine() + crlf();
     for (const auto& line : urcBefore_)

@@ -18,8 +18,6 @@ namespace sim::detail {
 
 constexpr char CtrlZ = 0x1a;
 constexpr char Esc = 0x1b;
-// In the GSM set an ESC that no extension code follows within this time cancels the text.
-constexpr int64_t EscWaitMs = 100;
 // Input that waits while the modem is busy, and output that waits for the line, are
 // bounded: a client that floods a slow modem loses what does not fit.
 constexpr size_t MaxQueuedInput = 1 << 20;

@@ -6,15 +6,10 @@
 #include "ModemShared.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 
 namespace sim {
 
 using namespace detail;
-
-// ---------------------------------------------------------------------------------------
-// SMS commands
 
 bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param>& p, Exec& ex,
                        int64_t now) {
@@ -96,10 +91,12 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
             transcript(event("rejected").num("code", rejectCode_).done());
             return cmsError(rejectCode_);
         }
-        int ref = nextRef();
+        const int ref = nextRef();
+        const bool srr = (sending.fo & 0x20) != 0;
         if (slot.used) slot.stat = "STO SENT";
-        transcript(event("sent").num("ref", ref).done());
+        transcript(event("sent").num("ref", ref).boolean("srr", srr).done());
         ex.out += info("+CMSS: " + std::to_string(ref));
+        sent("CMSS", number, ref, srr, now);
         return true;
     }
 
@@ -146,6 +143,11 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
             const EncodedPdu e = slotPdu(s);
             ex.out += crlf() + "+CMGR: " + std::to_string(statNumber(s.stat)) + ",," +
                       std::to_string(e.length) + crlf() + e.hex + crlf();
+            if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
+            return true;
+        }
+        if (s.report) {
+            ex.out += info("+CMGR: \"" + s.stat + "\"," + reportFields(s));
             if (mode == 0 && s.stat == "REC UNREAD") s.stat = "REC READ";
             return true;
         }
@@ -205,6 +207,7 @@ EncodedPdu Modem::slotPdu(const SimSlot& s) const {
         const size_t smsc = std::stoul(s.pdu.substr(0, 2), nullptr, 16);
         return {s.pdu, static_cast<int>(s.pdu.size() / 2 - 1 - smsc)};
     }
+    if (s.report) return encodeStatusReport(settings_.csca, s.mr, s.number, s.time, s.dt, s.st);
     if (s.stat.rfind("REC", 0) == 0)
         return encodeDeliver(settings_.csca, s.number, s.text, s.time, s.concat);
     return encodeSubmit("", s.number, s.text, s.concat);
@@ -225,195 +228,22 @@ void Modem::listMessages(const std::string& stat, bool keepStatus, Exec& ex) {
             const EncodedPdu e = slotPdu(s);
             ex.out += "+CMGL: " + std::to_string(k + 1) + "," + std::to_string(statNumber(s.stat)) +
                       ",," + std::to_string(e.length) + crlf() + e.hex + crlf();
-            if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
-            continue;
+        } else if (s.report) {
+            // A status report has no text line.
+            ex.out += "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\"," + reportFields(s) +
+                      crlf();
+        } else {
+            std::string head = "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" +
+                               teOut(s.number) + "\",\"\",";
+            if (s.stat.rfind("REC", 0) == 0) head += "\"" + s.time + "\"";
+            if (settings_.csdh)
+                head +=
+                    "," + std::to_string(s.type) + "," + std::to_string(fromUtf8(s.text).size());
+            ex.out += head + crlf() + teOut(s.text) + crlf();
         }
-        std::string head = "+CMGL: " + std::to_string(k + 1) + ",\"" + s.stat + "\",\"" +
-                           teOut(s.number) + "\",\"\",";
-        if (s.stat.rfind("REC", 0) == 0) head += "\"" + s.time + "\"";
-        if (settings_.csdh)
-            head += "," + std::to_string(s.type) + "," + std::to_string(fromUtf8(s.text).size());
-        ex.out += head + crlf() + teOut(s.text) + crlf();
+        if (ex.middle == std::string::npos) ex.middle = ex.out.size(); // after the first entry
         if (!keepStatus && s.stat == "REC UNREAD") s.stat = "REC READ";
     }
-}
-
-// ---------------------------------------------------------------------------------------
-// SIM store and control
-
-int Modem::freeSlot() const {
-    for (size_t k = 0; k < sim_.size(); ++k)
-        if (!sim_[k].used) return static_cast<int>(k + 1);
-    return 0;
-}
-
-int Modem::slotsUsed() const {
-    return static_cast<int>(
-        std::count_if(sim_.begin(), sim_.end(), [](const SimSlot& s) { return s.used; }));
-}
-
-int Modem::nextRef() {
-    int r = ref_;
-    ref_ = (ref_ + 1) & 0xff;
-    return r;
-}
-
-std::string Modem::timestamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[64];
-    long q = tm.tm_gmtoff / 900;
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%02d,%02d:%02d:%02d%c%02ld", tm.tm_year % 100,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, q < 0 ? '-' : '+',
-                  q < 0 ? -q : q);
-    return buf;
-}
-
-int Modem::putMessage(const std::string& stat, const std::string& number, const std::string& text,
-                      const std::string& time, int index, std::string& error, int64_t now,
-                      const Concat& concat) {
-    if (!knownStat(stat)) {
-        error = "unknown status " + stat;
-        return 0;
-    }
-    if (number.empty() || number.size() > 32 ||
-        number.find_first_of("\"\r\n") != std::string::npos) {
-        error = "bad number";
-        return 0;
-    }
-    if (!time.empty() && !validTimestamp(time)) {
-        error = "bad time stamp (yy/MM/dd,hh:mm:ss+zz)";
-        return 0;
-    }
-    if (text.size() > MaxTextBuffer) {
-        error = "text too long";
-        return 0;
-    }
-    const bool received = stat.rfind("REC", 0) == 0;
-    const std::string stamp = received ? (time.empty() ? timestamp() : time) : "";
-    // AT+CNMI=x,2: a new message is shown at once (+CMT) and not stored.
-    if (received && settings_.cnmi[1] == 2 && index == 0) {
-        if (settings_.cmgf == 0) {
-            const EncodedPdu e = encodeDeliver(settings_.csca, number, text, stamp, concat);
-            emitAt(now, crlf() + "+CMT: ," + std::to_string(e.length) + crlf() + e.hex + crlf());
-        } else {
-            emitAt(now, crlf() + "+CMT: \"" + teOut(number) + "\",\"\",\"" + stamp + "\"" + crlf() +
-                            teOut(text) + crlf());
-        }
-        JsonObject o;
-        o.str("t", "delivered")
-            .num("ms", now)
-            .num("index", 0)
-            .str("number", number)
-            .str("text", text);
-        addConcat(o, concat);
-        transcript(o.done());
-        return -1;
-    }
-    if (index == 0) {
-        index = full_ ? 0 : freeSlot();
-        if (index == 0) {
-            error = "sim full";
-            return 0;
-        }
-    } else if (index < 1 || index > slots()) {
-        error = "no such slot";
-        return 0;
-    } else if (sim_[static_cast<size_t>(index - 1)].used) {
-        error = "slot in use";
-        return 0;
-    }
-    sim_[static_cast<size_t>(index - 1)] =
-        SimSlot{true, stat, number, addressType(number), stamp, text, "", concat};
-    JsonObject o;
-    o.str("t", received ? "delivered" : "put")
-        .num("ms", now)
-        .num("index", index)
-        .str("stat", stat)
-        .str("number", number)
-        .str("text", text);
-    addConcat(o, concat);
-    transcript(o.done());
-    if (received && settings_.cnmi[1] != 0)
-        emitAt(now, info("+CMTI: \"SM\"," + std::to_string(index)));
-    return index;
-}
-
-int Modem::fill(const std::string& stat) {
-    int n = 0;
-    for (size_t k = 0; k < sim_.size(); ++k) {
-        if (sim_[k].used) continue;
-        bool rec = stat.rfind("REC", 0) == 0;
-        sim_[k] = SimSlot{true,
-                          stat,
-                          "+10000000000",
-                          145,
-                          rec ? timestamp() : "",
-                          "filler " + std::to_string(k + 1),
-                          "",
-                          {}};
-        ++n;
-    }
-    return n;
-}
-
-void Modem::clear() {
-    for (auto& s : sim_)
-        s = SimSlot{};
-}
-
-bool Modem::deleteSlot(int index) {
-    if (index < 1 || index > slots() || !sim_[static_cast<size_t>(index - 1)].used) return false;
-    sim_[static_cast<size_t>(index - 1)] = SimSlot{};
-    return true;
-}
-
-std::string Modem::statusJson() const {
-    std::string call = !call_.present ? "none" : call_.answered ? "active" : "ringing";
-    JsonObject o;
-    o.boolean("echo", settings_.echo)
-        .boolean("verbose", settings_.verbose)
-        .num("cmgf", settings_.cmgf)
-        .num("clip", settings_.clip)
-        .str("cscs", settings_.cscs)
-        .num("flo", settings_.flo)
-        .num("used", slotsUsed())
-        .num("slots", slots())
-        .boolean("full", full_)
-        .num("delay", delayMs_)
-        .boolean("silent", silent_)
-        .num("rejectSends", rejectCode_)
-        .num("latePromptMs", latePromptMs_)
-        .num("latePrompts", latePrompts_)
-        .num("swallow", swallow_)
-        .boolean("noise", noise_)
-        .str("call", call)
-        .str("callNumber", call_.number)
-        .num("ringsDone", call_.ringsDone)
-        .num("ringsTotal", call_.ringsTotal)
-        .boolean("textEntry", inText_)
-        .num("nextRef", ref_);
-    std::string s = o.done();
-    return s.substr(1, s.size() - 2);
-}
-
-std::string Modem::listJson() const {
-    std::string r = "[";
-    for (size_t k = 0; k < sim_.size(); ++k) {
-        const SimSlot& s = sim_[k];
-        if (!s.used) continue;
-        if (r.size() > 1) r += ",";
-        r += JsonObject()
-                 .num("index", static_cast<int64_t>(k + 1))
-                 .str("stat", s.stat)
-                 .str("number", s.number)
-                 .num("type", s.type)
-                 .str("time", s.time)
-                 .str("text", s.text)
-                 .done();
-    }
-    return r + "]";
 }
 
 } // namespace sim

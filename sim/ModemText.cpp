@@ -9,41 +9,17 @@ namespace sim {
 
 using namespace detail;
 
-// ---------------------------------------------------------------------------------------
-// Text entry: the text or PDU after the "> " prompt of AT+CMGS / AT+CMGW
-
 void Modem::textByte(char c, int64_t now) {
     text_.lastByte = now;
     const auto uc = static_cast<unsigned char>(c);
-    if (text_.escPending) {
-        // In the GSM set ESC + an extension code is one character; ESC + anything else
-        // cancels the text, and the byte belongs to what follows.
-        text_.escPending = false;
-        if (uc < 0x80 && gsmExtension(uc) != 0) {
-            if (settings_.echo) emitAt(now, std::string{Esc, c});
-            text_.skipLf = false;
-            if (text_.text.size() + 2 > MaxTextBuffer) {
-                text_.overflow = true;
-                return;
-            }
-            text_.text += Esc;
-            text_.text += c;
-            return;
-        }
-        finishText(false, now, "esc");
-        commandByte(c, now);
-        return;
-    }
     if (c == CtrlZ) {
         finishText(true, now, "ctrl-z");
         return;
     }
+    // ESC aborts the entry in every character set, the GSM one too: an extension
+    // character (ESC + code) cannot be typed in text mode. What follows the ESC is
+    // command-line input again.
     if (c == Esc) {
-        if (text_.set == Charset::Gsm) {
-            text_.escPending = true;
-            text_.escAt = now;
-            return;
-        }
         finishText(false, now, "esc");
         return;
     }
@@ -149,7 +125,8 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
             answer(finalText(Final::CmsError, rejectCode_), now);
             return;
         }
-        int ref = nextRef();
+        const int ref = nextRef();
+        const bool srr = (settings_.csmp[0] & 0x20) != 0; // AT+CSMP's first octet
         transcript(JsonObject()
                        .str("t", "sent")
                        .num("ms", now)
@@ -157,8 +134,11 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .str("number", t.number)
                        .str("text", text)
                        .num("ref", ref)
+                       .boolean("srr", srr)
                        .done());
-        answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
+        const std::string line = info("+CMGS: " + std::to_string(ref));
+        answer(line + finalText(Final::Ok, 0), now, line.size());
+        sent("CMGS", t.number, ref, srr, now);
         return;
     }
     int index = full_ ? 0 : freeSlot();
@@ -174,7 +154,12 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
         return;
     }
     SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
-    slot = SimSlot{true, t.stat, t.number, t.type, "", text, "", {}};
+    slot = SimSlot{.used = true,
+                   .stat = t.stat,
+                   .number = t.number,
+                   .type = t.type,
+                   .text = text,
+                   .fo = settings_.csmp[0]};
     transcript(JsonObject()
                    .str("t", "stored")
                    .num("ms", now)
@@ -183,7 +168,8 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                    .str("number", t.number)
                    .str("text", text)
                    .done());
-    answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
+    const std::string line = info("+CMGW: " + std::to_string(index));
+    answer(line + finalText(Final::Ok, 0), now, line.size());
 }
 
 void Modem::finishPdu(TextEntry& t, int64_t now) {
@@ -195,7 +181,7 @@ void Modem::finishPdu(TextEntry& t, int64_t now) {
     Tpdu pdu;
     std::string error;
     bool ok = !t.overflow && parsePdu(hex, t.length, pdu, error);
-    if (ok && pdu.deliver) {
+    if (ok && (pdu.deliver || pdu.statusReport)) {
         ok = false;
         error = "not an SMS-SUBMIT";
     }
@@ -238,8 +224,11 @@ void Modem::finishPdu(TextEntry& t, int64_t now) {
             return;
         }
         const int ref = nextRef();
-        transcript(event("sent").num("ref", ref).done());
-        answer(info("+CMGS: " + std::to_string(ref)) + finalText(Final::Ok, 0), now);
+        const bool srr = (pdu.firstOctet & 0x20) != 0;
+        transcript(event("sent").num("ref", ref).boolean("srr", srr).done());
+        const std::string line = info("+CMGS: " + std::to_string(ref));
+        answer(line + finalText(Final::Ok, 0), now, line.size());
+        sent("CMGS", pdu.number, ref, srr, now);
         return;
     }
     const int index = full_ ? 0 : freeSlot();
@@ -248,13 +237,19 @@ void Modem::finishPdu(TextEntry& t, int64_t now) {
         answer(finalText(Final::CmsError, 322), now);
         return;
     }
-    // Kept as written, with an SMSC part of its own ("00": the default one).
-    const bool smscPart = hex.size() / 2 != static_cast<size_t>(t.length);
+    // Kept as written, with its SMSC part.
     SimSlot& slot = sim_[static_cast<size_t>(index - 1)];
-    slot = SimSlot{
-        true, t.stat, pdu.number, pdu.toa, "", pdu.text, smscPart ? hex : "00" + hex, pdu.concat};
+    slot = SimSlot{.used = true,
+                   .stat = t.stat,
+                   .number = pdu.number,
+                   .type = pdu.toa,
+                   .text = pdu.text,
+                   .pdu = hex,
+                   .concat = pdu.concat,
+                   .fo = pdu.firstOctet};
     transcript(event("stored").num("index", index).str("stat", t.stat).done());
-    answer(info("+CMGW: " + std::to_string(index)) + finalText(Final::Ok, 0), now);
+    const std::string line = info("+CMGW: " + std::to_string(index));
+    answer(line + finalText(Final::Ok, 0), now, line.size());
 }
 
 } // namespace sim

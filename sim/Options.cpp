@@ -44,8 +44,9 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
                        REC UNREAD unless --status says otherwise: unread, read, unsent,
                        sent or the full "REC READ" form); TS is yy/MM/dd,hh:mm:ss+zz
                        (default: now); --index picks the slot. Answers "OK INDEX".
-                       --split: a text longer than one SMS arrives as the parts of a
-                       concatenated message, one slot each ("OK INDEX,INDEX,...").
+                       A text longer than one SMS (160 GSM septets, or 70 UCS2
+                       characters) arrives as the parts of a concatenated message, one
+                       slot each ("OK INDEX,INDEX,..."); --split is accepted (old scripts)
   ring N [NUMBER|-] [INTERVAL_MS]
                        an incoming call: N RINGs, with +CLIP: "NUMBER" after each when
                        AT+CLIP=1 is on ("-" or no number: withheld, RING only), then the
@@ -78,8 +79,18 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
                        its answer goes out; "on-send off" forgets the armed commands
   unplug               the modem disappears: pseudo-terminal closed, link removed
   plug                 a new pseudo-terminal at the same link, modem settings reset
+  fate NUMBER|* delivered [MS] | failed STATUS [MS] | never | off
+                       what the network reports of a message sent to NUMBER ("*": any
+                       number without a fate of its own) when the send asks for a status
+                       report (AT+CSMP first octet or the PDU's TP-SRR, 0x20): delivered,
+                       or failed with TP-Status STATUS (0x20..0x7F, e.g. 0x45), MS ms after
+                       the send; or no report ever. Default: delivered at once. "fate off"
+                       forgets every fate
+  reports-inside on|off
+                       on: a status report that falls due waits for the next answer and
+                       goes out in its middle (between listing entries, before OK)
   status               "OK {json}": settings, SIM use, call state, pty device
-  list                 "OK [json]": the SIM's messages
+  list                 "OK [json]": the SIM's messages and status reports
   ping                 "OK pong"
   help                 "OK" and the command names
   quit                 "OK bye", then the link and the socket are removed and it exits

@@ -65,6 +65,7 @@ private:
     // Control commands (SimulatorControl.cpp): one line in, one reply line out.
     std::string handle(const std::string& rawLine);
     std::string handleSms(const std::string& line, const std::vector<Word>& w);
+    std::string handleFate(const std::vector<Word>& w);
     void runOnSend();
 
     Options opt_;
@@ -80,7 +81,6 @@ private:
     int transcriptFd_ = -1;
     std::string pendingOut_;
     std::vector<std::string> onSend_; // control commands armed for the next send
-    int concatRef_ = 1;               // reference of the next message sms --split delivers
     bool quit_ = false;
     bool cleaned_ = false;
 };

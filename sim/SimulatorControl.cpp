@@ -7,6 +7,7 @@
 #include "Pdu.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace sim {
 
@@ -56,14 +57,10 @@ bool lineBytes(const std::string& line, std::string& bytes, std::string& error) 
 std::string Simulator::handleSms(const std::string& line, const std::vector<Word>& w) {
     std::string time, stat = "REC UNREAD", error;
     int index = 0;
-    bool split = false;
     size_t k = 1;
     for (; k < w.size() && !w[k].quoted && w[k].text.rfind("--", 0) == 0; ++k) {
         const std::string& o = w[k].text;
-        if (o == "--split") {
-            split = true;
-            continue;
-        }
+        if (o == "--split") continue; // long texts are always split now; kept for old scripts
         if (k + 1 >= w.size()) return "ERROR " + o + " needs a value";
         const std::string& v = w[++k].text;
         if (o == "--time") {
@@ -84,36 +81,63 @@ std::string Simulator::handleSms(const std::string& line, const std::vector<Word
     std::string number = controlText(w[k].text), text;
     if (!restText(line, w, k + 1, text, error)) return "ERROR " + error;
     text = controlText(text);
-    const std::vector<std::string> parts =
-        split ? splitForConcat(text) : std::vector<std::string>{};
-    if (parts.size() > 1) {
-        if (index != 0) return "ERROR --split takes no --index";
-        // A long message as the network delivers it: parts of one concatenated message.
-        const int ref = concatRef_;
-        concatRef_ = concatRef_ % 255 + 1;
-        std::string indexes;
-        for (size_t i = 0; i < parts.size(); ++i) {
-            const Concat concat{ref, static_cast<int>(parts.size()), static_cast<int>(i + 1)};
-            int idx = modem_.putMessage(stat, number, parts[i], time, 0, error, now(), concat);
-            if (idx == 0)
-                return "ERROR " + error + (indexes.empty() ? "" : " (parts at " + indexes + ")");
-            indexes += (indexes.empty() ? "" : ",") + (idx < 0 ? "shown" : std::to_string(idx));
-        }
-        return "OK " + indexes;
+    // A text longer than one SMS arrives as the parts of a concatenated message.
+    const std::vector<int> indexes = modem_.putText(stat, number, text, time, index, error, now());
+    if (indexes.empty()) return "ERROR " + error;
+    std::string reply;
+    for (int idx : indexes)
+        reply += (reply.empty() ? "OK " : ",") + (idx == 0 ? "shown" : std::to_string(idx));
+    return reply;
+}
+
+// fate off | fate NUMBER off | fate NUMBER delivered [MS] | fate NUMBER failed STATUS [MS]
+// | fate NUMBER never
+std::string Simulator::handleFate(const std::vector<Word>& w) {
+    const char* usage = "ERROR usage: fate NUMBER|* delivered [MS] | failed STATUS [MS] | never "
+                        "| off; fate off";
+    if (w.size() == 2 && w[1].text == "off") {
+        modem_.clearFates();
+        return "OK";
     }
-    int idx = modem_.putMessage(stat, number, text, time, index, error, now());
-    if (idx == 0) return "ERROR " + error;
-    if (idx < 0) return "OK shown";
-    return "OK " + std::to_string(idx);
+    if (w.size() < 3) return usage;
+    const std::string number = controlText(w[1].text);
+    const std::string& kind = w[2].text;
+    bool ok = true;
+    Fate fate;
+    auto ms = [&](size_t k) {
+        if (k < w.size()) fate.ms = static_cast<int>(parseInt(w[k].text.c_str(), 0, 86400000, ok));
+        return ok && w.size() <= k + 1;
+    };
+    if (kind == "off" && w.size() == 3) return modem_.clearFate(number) ? "OK" : "OK none";
+    if (kind == "never" && w.size() == 3) {
+        fate.kind = Fate::Never;
+    } else if (kind == "delivered" && ms(3)) {
+        fate.kind = Fate::Delivered;
+    } else if (kind == "failed" && w.size() >= 4) {
+        // TP-Status: 0x20..0x3F temporary, 0x40..0x5F permanent, 0x60..0x7F temporary
+        // errors after which the service centre gave up.
+        const std::string& st = w[3].text;
+        char* end = nullptr;
+        const long v = std::strtol(st.c_str(), &end, st.rfind("0x", 0) == 0 ? 16 : 10);
+        if (st.empty() || *end != '\0' || v < 0x20 || v > 0x7f)
+            return "ERROR a failure's status is 0x20..0x7F";
+        fate.kind = Fate::Failed;
+        fate.status = static_cast<int>(v);
+        if (!ms(4)) return usage;
+    } else {
+        return usage;
+    }
+    modem_.setFate(number, fate);
+    return "OK";
 }
 
 namespace {
 
 const char* const ControlCommands[] = {
-    "sms",     "ring",       "hangup",    "delay",  "silent",      "reject-sends", "full",
-    "fill",    "clear",      "delete",    "raw",    "unplug",      "plug",         "status",
-    "list",    "ping",       "help",      "quit",   "late-prompt", "swallow",      "noise",
-    "garbage", "urc-before", "urc-after", "on-send"};
+    "sms",     "ring",       "hangup",    "delay",   "silent",      "reject-sends",  "full",
+    "fill",    "clear",      "delete",    "raw",     "unplug",      "plug",          "status",
+    "list",    "ping",       "help",      "quit",    "late-prompt", "swallow",       "noise",
+    "garbage", "urc-before", "urc-after", "on-send", "fate",        "reports-inside"};
 
 } // namespace
 
@@ -146,6 +170,16 @@ std::string Simulator::handle(const std::string& rawLine) {
         bool ok = false;
         if (cmd == "sms") {
             reply = handleSms(line, w);
+        } else if (cmd == "fate") {
+            reply = handleFate(w);
+        } else if (cmd == "reports-inside") {
+            bool on = false;
+            if (onOff(on)) {
+                modem_.setReportsInside(on);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: reports-inside on|off";
+            }
         } else if (cmd == "ring") {
             int n = 0, interval = 0;
             std::string number;
