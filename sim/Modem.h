@@ -141,8 +141,13 @@ public:
     bool clearFate(const std::string& number) { return fates_.erase(number) > 0; }
     void clearFates() { fates_.clear(); }
     // On: a status report that falls due waits for the next answer and goes out in its
-    // middle (between two entries of a listing, between +CMGS: and OK).
-    void setReportsInside(bool on) { reportsInside_ = on; }
+    // middle (between two entries of a listing, between +CMGS: and OK). Off: what waits
+    // goes out now.
+    void setReportsInside(bool on, int64_t now) {
+        reportsInside_ = on;
+        if (!on && !heldReports_.empty()) emitAt(now, std::move(heldReports_));
+        heldReports_.clear();
+    }
     // Fills every free slot with a message of status `stat`; returns how many.
     int fill(const std::string& stat);
     void clear();

@@ -175,7 +175,7 @@ std::string Simulator::handle(const std::string& rawLine) {
         } else if (cmd == "reports-inside") {
             bool on = false;
             if (onOff(on)) {
-                modem_.setReportsInside(on);
+                modem_.setReportsInside(on, now());
                 reply = "OK";
             } else {
                 reply = "ERROR usage: reports-inside on|off";
