@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -37,15 +38,32 @@ struct ModemConfig {
     int ringIntervalMs = 3000;     // default pause between two RINGs
 };
 
+// A SIM slot holds a message, or a status report (`report`; its status REC UNREAD or
+// REC READ, `number` the recipient of the message it reports on, `time` the time stamp
+// the service centre gave that message).
 struct SimSlot {
     bool used = false;
-    std::string stat;   // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"
-    std::string number; // originator or destination address
-    int type = 129;     // type of address: 145 international, 129 national, 208 alphanumeric
-    std::string time;   // service-centre time stamp of received messages, yy/MM/dd,hh:mm:ss+zz
-    std::string text;   // UTF-8
-    std::string pdu;    // a message written in PDU mode: that PDU (hex, SMSC part first)
-    Concat concat;      // a part of a concatenated message
+    std::string stat{};   // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"
+    std::string number{}; // originator or destination address
+    int type = 129;       // type of address: 145 international, 129 national, 208 alphanumeric
+    std::string time{};   // service-centre time stamp of received messages, yy/MM/dd,hh:mm:ss+zz
+    std::string text{};   // UTF-8
+    std::string pdu{};    // a message written in PDU mode: that PDU (hex, SMSC part first)
+    Concat concat{};      // a part of a concatenated message
+    int fo = 17;          // a stored message's first octet (0x20: a status report is requested)
+    bool report = false;
+    int mr = 0;       // report: the reference of the message it reports on
+    int st = 0;       // report: TP-Status
+    std::string dt{}; // report: discharge time, yy/MM/dd,hh:mm:ss+zz
+};
+
+// What the network does with a message sent to a number, as its status report tells:
+// delivered, or failed with a TP-Status (0x20..0x7F), `ms` after the send; or no report
+// ever comes.
+struct Fate {
+    enum Kind { Delivered, Failed, Never } kind = Delivered;
+    int ms = 0;
+    int status = 0;
 };
 
 class Modem {
@@ -74,6 +92,14 @@ public:
     void powerCycle();
 
     // ---- control -------------------------------------------------------------------
+    // Puts a text on the SIM as the network (REC ...) or the user (STO ...) would: a text
+    // longer than one SMS (160 GSM septets, or 70 UCS2 characters when the GSM alphabet
+    // lacks one of its characters) as the parts of a concatenated message, one slot each.
+    // Returns the slot of each part (0 for a part shown with +CMT), or nothing with
+    // `error` set; a text that does not fit the free slots is refused whole.
+    std::vector<int> putText(const std::string& stat, const std::string& number,
+                             const std::string& text, const std::string& time, int index,
+                             std::string& error, int64_t now);
     // Puts a message on the SIM as the network (REC ...) or the user (STO ...) would.
     // index 0 takes the first free slot. Returns the index, or 0 with `error` set.
     // A REC message is announced with +CMTI (or shown with +CMT) as AT+CNMI asks.
@@ -109,6 +135,19 @@ public:
     // right after its final line.
     void addUrcBefore(const std::string& line) { urcBefore_.push_back(line); }
     void addUrcAfter(const std::string& line) { urcAfter_.push_back(line); }
+    // The fate of messages sent to `number` ("*": to any number without a fate of its
+    // own); without one a message is delivered at once.
+    void setFate(const std::string& number, const Fate& fate) { fates_[number] = fate; }
+    bool clearFate(const std::string& number) { return fates_.erase(number) > 0; }
+    void clearFates() { fates_.clear(); }
+    // On: a status report that falls due waits for the next answer and goes out in its
+    // middle (between two entries of a listing, between +CMGS: and OK). Off: what waits
+    // goes out now.
+    void setReportsInside(bool on, int64_t now) {
+        reportsInside_ = on;
+        if (!on && !heldReports_.empty()) emitAt(now, std::move(heldReports_));
+        heldReports_.clear();
+    }
     // Fills every free slot with a message of status `stat`; returns how many.
     int fill(const std::string& stat);
     void clear();
@@ -129,7 +168,8 @@ private:
         Final final = Final::Ok;
         int cms = 0;
         bool textEntry = false;
-        bool swallowed = false; // a send that gets no answer at all
+        bool swallowed = false;            // a send that gets no answer at all
+        size_t middle = std::string::npos; // where in `out` a held report may go
     };
     struct Param {
         std::string value;
@@ -148,6 +188,7 @@ private:
         int cmee = 0;
         int cnmi[5] = {0, 0, 0, 0, 0};
         int csdh = 0;
+        int csmp[4] = {17, 167, 0, 0}; // text mode: first octet, validity, PID, DCS
         int creg = 0;
         std::string csca = "+10000000000";
         unsigned char s[256] = {};
@@ -162,6 +203,15 @@ private:
         int intervalMs = 3000;
         int64_t nextAt = 0;
     };
+    // A status report the network is to send.
+    struct PendingReport {
+        int64_t due = 0;
+        std::string via; // CMGS or CMSS
+        std::string number;
+        int mr = 0;
+        Fate fate;
+        std::string scts; // when the service centre took the message
+    };
     struct TextEntry {
         bool cmgs = false;
         std::string number;
@@ -169,8 +219,6 @@ private:
         std::string stat;
         Charset set = Charset::Ira; // the TE character set of the text
         std::string text;           // bytes as they came
-        bool escPending = false;    // GSM set: an ESC that may start an extension character
-        int64_t escAt = 0;
         bool overflow = false;
         bool pdu = false; // PDU mode: hex of a PDU whose TPDU has `length` octets
         int length = 0;
@@ -197,8 +245,21 @@ private:
     void listMessages(const std::string& stat, bool keepStatus, Exec& ex);
     void finishPdu(TextEntry& t, int64_t now);
     // The PDU AT+CMGL / AT+CMGR show for a slot: SMS-DELIVER for a received message,
-    // SMS-SUBMIT for a stored one (as written, when it was written in PDU mode).
+    // SMS-SUBMIT for a stored one (as written, when it was written in PDU mode),
+    // SMS-STATUS-REPORT for a report.
     EncodedPdu slotPdu(const SimSlot& s) const;
+    // A text-mode +CMGL / +CMGR line's fields after the status for a status report:
+    // <fo>,<mr>,"<ra>",<tora>,"<scts>","<dt>",<st>.
+    std::string reportFields(const SimSlot& s) const;
+    // A send went to the network: its status report, when `srr` asks for one, is due as
+    // the destination's fate says.
+    void sent(const std::string& via, const std::string& number, int mr, bool srr, int64_t now);
+    // The status reports due at `now`: shown with +CDS, stored with +CDSI or dropped, as
+    // AT+CNMI's <ds> says.
+    void deliverReports(int64_t now);
+    // An unsolicited report (CR LF framed lines): on the line now, or held for the middle
+    // of the next answer.
+    void unsolicited(const std::string& bytes, int64_t now);
 
     std::string crlf() const;
     std::string info(std::string_view text) const;
@@ -207,8 +268,9 @@ private:
     void emitAt(int64_t when, std::string bytes);
     void respond(std::string bytes, int64_t now);
     // respond() for an answer that ends with a final result code: with the one-shot
-    // unsolicited lines and, with noise on, garbage around it.
-    void answer(std::string bytes, int64_t now);
+    // unsolicited lines and, with noise on, garbage around it. Held reports go at
+    // `middle` (an offset into `bytes`: 0 before everything).
+    void answer(std::string bytes, int64_t now, size_t middle = 0);
     std::string noiseLine();
     void startRinging(int64_t now);
     void emitRing(int64_t now);
@@ -252,6 +314,12 @@ private:
     std::minstd_rand noiseRng_{20260108};
     std::vector<std::string> urcBefore_;
     std::vector<std::string> urcAfter_;
+
+    int concatRef_ = 1; // reference of the next concatenated message putText delivers
+    std::map<std::string, Fate> fates_;
+    std::vector<PendingReport> reports_;
+    bool reportsInside_ = false;
+    std::string heldReports_; // waiting for the middle of the next answer
 };
 
 // Text helpers shared with the control side.

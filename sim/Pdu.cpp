@@ -305,6 +305,51 @@ EncodedPdu finish(const Octets& smsc, const Octets& tpdu) {
     return {toHex(smsc + tpdu), static_cast<int>(tpdu.size())};
 }
 
+// SMS-STATUS-REPORT: reference, recipient, SC time stamp, discharge time, status, then
+// the optional parameter indicator with what it announces.
+bool parseStatusReport(std::string_view o, Tpdu& t, std::string& error) {
+    t.statusReport = true;
+    size_t pos = 1;
+    if (pos >= o.size()) {
+        error = "truncated PDU";
+        return false;
+    }
+    t.mr = static_cast<int>(octet(o, pos++));
+    if (!parseAddress(o, pos, t.number, t.toa, error)) return false;
+    if (pos + 15 > o.size()) {
+        error = "truncated PDU";
+        return false;
+    }
+    if (!parseScts(o.substr(pos, 7), t.scts, error) ||
+        !parseScts(o.substr(pos + 7, 7), t.dt, error))
+        return false;
+    pos += 14;
+    t.st = static_cast<int>(octet(o, pos++));
+    if (pos == o.size()) return true;
+    const unsigned pi = octet(o, pos++);
+    if (pi & 1) {
+        if (pos >= o.size()) {
+            error = "truncated PDU";
+            return false;
+        }
+        t.pid = static_cast<int>(octet(o, pos++));
+    }
+    if (pi & 2) {
+        if (pos >= o.size()) {
+            error = "truncated PDU";
+            return false;
+        }
+        t.dcs = static_cast<int>(octet(o, pos++));
+        if (!codingOf(t.dcs, t.coding, error)) return false;
+    }
+    if (pi & 4) return parseUserData(o, pos, (t.firstOctet & 0x40) != 0, t, error);
+    if (pos != o.size()) {
+        error = "octets after the PDU";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const char* codingName(Coding c) {
@@ -348,10 +393,11 @@ bool parseTpdu(std::string_view o, Tpdu& t, std::string& error) {
     }
     t.firstOctet = static_cast<int>(octet(o, 0));
     const int mti = t.firstOctet & 3;
-    if (mti != 0 && mti != 1) {
-        error = "not an SMS-SUBMIT or SMS-DELIVER";
+    if (mti == 3) {
+        error = "reserved message type";
         return false;
     }
+    if (mti == 2) return parseStatusReport(o, t, error);
     t.deliver = mti == 0;
     size_t pos = 1;
     if (!t.deliver) {
@@ -398,21 +444,18 @@ bool parsePdu(std::string_view hex, int length, Tpdu& t, std::string& error) {
         return false;
     }
     const auto n = static_cast<size_t>(length);
-    std::string_view tpdu = o;
     t = Tpdu{};
-    if (o.size() != n) {
-        if (o.empty() || o.size() != n + 1 + octet(o, 0)) {
-            error = "length does not match the PDU";
-            return false;
-        }
-        const size_t smscLength = octet(o, 0);
-        if (smscLength > 0 && !parseSmsc(std::string_view(o).substr(1, smscLength), t.smsc)) {
-            error = "bad SMSC address";
-            return false;
-        }
-        tpdu = std::string_view(o).substr(1 + smscLength);
+    // The SMSC part always comes first; `length` leaves it out.
+    if (o.empty() || o.size() != n + 1 + octet(o, 0)) {
+        error = "length does not match the PDU";
+        return false;
     }
-    return parseTpdu(tpdu, t, error);
+    const size_t smscLength = octet(o, 0);
+    if (smscLength > 0 && !parseSmsc(std::string_view(o).substr(1, smscLength), t.smsc)) {
+        error = "bad SMSC address";
+        return false;
+    }
+    return parseTpdu(std::string_view(o).substr(1 + smscLength), t, error);
 }
 
 Coding codingFor(std::string_view utf8) {
@@ -445,6 +488,18 @@ EncodedPdu encodeSubmit(const std::string& smsc, const std::string& number, cons
     t += static_cast<char>(coding == Coding::Gsm7 ? 0x00 : 0x08);
     t += static_cast<char>(vp & 0xff);
     t += userData(utf8, coding, header);
+    return finish(smscField(smsc), t);
+}
+
+EncodedPdu encodeStatusReport(const std::string& smsc, int mr, const std::string& number,
+                              const std::string& scts, const std::string& dt, int st) {
+    Octets t;
+    t += static_cast<char>(0x06); // SMS-STATUS-REPORT, no more messages waiting
+    t += static_cast<char>(mr & 0xff);
+    t += addressField(number);
+    t += sctsField(scts);
+    t += sctsField(dt);
+    t += static_cast<char>(st & 0xff);
     return finish(smscField(smsc), t);
 }
 

@@ -25,17 +25,21 @@ struct Concat {
 };
 
 struct Tpdu {
-    bool deliver = false; // SMS-DELIVER; otherwise SMS-SUBMIT
-    std::string smsc;     // the SMSC part's number; empty when the PDU had none or length 0
+    bool deliver = false;      // SMS-DELIVER
+    bool statusReport = false; // SMS-STATUS-REPORT; neither: SMS-SUBMIT
+    std::string smsc;          // the SMSC part's number; empty when the PDU had none or length 0
     int firstOctet = 0;
-    int mr = 0; // SUBMIT: the message reference
-    std::string
-        number; // destination (SUBMIT) or originator (DELIVER): "+4479...", "0812...", "VM-BANK"
+    int mr = 0; // SUBMIT, STATUS-REPORT: the message reference
+    // Destination (SUBMIT), originator (DELIVER) or recipient (STATUS-REPORT): "+4479...",
+    // "0812...", "VM-BANK".
+    std::string number;
     int toa = 0x81; // type of address
     int pid = 0;
     int dcs = 0;
     Coding coding = Coding::Gsm7;
-    std::string scts; // DELIVER: yy/MM/dd,hh:mm:ss+zz
+    std::string scts; // DELIVER, STATUS-REPORT: yy/MM/dd,hh:mm:ss+zz
+    std::string dt;   // STATUS-REPORT: discharge time, yy/MM/dd,hh:mm:ss+zz
+    int st = 0;       // STATUS-REPORT: TP-Status (0 delivered, 0x40.. permanent error, ...)
     std::string udh;  // the header's information elements (without its length octet)
     Concat concat;
     std::string text; // the user data's text in UTF-8 (8-bit data: each octet a character)
@@ -47,10 +51,10 @@ std::string packSeptets(std::string_view septets, int fillBits = 0);
 // `count` septets from packed octets, skipping `fillBits` first.
 std::string unpackSeptets(std::string_view octets, size_t count, int fillBits = 0);
 
-// The PDU that AT+CMGS / AT+CMGW take: hex digits; `length` counts the TPDU's octets, so
-// the SMSC part is there when the hex holds 1 + its length octet more. False with
-// `error` for odd or bad hex, a length that does not match, a bad address, a bad user
-// data header or truncated user data.
+// The PDU that AT+CMGS / AT+CMGW take: hex digits, the SMSC part (its length octet, "00"
+// for the one set with AT+CSCA) and then the TPDU, whose octets `length` counts. False
+// with `error` for odd or bad hex, a length that does not match (a PDU without its SMSC
+// part too), a bad address, a bad user data header or truncated user data.
 bool parsePdu(std::string_view hex, int length, Tpdu& out, std::string& error);
 // The TPDU alone (no SMSC part).
 bool parseTpdu(std::string_view octets, Tpdu& out, std::string& error);
@@ -72,6 +76,12 @@ EncodedPdu encodeDeliver(const std::string& smsc, const std::string& number,
 // AT+CSMP shows, is 24 hours).
 EncodedPdu encodeSubmit(const std::string& smsc, const std::string& number, const std::string& utf8,
                         const Concat& concat = {}, int mr = 0, int vp = 167);
+
+// An SMS-STATUS-REPORT (as the result of an SMS-SUBMIT) for message reference `mr` sent to
+// `number`: the service centre got it at `scts`, its fate was settled at `dt` with
+// TP-Status `st`.
+EncodedPdu encodeStatusReport(const std::string& smsc, int mr, const std::string& number,
+                              const std::string& scts, const std::string& dt, int st);
 
 // A long text cut into parts that each fit one concatenated message (153 septets, or
 // 67 UCS2 units), never inside a character. One part when it fits one message.

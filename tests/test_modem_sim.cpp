@@ -406,23 +406,22 @@ private slots:
         };
         QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello),
                  QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
-        // Without the SMSC part, as the length says; the second part of a long message.
-        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello.mid(2)),
-                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        // The SMSC part is never left out; the second part of a long message.
+        QCOMPARE(send(QStringLiteral("AT+CMGS=23\r"), hello.mid(2)), cms(304));
         QCOMPARE(send(QStringLiteral("AT+CMGS=27\r"),
                       QStringLiteral("0051000C914477000910320000AA0E050003CC0202E8E832A8EC2603")),
-                 QStringLiteral("\r\n+CMGS: 3\r\n\r\nOK\r\n"));
+                 QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
         auto sent = sim_->transcript(QStringLiteral("sent"));
-        QCOMPARE(sent.size(), 3);
+        QCOMPARE(sent.size(), 2);
         QCOMPARE(sent[0]["number"].toString(), QStringLiteral("+46708251358"));
         QCOMPARE(sent[0]["text"].toString(), QStringLiteral("hellohello"));
         QCOMPARE(sent[0]["pdu"].toString(), hello);
         QCOMPARE(sent[0]["coding"].toString(), QStringLiteral("gsm7"));
         QVERIFY(!sent[0].contains(QStringLiteral("parts")));
-        QCOMPARE(sent[2]["text"].toString(), QStringLiteral("the end"));
-        QCOMPARE(sent[2]["concatRef"].toInt(), 0xCC);
-        QCOMPARE(sent[2]["parts"].toInt(), 2);
-        QCOMPARE(sent[2]["part"].toInt(), 2);
+        QCOMPARE(sent[1]["text"].toString(), QStringLiteral("the end"));
+        QCOMPARE(sent[1]["concatRef"].toInt(), 0xCC);
+        QCOMPARE(sent[1]["parts"].toInt(), 2);
+        QCOMPARE(sent[1]["part"].toInt(), 2);
 
         // Malformed PDUs are refused and change nothing.
         QCOMPARE(send(QStringLiteral("AT+CMGS=22\r"), hello), cms(304));
@@ -432,14 +431,14 @@ private slots:
         QCOMPARE(at("AT+CMGS=0\r"), cms(304));
         QCOMPARE(at("AT+CMGS=165\r"), cms(304));
         QCOMPARE(at("AT+CMGW\r"), Error);
-        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 3);
-        QCOMPARE(sim_->transcript(QStringLiteral("pdu-refused")).size(), 3);
+        QCOMPARE(sim_->transcript(QStringLiteral("sent")).size(), 2);
+        QCOMPARE(sim_->transcript(QStringLiteral("pdu-refused")).size(), 4);
         QVERIFY(sim_->simMessages().isEmpty());
 
         // Stored as written (here with a status), listed, sent from the SIM, deleted.
         QCOMPARE(send(QStringLiteral("AT+CMGW=23,3\r"), hello),
                  QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
-        QCOMPARE(send(QStringLiteral("AT+CMGW=23\r"), hello.mid(2).toLower()),
+        QCOMPARE(send(QStringLiteral("AT+CMGW=23\r"), hello.toLower()),
                  QStringLiteral("\r\n+CMGW: 2\r\n\r\nOK\r\n"));
         QCOMPARE(at("AT+CMGL=4\r"),
                  QStringLiteral("\r\n+CMGL: 1,3,,23\r\n%1\r\n+CMGL: 2,2,,23\r\n%1\r\n\r\nOK\r\n")
@@ -449,7 +448,7 @@ private slots:
         QCOMPARE(at("AT+CMGR=1\r"),
                  QStringLiteral("\r\n+CMGR: 3,,23\r\n%1\r\n\r\nOK\r\n").arg(hello));
         QCOMPARE(at("AT+CMGL=5\r"), Error);
-        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 4\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=2\r"), QStringLiteral("\r\n+CMSS: 3\r\n\r\nOK\r\n"));
         sent = sim_->transcript(QStringLiteral("sent"));
         QCOMPARE(sent.last()["via"].toString(), QStringLiteral("CMSS"));
         QCOMPARE(sent.last()["text"].toString(), QStringLiteral("hellohello"));
@@ -818,15 +817,20 @@ private slots:
         QCOMPARE(sim_->simMessages()[1]["text"].toString(),
                  QStringLiteral("odd") + CtrlZ + QStringLiteral("byte"));
 
-        // Every byte value but Ctrl-Z round-trips through the SIM listing.
+        // Every byte value but Ctrl-Z round-trips through the SIM listing (in pieces that
+        // each fit one message).
         QString all;
         for (int c = 1; c < 256; ++c)
             if (c != 26) all += QChar(c);
-        QCOMPARE(sim_->deliverSms(Number, all), 3);
         QCOMPARE(at("AT+CMGD=1\r"), Ok);
         QCOMPARE(at("AT+CMGD=2\r"), Ok);
-        const QString listing = at("AT+CMGL=\"ALL\"\r\n");
-        QVERIFY(listing.contains(QStringLiteral("\r\n") + all + QStringLiteral("\r\n\r\nOK\r\n")));
+        for (int i = 0; i < all.size(); i += 64) {
+            QVERIFY(sim_->deliverSms(Number, all.mid(i, 64)) > 0);
+            const QString listing = at("AT+CMGL=\"ALL\"\r\n");
+            QVERIFY(listing.contains(QStringLiteral("\r\n") + all.mid(i, 64) +
+                                     QStringLiteral("\r\n\r\nOK\r\n")));
+            QCOMPARE(at("AT+CMGD=1,4\r"), Ok);
+        }
 
         // The received time defaults to now; a bad one is refused.
         QCOMPARE(sim_->deliverSms(Number, QStringLiteral("now")), 1);
@@ -879,30 +883,21 @@ private slots:
         auto sentText = [&]() {
             return sim_->transcript(QStringLiteral("sent")).last()["text"].toString();
         };
-        // GSM, as the program writes it: "@" is 0, the euro ESC 0x65, 8 (BS) is "ò".
+        // GSM: "@" is 0, 8 (BS) is "ò"; an extension character cannot be typed (ESC ends
+        // the text), but HEX carries it: the euro is 1B65 there.
         QCOMPARE(at("AT+CSCS=\"GSM\"\r"), Ok);
         QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QString::fromLatin1(QByteArray("a\x00\x1b\x65\x08\x1b\x3c", 7)) + CtrlZ),
+        QCOMPARE(at(QString::fromLatin1(QByteArray("a\x00\x08", 3)) + CtrlZ),
                  QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
-        QCOMPARE(sentText(), QStringLiteral("a@\u20ac\u00f2["));
+        QCOMPARE(sentText(), QStringLiteral("a@\u00f2"));
         // 80 euros are 160 septets, one more is too many.
-        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QStringLiteral("\x1b\x65").repeated(80) + CtrlZ),
+        QCOMPARE(at("AT+CSCS=\"HEX\"\r"), Ok);
+        QCOMPARE(at("AT+CMGS=\"313233\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("1B65").repeated(80) + CtrlZ),
                  QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
-        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QStringLiteral("\x1b\x65").repeated(80) + QStringLiteral("x") + CtrlZ),
-                 cms(305));
-        // A lone ESC cancels once no extension code follows; a byte that is none cancels
-        // at once and starts the next command.
-        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
-        QCOMPARE(at(QStringLiteral("draft") + Esc), Ok);
-        QCOMPARE(at("AT+CMGW=\"123\"\r"), QStringLiteral("\r\n> "));
-        port_->output(QStringLiteral("draft") + Esc + QStringLiteral("AT+CGMM\r"));
-        QCOMPARE(line_->collect([](const QString& t) {
-            return t.endsWith(QStringLiteral("OK\r\n")) && t.count(QStringLiteral("OK")) == 2;
-        }),
-                 QStringLiteral("\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
-        QVERIFY(sim_->simMessages().isEmpty());
+        QCOMPARE(sentText(), QString(80, QChar(0x20ac)));
+        QCOMPARE(at("AT+CMGS=\"313233\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("1B65").repeated(80) + QStringLiteral("78") + CtrlZ), cms(305));
 
         // UCS2: number and text in hex of UTF-16; bad hex is refused.
         QCOMPARE(at("AT+CSCS=\"UCS2\"\r"), Ok);
@@ -948,6 +943,333 @@ private slots:
                  QStringLiteral(
                      "\r\n+CMT: \"+919812345678\",\"\",\"26/12/08,10:15:30+22\"\r\ndirect\r\n"));
         QCOMPARE(sim_->simMessages().size(), 2);
+    }
+
+    // ---- text entry ends at ESC; long and Unicode messages --------------------------------
+
+    void escapeAbortsTheTextInEveryCharacterSet() {
+        // ESC + 0x65 is the euro in the GSM alphabet, but in text entry ESC aborts the
+        // message whatever the set: nothing is sent or stored, OK, and what follows the
+        // ESC is a command line ("e" is noise before AT).
+        QVERIFY(startTextMode());
+        const struct {
+            int cmgf;
+            const char* set;
+            const char* command;
+            const char* text;
+            QString dropped;
+        } cases[] = {
+            {1, "GSM", "AT+CMGS=\"123\"", "price 5", QStringLiteral("price 5")},
+            {1, "IRA", "AT+CMGW=\"123\"", "draft", QStringLiteral("draft")},
+            {1, "UCS2", "AT+CMGS=\"003100320033\"", "0416", QStringLiteral("\u0416")},
+            {1, "HEX", "AT+CMGS=\"313233\"", "3520", QStringLiteral("5 ")},
+            {0, "GSM", "AT+CMGS=23", "0011000B91", QStringLiteral("0011000B91")},
+        };
+        for (const auto& c : cases) {
+            QCOMPARE(at(QStringLiteral("AT+CMGF=%1;+CSCS=\"%2\"\r")
+                            .arg(c.cmgf)
+                            .arg(QLatin1String(c.set))),
+                     Ok);
+            port_->output(QLatin1String(c.command) + QStringLiteral("\r") + QLatin1String(c.text) +
+                          Esc +
+                          QStringLiteral("\x65"
+                                         "AT+CGMM\r"));
+            QCOMPARE(
+                line_->collect([](const QString& t) { return t.count(QStringLiteral("OK")) == 2; }),
+                QStringLiteral("\r\n> \r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+            const auto dropped = sim_->transcript(QStringLiteral("text-dropped")).last();
+            QCOMPARE(dropped["reason"].toString(), QStringLiteral("esc"));
+            QCOMPARE(dropped["text"].toString(), c.dropped);
+            QCOMPARE(sim_->commands().last(), QStringLiteral("eAT+CGMM"));
+        }
+        QCOMPARE(sim_->transcript(QStringLiteral("text-dropped")).size(), 5);
+        QVERIFY(sim_->transcript(QStringLiteral("sent")).isEmpty());
+        QVERIFY(sim_->simMessages().isEmpty());
+    }
+
+    void longAndUnicodeMessagesArriveInParts() {
+        QVERIFY(startTextMode({"--slots", "8"}));
+        const QString euro(QChar(0x20ac)), zhe(QChar(0x0416)), smile = QStringLiteral("\U0001F600");
+        const struct {
+            QString text;
+            QStringList parts; // as a real network cuts them: never inside a character
+            sim::Coding coding;
+        } cases[] = {
+            {QString(152, QLatin1Char('a')) + euro + QString(100, QLatin1Char('b')),
+             {QString(152, QLatin1Char('a')), euro + QString(100, QLatin1Char('b'))},
+             sim::Coding::Gsm7},
+            {zhe.repeated(66) + smile + zhe.repeated(10),
+             {zhe.repeated(66), smile + zhe.repeated(10)},
+             sim::Coding::Ucs2},
+            {QStringLiteral("Hi ") + smile, {QStringLiteral("Hi ") + smile}, sim::Coding::Ucs2},
+        };
+        // --split is what happens anyway; it is still accepted.
+        QCOMPARE(sim_->command(QStringLiteral("sms --split +447700900123 ") +
+                               SimProcess::quote(cases[0].text)),
+                 QStringLiteral("OK 1,2"));
+        QCOMPARE(
+            sim_->command(QStringLiteral("sms +447700900123 ") + SimProcess::quote(cases[1].text)),
+            QStringLiteral("OK 3,4"));
+        QCOMPARE(sim_->deliverSms(QStringLiteral("+447700900123"), cases[2].text), 5);
+        // Three parts do not fit the three free slots: nothing is stored.
+        QCOMPARE(sim_->command(QStringLiteral("sms +447700900123 ") +
+                               QString(3 * 153 + 1, QLatin1Char('x'))),
+                 QStringLiteral("ERROR sim full"));
+
+        // In text mode each part is a message of its own, cut to its size.
+        QStringList texts;
+        for (const auto& m : sim_->simMessages())
+            texts << m["text"].toString();
+        QCOMPARE(texts, cases[0].parts + cases[1].parts + cases[2].parts);
+
+        // In PDU mode each part is an SMS-DELIVER with its header and coding.
+        QCOMPARE(at("AT+CMGF=0\r"), Ok);
+        const QStringList lines = at("AT+CMGL=4\r").split(QStringLiteral("\r\n"));
+        QList<sim::Tpdu> pdus;
+        for (int i = 0; i + 1 < lines.size(); ++i) {
+            if (!lines[i].startsWith(QStringLiteral("+CMGL: "))) continue;
+            sim::Tpdu t;
+            std::string error;
+            QVERIFY2(sim::parsePdu(lines[i + 1].toStdString(), lines[i].section(u',', 3).toInt(), t,
+                                   error),
+                     error.c_str());
+            pdus << t;
+        }
+        QCOMPARE(pdus.size(), 5);
+        int k = 0;
+        for (const auto& c : cases) {
+            QString joined;
+            for (int part = 1; part <= c.parts.size(); ++part, ++k) {
+                const sim::Tpdu& t = pdus[k];
+                QVERIFY(t.deliver && t.coding == c.coding);
+                QCOMPARE(QString::fromStdString(t.text), c.parts[part - 1]);
+                joined += QString::fromStdString(t.text);
+                const bool concatenated = c.parts.size() > 1;
+                QCOMPARE(bool(t.firstOctet & 0x40), concatenated); // TP-UDHI
+                if (!concatenated) continue;
+                QCOMPARE(t.udh.size(), size_t(5)); // IEI 00, length 03: 8-bit reference
+                QCOMPARE(t.udh.substr(0, 2), std::string("\x00\x03", 2));
+                QCOMPARE(t.concat.ref, pdus[k - part + 1].concat.ref);
+                QCOMPARE(t.concat.parts, int(c.parts.size()));
+                QCOMPARE(t.concat.part, part);
+            }
+            QCOMPARE(joined, c.text);
+        }
+        QVERIFY(pdus[0].concat.ref != pdus[2].concat.ref);
+    }
+
+    // ---- PDU-mode sending ---------------------------------------------------------------
+
+    void pduSendsCheckedAsARealModemDoes() {
+        QVERIFY(start({"--first-ref", "254"}));
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        const QString hello = QStringLiteral("0011000B916407281553F80000AA0AE8329BFD4697D9EC37");
+        // UCS2 parts of one message (reference 0x42): an emoji and a capital zhe, then "!".
+        const QString part1 =
+            QStringLiteral("0041000C914477000910320008 0C050003420201D83DDE000416").remove(u' ');
+        const QString part2 = QStringLiteral("0041000C914477000910320008080500034202020021");
+        const struct {
+            int length;
+            QString pdu;
+            QString answer;
+        } cases[] = {
+            {23, hello, QStringLiteral("+CMGS: 254")},
+            {23, hello.mid(2), {}},                                          // no SMSC part
+            {22, hello, {}},                                                 // length one short
+            {24, hello, {}},                                                 // length one long
+            {23, hello.chopped(1), {}},                                      // odd digits
+            {23, hello.chopped(1) + QLatin1Char('G'), {}},                   // no hex digit
+            {23, hello.left(28) + QStringLiteral("0B") + hello.mid(30), {}}, // UDL past the data
+            {23, hello.left(28) + QStringLiteral("09") + hello.mid(30), {}}, // UDL short of it
+            {35,
+             QStringLiteral("000410D0D6664B18742E934E00006221803105154010D9775D0E7A52A1A0F41C44BBC5"
+                            "62"),
+             {}}, // an SMS-DELIVER
+            {25, part1, QStringLiteral("+CMGS: 255")},
+            {21, part2, QStringLiteral("+CMGS: 0")}, // references count modulo 256
+        };
+        for (const auto& c : cases) {
+            QCOMPARE(at(QStringLiteral("AT+CMGS=%1\r").arg(c.length)), QStringLiteral("\r\n> "));
+            QCOMPARE(at(c.pdu + CtrlZ), c.answer.isEmpty()
+                                            ? cms(304)
+                                            : QStringLiteral("\r\n%1\r\n\r\nOK\r\n").arg(c.answer));
+        }
+        QCOMPARE(sim_->transcript(QStringLiteral("pdu-refused")).size(), 8);
+        // Stored and sent from the SIM: a new reference.
+        QCOMPARE(at(QStringLiteral("AT+CMGW=25\r")), QStringLiteral("\r\n> "));
+        QCOMPARE(at(part1 + CtrlZ), QStringLiteral("\r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 1\r\n\r\nOK\r\n"));
+
+        const auto sent = sim_->transcript(QStringLiteral("sent"));
+        QCOMPARE(sent.size(), 4);
+        const struct {
+            QString text;
+            int ref, part;
+        } expected[] = {{QStringLiteral("hellohello"), 254, 0},
+                        {QStringLiteral("\U0001F600\u0416"), 255, 1},
+                        {QStringLiteral("!"), 0, 2},
+                        {QStringLiteral("\U0001F600\u0416"), 1, 1}};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(sent[i]["text"].toString(), expected[i].text);
+            QCOMPARE(sent[i]["ref"].toInt(), expected[i].ref);
+            QCOMPARE(sent[i]["part"].toInt(), expected[i].part);
+            if (i == 0) continue;
+            QCOMPARE(sent[i]["number"].toString(), QStringLiteral("+447700900123"));
+            QCOMPARE(sent[i]["concatRef"].toInt(), 0x42);
+            QCOMPARE(sent[i]["parts"].toInt(), 2);
+        }
+        QCOMPARE(sent[3]["via"].toString(), QStringLiteral("CMSS"));
+    }
+
+    // ---- status reports ------------------------------------------------------------------
+
+    void statusReportsInTextMode() {
+        QVERIFY(startTextMode());
+        QCOMPARE(at("AT+CNMI=2,1,0,1,0\r"), Ok);
+        // Asked for with the first octet of AT+CSMP only (0x20); 17 asks for none.
+        QCOMPARE(at("AT+CMGS=\"+447700900120\"\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(QStringLiteral("no report") + CtrlZ),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+        QCOMPARE(line_->readFor(300), QString());
+        QCOMPARE(at("AT+CSMP=49,167,0,0\r"), Ok);
+        QCOMPARE(at("AT+CSMP?\r"), QStringLiteral("\r\n+CSMP: 49,167,0,0\r\n\r\nOK\r\n"));
+        QCOMPARE(at("AT+CSMP=256\r"), Error);
+
+        QVERIFY(sim_->ok(QStringLiteral("fate +447700900124 failed 0x45")));
+        QVERIFY(sim_->ok(QStringLiteral("fate +447700900125 never")));
+        QVERIFY(sim_->ok(QStringLiteral("fate +447700900126 delivered 1500")));
+        QVERIFY(!sim_->ok(QStringLiteral("fate +447700900127 failed 0x10")));
+        QVERIFY(!sim_->ok(QStringLiteral("fate +447700900127 sometimes")));
+        const QRegularExpression cds(QStringLiteral(
+            "\r\n\\+CDS: "
+            "6,(\\d+),\"(\\+\\d+)\",145,\"(\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]"
+            "\\d\\d)\",\"(\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d)\",(\\d+)\r\n"));
+        const struct {
+            const char* number;
+            int status; // -1: no report comes
+            bool later;
+        } cases[] = {{"+447700900123", 0, false},
+                     {"+447700900124", 0x45, false},
+                     {"+447700900125", -1, false},
+                     {"+447700900126", 0, true}};
+        int ref = 2;
+        for (const auto& c : cases) {
+            const QString answer = QStringLiteral("\r\n+CMGS: %1\r\n\r\nOK\r\n").arg(ref);
+            port_->output(QStringLiteral("AT+CMGS=\"%1\"\rhello").arg(QLatin1String(c.number)) +
+                          CtrlZ);
+            QString got = line_->collect([&](const QString& t) { return t.contains(answer); });
+            QVERIFY2(got.startsWith(QStringLiteral("\r\n> ") + answer), qPrintable(got));
+            if (c.status < 0 || c.later) QCOMPARE(line_->readFor(300), QString());
+            if (c.status >= 0) {
+                got +=
+                    line_->collect([&](const QString& t) { return cds.match(got + t).hasMatch(); });
+                const auto m = cds.match(got);
+                QVERIFY2(m.hasMatch(), qPrintable(got));
+                QCOMPARE(m.captured(1).toInt(), ref); // the reference +CMGS gave
+                QCOMPARE(m.captured(2), QLatin1String(c.number));
+                QCOMPARE(m.captured(5).toInt(), c.status);
+            }
+            ++ref;
+        }
+        QCOMPARE(at("AT\r"), Ok);
+        const auto reports = sim_->transcript(QStringLiteral("report"));
+        QCOMPARE(reports.size(), 3);
+        QCOMPARE(reports[1]["number"].toString(), QStringLiteral("+447700900124"));
+        QCOMPARE(reports[1]["ref"].toInt(), 3);
+        QCOMPARE(reports[1]["status"].toInt(), 0x45);
+        QCOMPARE(reports[1]["fate"].toString(), QStringLiteral("failed"));
+        QCOMPARE(reports[1]["route"].toString(), QStringLiteral("cds"));
+        QVERIFY(!reports[1]["deliveredAt"].toString().isEmpty());
+
+        // <ds> 2: kept on the SIM (+CDSI), listed without a text line, read, deleted. A
+        // message stored with the bit set asks for a report when sent from the SIM.
+        QCOMPARE(at("AT+CNMI=2,1,0,2,0\r"), Ok);
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"+447700900124\"\rkept") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        port_->output(QStringLiteral("AT+CMSS=1\r"));
+        QCOMPARE(
+            line_->collect([](const QString& t) { return t.endsWith(QStringLiteral("\",2\r\n")); }),
+            QStringLiteral("\r\n+CMSS: 6\r\n\r\nOK\r\n\r\n+CDSI: \"SM\",2\r\n"));
+        const QRegularExpression listed(
+            QStringLiteral("^\r\n\\+CMGL: 2,\"REC "
+                           "UNREAD\",6,6,\"\\+447700900124\",145,\"[^\"]+\",\"[^\"]+\",69\r\n"
+                           "\r\nOK\r\n$"));
+        const QString listing = at("AT+CMGL=\"REC UNREAD\"\r");
+        QVERIFY2(listed.match(listing).hasMatch(), qPrintable(listing));
+        QVERIFY(at("AT+CMGR=2\r").startsWith(QStringLiteral("\r\n+CMGR: \"REC READ\",6,6,")));
+        const auto onSim = sim_->simMessages();
+        QCOMPARE(onSim[1]["kind"].toString(), QStringLiteral("report"));
+        QCOMPARE(onSim[1]["status"].toInt(), 0x45);
+        QCOMPARE(at("AT+CMGD=2\r"), Ok);
+        QCOMPARE(sim_->simMessages().size(), 1);
+
+        // <ds> 0: the report reaches nobody; the transcript still tells.
+        QCOMPARE(at("AT+CNMI=2,1,0,0,0\r"), Ok);
+        QCOMPARE(at("AT+CMSS=1\r"), QStringLiteral("\r\n+CMSS: 7\r\n\r\nOK\r\n"));
+        QVERIFY(sim_->waitForEvents(QStringLiteral("report"), 5));
+        QCOMPARE(sim_->transcript(QStringLiteral("report")).last()["route"].toString(),
+                 QStringLiteral("none"));
+        QVERIFY(sim_->ok(QStringLiteral("fate off")));
+        QCOMPARE(sim_->status()["fates"].toInt(), 0);
+    }
+
+    void statusReportsInPduModeAndInsideAnswers() {
+        QVERIFY(start());
+        QCOMPARE(at("ATE0\r"), QStringLiteral("ATE0\r\r\nOK\r\n"));
+        QCOMPARE(at("AT+CNMI=2,1,0,1,0\r"), Ok);
+        // TP-SRR (0x20) in the PDU's first octet asks for the report.
+        const QString hello = QStringLiteral("0031000B916407281553F80000AA0AE8329BFD4697D9EC37");
+        auto report = [](const QString& length, const QString& hex) {
+            sim::Tpdu t;
+            std::string error;
+            const bool ok = sim::parsePdu(hex.toStdString(), length.toInt(), t, error);
+            return ok && t.statusReport ? t : sim::Tpdu{};
+        };
+        QCOMPARE(at("AT+CMGS=23\r"), QStringLiteral("\r\n> "));
+        port_->output(hello + CtrlZ);
+        const QRegularExpression cds(
+            QStringLiteral("\r\n\\+CMGS: 1\r\n\r\nOK\r\n\r\n\\+CDS: (\\d+)\r\n([0-9A-F]+)\r\n$"));
+        const QString got =
+            line_->collect([&](const QString& text) { return cds.match(text).hasMatch(); });
+        const auto m = cds.match(got);
+        QVERIFY2(m.hasMatch(), qPrintable(got));
+        sim::Tpdu t = report(m.captured(1), m.captured(2));
+        QVERIFY(t.statusReport);
+        QCOMPARE(t.mr, 1);
+        QCOMPARE(t.number, std::string("+46708251358"));
+        QCOMPARE(t.st, 0);
+
+        // A report that falls due goes out in the middle of the next answer: here between
+        // the two entries of a listing.
+        QVERIFY(sim_->ok(QStringLiteral("reports-inside on")));
+        QVERIFY(sim_->ok(QStringLiteral("fate * failed 0x46")));
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("first")), 1);
+        QCOMPARE(sim_->deliverSms(Number, QStringLiteral("second")), 2);
+        QCOMPARE(at("AT+CMGS=23\r"), QStringLiteral("\r\n> "));
+        QCOMPARE(at(hello + CtrlZ), QStringLiteral("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+        QVERIFY(sim_->waitForEvents(QStringLiteral("report"), 2));
+        const QStringList lines = at("AT+CMGL=4\r").split(QStringLiteral("\r\n"));
+        const int cdsAt = lines.indexOf(QRegularExpression(QStringLiteral("^\\+CDS: \\d+$")));
+        QVERIFY2(cdsAt > 0, qPrintable(lines.join(u'|')));
+        QVERIFY(lines[cdsAt - 3].startsWith(QStringLiteral("+CMGL: 1,")));
+        QVERIFY(lines[cdsAt + 2].startsWith(QStringLiteral("+CMGL: 2,")));
+        t = report(lines[cdsAt].mid(6), lines[cdsAt + 1]);
+        QCOMPARE(t.mr, 2);
+        QCOMPARE(t.st, 0x46);
+        QVERIFY(sim_->transcript(QStringLiteral("report")).last()["inside"].toBool());
+
+        // Stored (<ds> 2) and listed as SMS-STATUS-REPORT PDUs.
+        QVERIFY(sim_->ok(QStringLiteral("reports-inside off")));
+        QCOMPARE(at("AT+CNMI=2,1,0,2,0;+CMGD=1,4\r"), Ok);
+        port_->output(QStringLiteral("AT+CMGS=23\r") + hello + CtrlZ);
+        QCOMPARE(line_->collect(
+                     [](const QString& text) { return text.endsWith(QStringLiteral("\",1\r\n")); }),
+                 QStringLiteral("\r\n> \r\n+CMGS: 3\r\n\r\nOK\r\n\r\n+CDSI: \"SM\",1\r\n"));
+        const QStringList listing = at("AT+CMGL=4\r").split(QStringLiteral("\r\n"));
+        QVERIFY(listing[1].startsWith(QStringLiteral("+CMGL: 1,0,,")));
+        t = report(listing[1].section(u',', 3), listing[2]);
+        QCOMPARE(t.mr, 3);
+        QCOMPARE(t.st, 0x46);
     }
 
     // ---- an ordinary AT client -----------------------------------------------------------
@@ -1262,7 +1584,8 @@ private slots:
                                  "late-prompt",    "swallow",
                                  "noise",          "garbage",
                                  "urc-before",     "urc-after",
-                                 "on-send",        "--split"})
+                                 "on-send",        "--split",
+                                 "fate",           "reports-inside"})
             QVERIFY2(help.contains(QLatin1String(word)), word);
         // Bad invocations fail with a message.
         p.start(SimProcess::executable(), {});

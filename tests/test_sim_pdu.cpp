@@ -150,12 +150,9 @@ private slots:
             QCOMPARE(t.smsc, std::string(k.smsc));
             QCOMPARE(t.scts, std::string(k.scts));
         }
-        // The same TPDU without its "00" SMSC part, as the length says.
+        // Lower-case hex, an 8-bit body and a 16-bit concatenation reference.
         sim::Tpdu t;
         std::string error;
-        QVERIFY(sim::parsePdu("11000B916407281553F80000AA0AE8329BFD4697D9EC37", 23, t, error));
-        QCOMPARE(t.text, std::string("hellohello"));
-        // Lower-case hex, an 8-bit body and a 16-bit concatenation reference.
         QVERIFY2(sim::parsePdu("004100038121f300040906080401020302ff41", 18, t, error),
                  error.c_str());
         QVERIFY(t.coding == sim::Coding::Bit8);
@@ -204,9 +201,10 @@ private slots:
             {"0011000B916407281553F80000AAA1E8329BFD4697D9EC37", 23},   // 161 septets
             {"0011000B916407281553F80008AA03004100", 18},               // odd UCS2 octets
             {"0051000B916407281553F80000AA0A09E8329BFD4697D9EC37", 24}, // header past the data
-            {"0012000B916407281553F80000AA0AE8329BFD4697D9EC37", 23},   // not SUBMIT or DELIVER
+            {"0013000B916407281553F80000AA0AE8329BFD4697D9EC37", 23},   // reserved type
             {"0011000B916407281553F80020AA0AE8329BFD4697D9EC37", 23},   // compressed
             {"0D11000B916407281553F80000AA0AE8329BFD4697D9EC37", 10},   // SMSC part too long
+            {"11000B916407281553F80000AA0AE8329BFD4697D9EC37", 23},     // no SMSC part
             {"", 1},
         };
         for (const auto& b : bad) {
@@ -245,6 +243,43 @@ private slots:
                 ++refused;
         }
         QVERIFY(refused > 0);
+    }
+
+    void statusReportsAndConcatenatedParts() {
+        // SMS-STATUS-REPORT built from the message format: first octet 06, reference 2A,
+        // recipient, the centre's time stamp, the discharge time, TP-Status.
+        const struct {
+            int st;
+            const char* hex;
+        } reports[] = {
+            {0x00, "07910100000000F0062A0C91447700091032621080010000006210800100500000"},
+            {0x45, "07910100000000F0062A0C91447700091032621080010000006210800100500045"},
+        };
+        for (const auto& r : reports) {
+            const sim::EncodedPdu e =
+                sim::encodeStatusReport("+10000000000", 0x2A, "+447700900123",
+                                        "26/01/08,10:00:00+00", "26/01/08,10:00:05+00", r.st);
+            QCOMPARE(QString::fromStdString(e.hex), QString::fromLatin1(r.hex));
+            QCOMPARE(e.length, 25);
+            sim::Tpdu t;
+            std::string error;
+            QVERIFY2(sim::parsePdu(r.hex, 25, t, error), error.c_str());
+            QVERIFY(t.statusReport && !t.deliver);
+            QCOMPARE(t.mr, 0x2A);
+            QCOMPARE(t.number, std::string("+447700900123"));
+            QCOMPARE(t.scts, std::string("26/01/08,10:00:00+00"));
+            QCOMPARE(t.dt, std::string("26/01/08,10:00:05+00"));
+            QCOMPARE(t.st, r.st);
+        }
+        // A UCS2 part with an emoji: TP-UDHI, header 05 00 03 ref parts part, then the
+        // UTF-16 units; a GSM 7-bit part's text starts after one fill bit ("A" << 1).
+        sim::EncodedPdu e = sim::encodeDeliver("", "+1", "\xf0\x9f\x98\x80\xd0\x96",
+                                               "26/01/08,10:00:00+00", {7, 2, 1});
+        QCOMPARE(QString::fromStdString(e.hex),
+                 QStringLiteral("00440191F10008621080010000000C050003070201D83DDE000416"));
+        e = sim::encodeSubmit("", "+1", "AB", {7, 2, 2});
+        QCOMPARE(QString::fromStdString(e.hex),
+                 QStringLiteral("0051000191F10000A7090500030702028242"));
     }
 
     void septetsAndParts() {
