@@ -165,6 +165,7 @@ void Frm_BulkSMS_Step5::Form_Load() {
     ListNumbers->setColumnWidth(0, ui::twips(2500));
     showCounts();
     if (!result.error.isEmpty()) ui::MsgBox(result.error);
+    else if (!result.stopped.isEmpty()) ui::MsgBox(result.stopped);
 }
 
 void Frm_BulkSMS_Step5::Check1_Click() {
