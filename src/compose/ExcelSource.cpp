@@ -530,7 +530,12 @@ public:
                 }
                 return onRow(rowNumber - header - 1, row);
             },
-            progress);
+            progress,
+            [&](qint64 rowNumber) {
+                // A reading that no longer wants records there (a preview) ends quietly.
+                row.fill(SourceValue());
+                return header != 0 && !onRow(rowNumber - header - 1, row);
+            });
         if (formulas > 0)
             notices_ << QStringLiteral("In sheet '%1' of '%2', %L3 cell(s) hold a formula with no "
                                        "saved result and were read as empty (the first is %4): "
@@ -679,7 +684,8 @@ private:
     void scanSheet(const QString& sheet, const std::function<void(int)>& onDimension,
                    const std::function<bool(int)>& wanted,
                    const std::function<bool(qint64, const QList<Cell>&)>& onRow,
-                   WorkProgress* progress) {
+                   WorkProgress* progress,
+                   const std::function<bool(qint64)>& stopQuietly = {}) {
         const auto& [sheetName, part] = sheets_[findSheet(tableNames(), sheet, path_)];
         loadStyles();
         auto dev = openPart(part);
@@ -700,12 +706,15 @@ private:
                 bool ok = false;
                 const qint64 n = xml.attributes().value(QLatin1String("r")).toLongLong(&ok);
                 rowNumber = ok && n > rowNumber ? n : rowNumber + 1;
-                if (rowNumber > importlimits::maxRow || (ok && n > importlimits::maxRow))
+                if (rowNumber > importlimits::maxRow || (ok && n > importlimits::maxRow)) {
+                    // Past Excel's last row: an error only for a reading that gets there.
+                    if (stopQuietly && stopQuietly(rowNumber)) return;
                     throw SourceError(QStringLiteral("Sheet '%1' of '%2' has a row numbered %3, "
                                                      "past %L4, Excel's last row.")
                                           .arg(sheetName, path_,
                                                ok ? QString::number(n) : QString::number(rowNumber))
                                           .arg(importlimits::maxRow));
+                }
                 cells.clear();
                 readRowCells(xml, cells, wanted);
                 checkXml(xml, *dev);

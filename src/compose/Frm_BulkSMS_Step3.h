@@ -36,8 +36,4 @@ public:
     QRadioButton* optSeparateSMS;
     QLabel* Label5;
     QComboBox* cmbSMSField;
-
-private:
-    // The chosen file, open while the step is loaded.
-    std::unique_ptr<TabularSource> SourceConnection;
 };

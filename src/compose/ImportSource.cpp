@@ -171,13 +171,14 @@ ImportResult readTextNumbers(const QString& path, const QString& separator,
             skip = 3;
             [[fallthrough]];
         case TextEncoding::Utf8:
-            decoder.emplace(QStringDecoder::Utf8);
+            decoder.emplace(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
             break;
         case TextEncoding::Utf16LE:
         case TextEncoding::Utf16BE:
             skip = 2;
             decoder.emplace(encoding == TextEncoding::Utf16LE ? QStringDecoder::Utf16LE
-                                                              : QStringDecoder::Utf16BE);
+                                                              : QStringDecoder::Utf16BE,
+                            QStringDecoder::Flag::ConvertInitialBom);
             break;
         case TextEncoding::Windows1252:
             break;

@@ -29,7 +29,7 @@ void putString(QByteArray& out, const QString& s) {
 // Reads a frame's payload, checking each length against what is left.
 class Payload {
 public:
-    explicit Payload(QByteArrayView p) : p_(p), utf8_(QStringDecoder::Utf8) {}
+    explicit Payload(QByteArrayView p) : p_(p) {}
     bool u8(quint8& v) {
         if (at_ + 1 > p_.size()) return fail();
         v = static_cast<quint8>(p_[at_++]);
@@ -50,9 +50,12 @@ public:
     bool string(QString& s, qsizetype maxChars) {
         quint32 n = 0;
         if (!u32(n) || n > static_cast<quint64>(p_.size() - at_)) return fail();
-        s = utf8_(p_.sliced(at_, n));
+        // Each string on its own, a byte-order mark kept as the character it is.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
+        s = utf8(p_.sliced(at_, n));
         at_ += n;
-        if (utf8_.hasError() || s.size() > maxChars) return fail();
+        if (utf8.hasError() || s.size() > maxChars) return fail();
         return true;
     }
     bool atEnd() const { return ok_ && at_ == p_.size(); }
@@ -61,7 +64,6 @@ private:
     bool fail() { return ok_ = false; }
     QByteArrayView p_;
     qsizetype at_ = 0;
-    QStringDecoder utf8_;
     bool ok_ = true;
 };
 
