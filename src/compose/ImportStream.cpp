@@ -50,12 +50,21 @@ public:
     bool string(QString& s, qsizetype maxChars) {
         quint32 n = 0;
         if (!u32(n) || n > static_cast<quint64>(p_.size() - at_)) return fail();
-        // Each string on its own, a byte-order mark kept as the character it is.
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                      QStringDecoder::Flag::ConvertInitialBom);
-        s = utf8(p_.sliced(at_, n));
+        const QByteArrayView bytes = p_.sliced(at_, n);
         at_ += n;
-        if (utf8.hasError() || s.size() > maxChars) return fail();
+        bool ascii = true;
+        for (const char c : bytes)
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii) {
+            s = QString::fromLatin1(bytes);
+        } else {
+            // Each string on its own, a byte-order mark kept as the character it is.
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                          QStringDecoder::Flag::ConvertInitialBom);
+            s = utf8(bytes);
+            if (utf8.hasError()) return fail();
+        }
+        if (s.size() > maxChars) return fail();
         return true;
     }
     bool atEnd() const { return ok_ && at_ == p_.size(); }
