@@ -143,13 +143,14 @@ void Frm_BulkSMS_Step2::OptNoSeperatedBy_Click() {
 void Frm_BulkSMS_Step2::cmdBrowse_Click() {
     try {
         QString filter;
+        // Names in any case.
         if (OptAccess->isChecked())
-            filter = QStringLiteral("MDB Files (*.mdb)");
+            filter = QStringLiteral("MDB Files (*.mdb *.MDB)");
         else if (OptExcel->isChecked())
-            filter = QStringLiteral(
-                "Excel Files (*.xls *.xlsx);;XLS Files (*.xls);;XLSX Files (*.xlsx)");
+            filter = QStringLiteral("Excel Files (*.xls *.xlsx *.XLS *.XLSX);;XLS Files (*.xls "
+                                    "*.XLS);;XLSX Files (*.xlsx *.XLSX)");
         else
-            filter = QStringLiteral("TXT Files (*.txt)");
+            filter = QStringLiteral("TXT Files (*.txt *.TXT)");
         const QString folder = ctx().programFolder();
         const QString chosen = fileDialog()
                                    ? fileDialog()(this, folder, filter)
