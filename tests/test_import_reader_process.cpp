@@ -196,7 +196,7 @@ void TestImportReaderProcess::deathsAndGarbledAnswers_data() {
     QTest::newRow("counts that do not add up")
         << version + frame('D', i64s(3, 0)) << "exit 0" << "counts";
     QTest::newRow("a string past its frame")
-        << version + frame('N', QByteArray("\x01\x00\x00\x00\xFF\x00\x00\x00ab", 10)) + done
+        << version + frame('N', QByteArray("\x01\x00\x00\x00\xFF\x00\x00\x00" "ab", 10)) + done
         << "exit 0" << "bad name";
     QTest::newRow("text that is not UTF-8")
         << version + frame('N', QByteArray("\x01\x00\x00\x00\x02\x00\x00\x00\xC3\x28", 10)) + done

@@ -247,7 +247,9 @@ void BulkWizard::read(const ImportRequest& request, QWidget* window, const QStri
                       std::function<void(ImportReader&)> then) {
     ImportReader& r = reader();
     if (progress_) static_cast<Frm_ImportProgress*>(progress_.data())->done();
-    auto* progress = new Frm_ImportProgress(label, window && window->isVisible() ? window : owner());
+    // Owned by the step (shown by now, or about to be): a step is modal, and only its own
+    // windows take clicks.
+    auto* progress = new Frm_ImportProgress(label, window ? window : owner());
     progress_ = progress;
     connect(&r, &ImportReader::progress, progress, &Frm_ImportProgress::setProgress);
     connect(progress, &Frm_ImportProgress::cancelRequested, &r, &ImportReader::cancel);
