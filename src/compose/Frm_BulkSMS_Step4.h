@@ -2,7 +2,6 @@
 
 #include "compose/BulkWizard.h"
 
-#include <memory>
 
 class QComboBox;
 class QRadioButton;
