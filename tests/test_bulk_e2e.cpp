@@ -65,11 +65,13 @@ void TestBulkEndToEnd::thousandNumbersFromATextFileAreSentOnceEach() {
     wizard->Step2()->OptNoOnNewLine->click();
     wizard->Step2()->txtFileName->setText(file);
     wizard->Step2()->cmdNext_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!wizard->isBusy(), 60000);
     Frm_BulkSMS_Step5* s5 = wizard->Step5();
     QVERIFY(s5);
     QCOMPARE(s5->listModel->size(), count);
     s5->txtMessage->setPlainText(QStringLiteral("School reopens on Monday."));
     s5->cmdNext_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!wizard->isBusy(), 60000);
     QCOMPARE(env.messages, QStringList({"Message has been sent successfully to Out box."}));
     QVERIFY(!ctx.engine.ModalFormOpen);
 

@@ -1,5 +1,6 @@
 // The readers of the bulk wizard's import files, on the sample files in tests/fixtures.
 #include "compose/ImportSource.h"
+#include "support/Workbooks.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -38,6 +39,27 @@ QByteArray bytesOf(const QString& path, qint64 max = -1) {
     return max < 0 ? f.readAll() : f.read(max);
 }
 
+QString hostile(const QString& name) {
+    return QStringLiteral(BULKSMS_SOURCE_DIR "/tests/fixtures/hostile/") + name;
+}
+
+// Sets the unpacked size the zip archive states for one of its parts, in its local
+// header and in the central directory.
+QByteArray withStatedSize(QByteArray zip, const QByteArray& part, quint32 size) {
+    auto put32 = [&](qsizetype at) {
+        for (int i = 0; i < 4; ++i)
+            zip[at + i] = static_cast<char>(size >> (8 * i));
+    };
+    auto u16 = [&](qsizetype at) {
+        return static_cast<unsigned char>(zip[at]) | static_cast<unsigned char>(zip[at + 1]) << 8;
+    };
+    for (qsizetype at = 0; (at = zip.indexOf("PK\x03\x04", at)) >= 0; at += 4)
+        if (zip.mid(at + 30, u16(at + 26)) == part) put32(at + 22);
+    for (qsizetype at = 0; (at = zip.indexOf("PK\x01\x02", at)) >= 0; at += 4)
+        if (zip.mid(at + 46, u16(at + 28)) == part) put32(at + 24);
+    return zip;
+}
+
 const QStringList contactsMobiles{"9888812121",   "+442123234455", "919876543210", "9812345678",
                                   "9888812121",   "447700900123",  "447911123456", "919812345678",
                                   "919800000001", "919800000002"};
@@ -60,6 +82,11 @@ private slots:
     void badFilesGiveTheirDescription_data();
     void badFilesGiveTheirDescription();
     void plainNumbers();
+    void textEncodingsAndLimits_data();
+    void textEncodingsAndLimits();
+    void hostileWorkbooksAreRefused_data();
+    void hostileWorkbooksAreRefused();
+    void workbookNamesDatesAndFormulas();
 };
 
 void TestImportReaders::textFiles_data() {
@@ -235,10 +262,12 @@ void TestImportReaders::accessEntries() {
         QCOMPARE(r.entries.last().message, QStringLiteral("Bulk message number 40000"));
         return;
     }
+    QCOMPARE(r.error, QString());
     QCOMPARE(::numbers(r), numbers);
     QCOMPARE(::messages(r), messages);
-    QCOMPARE(!r.error.isEmpty(), stopped);
-    if (stopped) QVERIFY2(r.error.contains(QLatin1String("919800000001")), qPrintable(r.error));
+    QCOMPARE(!r.stopped.isEmpty(), stopped);
+    if (stopped)
+        QVERIFY2(r.stopped.contains(QLatin1String("919800000001")), qPrintable(r.stopped));
 }
 
 void TestImportReaders::workbookSheetsAndColumns_data() {
@@ -315,7 +344,8 @@ void TestImportReaders::workbookEntries() {
     QFETCH(bool, stopped);
     auto book = openWorkbook(fixture(file));
     const ImportResult r = readTableEntries(*book, sheet, numberColumn, messageColumn);
-    QCOMPARE(r.error.isEmpty(), !stopped);
+    QCOMPARE(r.error, QString());
+    QCOMPARE(r.stopped.isEmpty(), !stopped);
     if (numbers.isEmpty()) { // 60,000 numbers, in order
         QCOMPARE(r.entries.size(), 60000);
         QCOMPARE(r.entries.first().number, QStringLiteral("447000000001"));
@@ -380,6 +410,153 @@ void TestImportReaders::plainNumbers() {
                                               {1e20, "100000000000000000000"}};
     for (const auto& [value, text] : cases)
         QCOMPARE(plainNumberText(value), text);
+}
+
+void TestImportReaders::textEncodingsAndLimits_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("separator");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("UTF-8 without a byte-order mark")
+        << QByteArray("\xD0\x94\xD0\xBC\xD0\xB8\xD1\x82\xD1\x80\xD0\xB8\xD0\xB9;+79161234567\r\n")
+        << ";" << QStringList{QStringLiteral("Дмитрий"), "+79161234567"} << QString();
+    QTest::newRow("UTF-16 with its byte-order mark")
+        << QByteArray("\xFF\xFE"
+                      "4\x00"
+                      "2\x00\r\x00\n\x00\xAC\x20",
+                      12)
+        << "" << QStringList{"42", QStringLiteral("€")} << QString();
+    QTest::newRow("not UTF-8 all through: Windows-1252")
+        << QByteArray("\xD0\x94;\x80") << ";" << QStringList{QStringLiteral("Ð”"), QStringLiteral("€")}
+        << QString();
+    QTest::newRow("spaces around a number do not count to its length")
+        << QByteArray(300000, ' ') + "9888812121" + QByteArray(300000, ' ') + ";1"
+        << ";" << QStringList{"9888812121", "1"} << QString();
+    QTest::newRow("a value longer than 10,000 characters")
+        << QByteArray("1\r\n") + QByteArray(10001, '7') << "" << QStringList()
+        << QStringLiteral("more than 10,000 characters");
+    QTest::newRow("a line of a million characters without a line end")
+        << QByteArray(1000000, '7') << ";" << QStringList()
+        << QStringLiteral("more than 10,000 characters");
+    QByteArray many;
+    for (int i = 0; i <= 1000000; ++i)
+        many += "1\n";
+    QTest::newRow("more than a million numbers")
+        << many << "" << QStringList() << QStringLiteral("more than 1,000,000 numbers");
+    QTest::newRow("a zero byte after the first chunk")
+        << QByteArray("12\n").repeated(25000) + QByteArray(1, '\0') << ";" << QStringList()
+        << QStringLiteral("not a text file");
+}
+
+void TestImportReaders::textEncodingsAndLimits() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, separator);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const ImportResult r = readTextNumbers(write(dir, "list.txt", content), separator);
+    QVERIFY2(error.isEmpty() ? r.error.isEmpty() : r.error.contains(error), qPrintable(r.error));
+    QCOMPARE(numbers(r), expected);
+}
+
+void TestImportReaders::hostileWorkbooksAreRefused_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("a row numbered 9x10^18")
+        << "row-gap.xlsx" << bytesOf(hostile("row-gap.xlsx")) << "past 1,048,576";
+    QTest::newRow("a directory name longer than its field")
+        << "directory-name-too-long.xls" << bytesOf(hostile("directory-name-too-long.xls"))
+        << "damaged";
+    // The first sheet's used range made 65,536 rows of 256 columns.
+    QByteArray xls = bytesOf(fixture("contacts.xls"));
+    const qsizetype dim = xls.indexOf(QByteArray("\x00\x02\x0E\x00", 4));
+    QVERIFY(dim > 0);
+    xls.replace(dim + 8, 4, QByteArray("\x00\x00\x01\x00", 4));
+    xls.replace(dim + 14, 2, QByteArray("\x00\x01", 2));
+    QTest::newRow("a sheet claiming 16 million cells") << "claims.xls" << xls << "1,048,576 cells";
+    const QByteArray xlsx = bytesOf(fixture("contacts.xlsx"));
+    QTest::newRow("a part unpacking to more than it says")
+        << "lie.xlsx" << withStatedSize(xlsx, "xl/worksheets/sheet1.xml", 200)
+        << "unpacks to more than it says";
+    QTest::newRow("a part stated past 256 MB")
+        << "big.xlsx" << withStatedSize(xlsx, "xl/sharedStrings.xml", 300u << 20) << "256 MB";
+}
+
+void TestImportReaders::hostileWorkbooksAreRefused() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = write(dir, name, content);
+    // Refused on opening, or when the sheet is read: never a list made up from the damage.
+    try {
+        auto book = openWorkbook(path);
+        const QString sheet = book->tableNames().value(0);
+        const ImportResult r =
+            readTableEntries(*book, sheet, book->columnNames(sheet).value(0), "");
+        QVERIFY2(r.error.contains(error) && r.error.contains(name), qPrintable(r.error));
+        QVERIFY(r.entries.isEmpty());
+    } catch (const SourceError& e) {
+        QVERIFY2(e.description().contains(error) && e.description().contains(name),
+                 qPrintable(e.description()));
+    }
+}
+
+void TestImportReaders::workbookNamesDatesAndFormulas() {
+    TestWorkbook book;
+    // Styles 1 to 7: built-in date, date and time, and time; custom day-first date, long
+    // date with a locale, number with quoted text, duration.
+    book.styles = R"(<?xml version="1.0"?>
+<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">
+<numFmts count="4"><numFmt numFmtId="164" formatCode="dd/mm/yyyy"/>
+<numFmt numFmtId="165" formatCode="[$-409]mmmm d, yyyy;@"/>
+<numFmt numFmtId="166" formatCode="&quot;day &quot;0.00"/>
+<numFmt numFmtId="167" formatCode="[h]:mm:ss"/></numFmts>
+<cellXfs count="8"><xf numFmtId="0"/><xf numFmtId="14"/><xf numFmtId="22"/><xf numFmtId="20"/>
+<xf numFmtId="164"/><xf numFmtId="165"/><xf numFmtId="166"/><xf numFmtId="167"/></cellXfs>
+</styleSheet>)";
+    book.sharedStrings = "<si><t>Mobile</t></si><si><t>When</t></si>";
+    const QList<QPair<QByteArray, int>> when{{"45322", 1}, {"45322.4375", 2}, {"0.75", 3},
+                                             {"45322", 4}, {"45322", 5},      {"45322", 6},
+                                             {"1.5", 7}};
+    QByteArray rows = R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c></row>)";
+    for (int i = 0; i < when.size(); ++i) {
+        const QByteArray n = QByteArray::number(i + 2);
+        rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + QByteArray::number(100 + i) +
+                "</v></c><c r=\"B" + n + "\" s=\"" + QByteArray::number(when[i].second) +
+                "\"><v>" + when[i].first + "</v></c></row>";
+    }
+    // A formula never calculated: an empty message, named in a notice.
+    rows += R"(<row r="9"><c r="A9"><v>107</v></c><c r="B9"><f>A9*2</f></c></row>)";
+    book.sheets = {{QStringLiteral("PriceList$"), rows + "<row r=\"2000000\"/>"},
+                   {QStringLiteral(" Spaced "), rows}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath("dates.xlsx");
+    QVERIFY(book.write(path));
+    auto source = openWorkbook(path);
+    QCOMPARE(source->tableNames(), QStringList({"PriceList$", " Spaced "}));
+    QCOMPARE(displayedSheetName(" Spaced "), QStringLiteral("Spaced"));
+    QCOMPARE(displayedSheetName("PriceList$"), QStringLiteral("PriceList"));
+    // The preview stops after four records, before the row past Excel's last.
+    QCOMPARE(previewTableEntries(*source, "PriceList$", "Mobile", "", 4).size(), 4);
+    QVERIFY(readTableEntries(*source, "PriceList$", "Mobile", "").error.contains(
+        QLatin1String("2000000")));
+
+    // The real name and the shown one both find the sheet.
+    for (const char* name : {" Spaced ", "spaced"}) {
+        const ImportResult r = readTableEntries(*source, QLatin1String(name), "Mobile", "When");
+        QCOMPARE(r.error, QString());
+        QCOMPARE(messages(r), QStringList({"2024-01-31", "2024-01-31 10:30:00", "18:00:00",
+                                           "2024-01-31", "2024-01-31", "45322", "12:00:00"}));
+        QVERIFY2(r.stopped.contains(QLatin1String("107")), qPrintable(r.stopped));
+        QCOMPARE(r.notices.size(), 1);
+        QVERIFY2(r.notices[0].contains(QLatin1String("B9")), qPrintable(r.notices[0]));
+    }
+    book.date1904 = true;
+    QVERIFY(book.write(path));
+    QCOMPARE(readTableEntries(*openWorkbook(path), "Spaced", "Mobile", "When").entries[0].message,
+             QStringLiteral("2028-02-01"));
 }
 
 QTEST_GUILESS_MAIN(TestImportReaders)

@@ -112,7 +112,7 @@ public:
     }
 
     void readRows(const QString& table, const QList<int>& columns,
-                  const std::function<bool(const SourceRow&)>& onRow,
+                  const std::function<bool(qint64, const SourceRow&)>& onRow,
                   WorkProgress* progress) override {
         OpenTable t(entryFor(table), table);
         MdbTableDef* def = t.def();
@@ -142,7 +142,7 @@ public:
                     if (fields[i].colnum == c) field = &fields[i];
                 row[k] = field ? valueOf(t.column(c), *field) : SourceValue();
             }
-            if (!onRow(row)) return;
+            if (!onRow(done, row)) return;
             if ((++done & 0x3FF) == 0) reportProgress(progress, done, total);
         }
         reportProgress(progress, total, total);
@@ -165,9 +165,13 @@ private:
     }
 
     MdbCatalogEntry* entryFor(const QString& table) const {
+        const QList<MdbCatalogEntry*> tables = userTables();
+        for (MdbCatalogEntry* e : tables)
+            if (QString::fromUtf8(e->object_name) == table) return e;
         const QString wanted = trimSpacesOnly(table);
-        for (MdbCatalogEntry* e : userTables())
-            if (QString::fromUtf8(e->object_name).compare(wanted, Qt::CaseInsensitive) == 0)
+        for (MdbCatalogEntry* e : tables)
+            if (trimSpacesOnly(QString::fromUtf8(e->object_name))
+                    .compare(wanted, Qt::CaseInsensitive) == 0)
                 return e;
         throw SourceError(QStringLiteral("There is no table '%1' in '%2'.").arg(wanted, path_));
     }

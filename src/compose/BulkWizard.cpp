@@ -4,6 +4,9 @@
 #include "compose/Frm_BulkSMS_Step3.h"
 #include "compose/Frm_BulkSMS_Step4.h"
 #include "compose/Frm_BulkSMS_Step5.h"
+#include "compose/Frm_ImportProgress.h"
+#include "compose/ImportReader.h"
+#include "compose/ImportSource.h"
 #include "core/AppContext.h"
 #include "ui/Ui.h"
 
@@ -13,7 +16,11 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -140,6 +147,8 @@ BulkWizard::BulkWizard(AppContext& ctx, QWidget* owner) : QObject(owner), ctx_(c
 }
 
 BulkWizard::~BulkWizard() {
+    if (reader_) reader_->disconnect(this);
+    delete progress_.data();
     for (auto& s : steps_) {
         if (!s) continue;
         s->unloading_ = true;
@@ -217,7 +226,69 @@ void BulkWizard::show(int step) {
     BulkWizardStep& w = load(step);
     // The load may have ended the run (an error it could not recover from).
     if (!steps_[step]) return;
-    ui::showModal(&w);
+    ui::showModeless(&w);
+}
+
+ImportReader& BulkWizard::reader() {
+    if (!reader_) {
+        reader_ = new ImportReader(this);
+        connect(reader_, &ImportReader::finished, this, [this] {
+            if (progress_) static_cast<Frm_ImportProgress*>(progress_.data())->done();
+            auto then = std::exchange(then_, {});
+            busy_ = false;
+            if (then) then(*reader_);
+            if (!busy_) emit idle();
+        });
+    }
+    return *reader_;
+}
+
+void BulkWizard::read(const ImportRequest& request, QWidget* window, const QString& label,
+                      std::function<void(ImportReader&)> then) {
+    ImportReader& r = reader();
+    if (progress_) static_cast<Frm_ImportProgress*>(progress_.data())->done();
+    // Owned by the step (shown by now, or about to be): a step is modal, and only its own
+    // windows take clicks.
+    auto* progress = new Frm_ImportProgress(label, window ? window : owner());
+    progress_ = progress;
+    connect(&r, &ImportReader::progress, progress, &Frm_ImportProgress::setProgress);
+    connect(progress, &Frm_ImportProgress::cancelRequested, &r, &ImportReader::cancel);
+    then_ = std::move(then);
+    busy_ = true;
+    r.start(request);
+}
+
+void BulkWizard::setBusy(bool busy) {
+    busy_ = busy;
+    if (!busy) emit idle();
+}
+
+bool BulkWizard::isBusy() const {
+    return busy_;
+}
+
+void BulkWizard::backToFileStep() {
+    const Step2Values chosen = fromStep2;
+    const QString name = QFileInfo(chosen.SelectedfileName).fileName().toLower();
+    for (int s : {5, 3, 4, 2})
+        unload(s);
+    show(2);
+    Frm_BulkSMS_Step2* s2 = Step2();
+    if (!s2) return;
+    if (name.contains(QLatin1String(".mdb"))) {
+        s2->OptAccess->setChecked(true);
+        s2->OptAccess_Click();
+    } else if (name.contains(QLatin1String(".xls"))) {
+        s2->OptExcel->setChecked(true);
+        s2->OptExcel_Click();
+    } else if (chosen.NoSeperatedBy.isEmpty()) {
+        s2->OptNoOnNewLine->setChecked(true);
+        s2->OptNoOnNewLine_Click();
+    } else {
+        s2->cmbNoSeperatedBy->setCurrentText(chosen.NoSeperatedBy);
+    }
+    s2->txtFileName->setText(chosen.SelectedfileName);
+    s2->txtFileName->setFocus();
 }
 
 void BulkWizard::hide(int step) {
@@ -226,6 +297,11 @@ void BulkWizard::hide(int step) {
 
 void BulkWizard::unload(int step) {
     if (!isLoaded(step)) return;
+    // What a step was reading goes with it; nothing follows from it.
+    if (reader_ && reader_->isRunning()) {
+        then_ = {};
+        reader_->cancel();
+    }
     QPointer<BulkWizardStep> w = steps_[step];
     steps_[step] = nullptr;
     w->unloading_ = true;

@@ -4,8 +4,11 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 class AppContext;
+class ImportReader;
+struct ImportRequest;
 class QPushButton;
 class QVBoxLayout;
 class BulkWizard;
@@ -81,12 +84,33 @@ public:
         QString tableName;
         QString FieldName;
         QString SMSColumnName;
+        QString realTableName; // as the file writes it
     } fromStep3;
     struct Step4Values {
-        QString SheetName;
+        QString SheetName; // as shown: without "$" and surrounding spaces
         QString ColumnName;
         QString SMSColumnName;
+        QString realSheetName; // as the file writes it
     } fromStep4;
+    // The tables or sheets of SelectedfileName, listed before its step 3 or 4 loads.
+    QStringList listedTables;
+
+    // Reads a step of the chosen file in the reader process, with a progress window
+    // (owned by `window`) whose Cancel stops it; `then` runs when it is over, whatever the
+    // outcome. A read still running is cancelled first (its `then` does not run).
+    void read(const ImportRequest& request, QWidget* window, const QString& label,
+              std::function<void(ImportReader&)> then);
+    // Long work of a step, so that a second click does not start it twice.
+    void setBusy(bool busy);
+    // True while a read or the queueing is under way.
+    bool isBusy() const;
+    ImportReader& reader();
+    // The progress window of the read under way (null when none).
+    QWidget* progressWindow() const { return progress_; }
+
+    // Ends the run's steps and shows step 2 again with the choices made in it: where the
+    // wizard goes when the file cannot be read.
+    void backToFileStep();
 
     // The loaded step windows (null when not loaded).
     Frm_BulkSMS_Step2* Step2() const;
@@ -98,7 +122,7 @@ public:
 
     // Loads a step when it is not loaded (its load runs) and returns it.
     BulkWizardStep& load(int step);
-    // Loads the step if needed and shows it modally.
+    // Loads the step if needed and shows it (modal to the program, without waiting).
     void show(int step);
     // Hides a loaded step; it keeps its inputs.
     void hide(int step);
@@ -106,8 +130,16 @@ public:
     // loaded again.
     void unload(int step);
 
+signals:
+    // Long work is over (a read or the queueing).
+    void idle();
+
 private:
     AppContext& ctx_;
+    ImportReader* reader_ = nullptr;
+    QPointer<QWidget> progress_;
+    std::function<void(ImportReader&)> then_;
+    bool busy_ = false;
     QPointer<QWidget> owner_;
     QPointer<BulkWizardStep> steps_[6];
     // Unloaded steps waiting to be deleted; the wizard deletes those left when it goes.

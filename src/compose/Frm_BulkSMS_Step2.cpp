@@ -1,5 +1,6 @@
 #include "compose/Frm_BulkSMS_Step2.h"
 
+#include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
 #include "core/AppContext.h"
 #include "ui/Ui.h"
@@ -142,13 +143,14 @@ void Frm_BulkSMS_Step2::OptNoSeperatedBy_Click() {
 void Frm_BulkSMS_Step2::cmdBrowse_Click() {
     try {
         QString filter;
+        // Names in any case.
         if (OptAccess->isChecked())
-            filter = QStringLiteral("MDB Files (*.mdb)");
+            filter = QStringLiteral("MDB Files (*.mdb *.MDB)");
         else if (OptExcel->isChecked())
-            filter = QStringLiteral(
-                "Excel Files (*.xls *.xlsx);;XLS Files (*.xls);;XLSX Files (*.xlsx)");
+            filter = QStringLiteral("Excel Files (*.xls *.xlsx *.XLS *.XLSX);;XLS Files (*.xls "
+                                    "*.XLS);;XLSX Files (*.xlsx *.XLSX)");
         else
-            filter = QStringLiteral("TXT Files (*.txt)");
+            filter = QStringLiteral("TXT Files (*.txt *.TXT)");
         const QString folder = ctx().programFolder();
         const QString chosen = fileDialog()
                                    ? fileDialog()(this, folder, filter)
@@ -184,9 +186,9 @@ void Frm_BulkSMS_Step2::cmdNext_Click() {
             return;
         }
         w.fromStep2.SelectedfileName = file;
-        // The kind of file is told by its name (not by the folders it lies in), written
-        // as the program names it: LIST.TXT is not taken for a text file.
-        const QString name = QFileInfo(file).fileName();
+        // The kind of file is told by its name (not by the folders it lies in), in any
+        // case: LIST.TXT is a text file.
+        const QString name = QFileInfo(file).fileName().toLower();
         auto refuse = [this](const QString& message) {
             ui::MsgBox(message);
             txtFileName->setFocus();
@@ -197,20 +199,35 @@ void Frm_BulkSMS_Step2::cmdNext_Click() {
             w.unload(5);
             w.hide(2);
             w.show(5);
-        } else if (OptAccess->isChecked()) {
-            if (!name.contains(QLatin1String(".mdb")))
-                return refuse(QStringLiteral("Please enter or select Access file only."));
-            w.hide(2);
-            w.unload(3); // a step 3 left from an earlier visit takes this step with it
-            w.show(3);
-        } else {
-            if (!name.contains(QLatin1String(".xls")))
-                return refuse(QStringLiteral("Please enter or select Excel file only."));
-            w.hide(2);
-            w.unload(4);
-            w.show(4);
+            return;
         }
-        // This window may be unloaded by now: nothing of it is touched after the show.
+        const bool access = OptAccess->isChecked();
+        if (access && !name.contains(QLatin1String(".mdb")))
+            return refuse(QStringLiteral("Please enter or select Access file only."));
+        if (!access && !name.contains(QLatin1String(".xls")))
+            return refuse(QStringLiteral("Please enter or select Excel file only."));
+        // The file's tables or sheets are listed before its step opens: a file that cannot
+        // be read keeps the wizard here.
+        ImportRequest list;
+        list.step = ImportRequest::Step::Tables;
+        list.source = access ? ImportRequest::Source::Access : ImportRequest::Source::Excel;
+        list.path = file;
+        QPointer<Frm_BulkSMS_Step2> self(this);
+        w.read(list, this, QStringLiteral("Opening %1...").arg(QFileInfo(file).fileName()),
+               [self, access, &w](ImportReader& r) {
+                   if (r.outcome() == ImportReader::Outcome::Cancelled) return;
+                   if (r.outcome() != ImportReader::Outcome::Done) {
+                       ui::MsgBox(r.error());
+                       if (self) self->txtFileName->setFocus();
+                       return;
+                   }
+                   w.listedTables = r.names();
+                   const int step = access ? 3 : 4;
+                   w.hide(2);
+                   // A step left from an earlier visit takes this step with it.
+                   w.unload(step);
+                   w.show(step);
+               });
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }

@@ -1,8 +1,8 @@
 #include "compose/Frm_BulkSMS_Step3.h"
 
+#include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
 #include "core/AppContext.h"
-#include "ui/BackgroundWork.h"
 #include "ui/Ui.h"
 
 #include <QButtonGroup>
@@ -79,53 +79,56 @@ void Frm_BulkSMS_Step3::Form_Load() {
     optCommonSMS->setChecked(true);
     Label5->setVisible(false);
     cmbSMSField->setVisible(false);
-    try {
-        SourceConnection.reset();
-        const QString path = wizard().fromStep2.SelectedfileName;
-        const QStringList tables = ui::computeInBackground<QStringList>(
-            QStringLiteral("Opening %1...").arg(QFileInfo(path).fileName()),
-            [&](WorkProgress&) {
-                SourceConnection = openAccessDatabase(path);
-                return SourceConnection->tableNames();
-            },
-            ownerWindow());
-        cmbTableName->addItems(tables);
+    BulkWizard& w = wizard();
+    auto fill = [this](const QStringList& tables) {
+        // Shown as the file writes them; the name is kept with the entry.
+        for (const QString& t : tables)
+            cmbTableName->addItem(t, t);
         cmbTableName->setCurrentIndex(-1);
-    } catch (const SourceError& e) {
-        SourceConnection.reset();
-        ui::MsgBox(e.description());
-    } catch (const std::exception& e) {
-        SourceConnection.reset();
-        ui::MsgBox(QString::fromStdString(e.what()));
-    }
+    };
+    if (!w.listedTables.isEmpty()) return fill(std::exchange(w.listedTables, {}));
+    // Loaded afresh (Back from step 5): the tables are listed again.
+    ImportRequest list;
+    list.step = ImportRequest::Step::Tables;
+    list.source = ImportRequest::Source::Access;
+    list.path = w.fromStep2.SelectedfileName;
+    QPointer<Frm_BulkSMS_Step3> self(this);
+    w.read(list, this, QStringLiteral("Opening %1...").arg(QFileInfo(list.path).fileName()),
+           [self, fill, &w](ImportReader& r) {
+               if (!self) return;
+               if (r.outcome() == ImportReader::Outcome::Done) return fill(r.names());
+               if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error());
+               w.backToFileStep();
+           });
 }
 
 void Frm_BulkSMS_Step3::Form_Unload() {
-    SourceConnection.reset();
     BulkWizardStep::Form_Unload();
 }
 
 void Frm_BulkSMS_Step3::cmbTableName_Click() {
     CmbFieldName->clear();
     cmbSMSField->clear();
-    try {
-        const QString table = trimSpacesOnly(cmbTableName->currentText());
-        if (table.isEmpty()) return;
-        if (!SourceConnection) throw SourceError(QStringLiteral("The Access file is not open."));
-        const QStringList fields = ui::computeInBackground<QStringList>(
-            QStringLiteral("Reading the fields of %1...").arg(table),
-            [&](WorkProgress&) { return SourceConnection->columnNames(table); }, this);
-        for (const QString& field : fields) {
-            CmbFieldName->addItem(trimSpacesOnly(field));
-            cmbSMSField->addItem(trimSpacesOnly(field));
-        }
-        CmbFieldName->setCurrentIndex(-1);
-        cmbSMSField->setCurrentIndex(-1);
-    } catch (const SourceError& e) {
-        ui::MsgBox(e.description());
-    } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
-    }
+    const QString table = cmbTableName->currentData().toString();
+    if (trimSpacesOnly(cmbTableName->currentText()).isEmpty()) return;
+    ImportRequest columns;
+    columns.step = ImportRequest::Step::Columns;
+    columns.source = ImportRequest::Source::Access;
+    columns.path = wizard().fromStep2.SelectedfileName;
+    columns.table = table.isNull() ? cmbTableName->currentText() : table;
+    QPointer<Frm_BulkSMS_Step3> self(this);
+    wizard().read(columns, this,
+                  QStringLiteral("Reading the fields of %1...").arg(cmbTableName->currentText()),
+                  [self](ImportReader& r) {
+                      if (!self || r.outcome() == ImportReader::Outcome::Cancelled) return;
+                      if (r.outcome() != ImportReader::Outcome::Done) return void(ui::MsgBox(r.error()));
+                      for (const QString& field : r.names()) {
+                          self->CmbFieldName->addItem(trimSpacesOnly(field));
+                          self->cmbSMSField->addItem(trimSpacesOnly(field));
+                      }
+                      self->CmbFieldName->setCurrentIndex(-1);
+                      self->cmbSMSField->setCurrentIndex(-1);
+                  });
 }
 
 void Frm_BulkSMS_Step3::optCommonSMS_Click() {
@@ -153,6 +156,7 @@ void Frm_BulkSMS_Step3::cmdNext_Click() {
             return refuse(cmbSMSField, QStringLiteral("Please select SMS Field Name."));
         BulkWizard& w = wizard();
         w.fromStep3.tableName = cmbTableName->currentText();
+        w.fromStep3.realTableName = cmbTableName->currentData().toString();
         w.fromStep3.FieldName = CmbFieldName->currentText();
         w.fromStep3.SMSColumnName = separate ? cmbSMSField->currentText() : QString();
         w.hide(3);

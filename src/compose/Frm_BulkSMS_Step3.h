@@ -2,11 +2,9 @@
 
 #include "compose/BulkWizard.h"
 
-#include <memory>
 
 class QComboBox;
 class QRadioButton;
-class TabularSource;
 
 // Bulk wizard, step 3: the table of an Access file, its field of mobile numbers and,
 // for separate messages, its field of messages.
@@ -36,8 +34,4 @@ public:
     QRadioButton* optSeparateSMS;
     QLabel* Label5;
     QComboBox* cmbSMSField;
-
-private:
-    // The chosen file, open while the step is loaded.
-    std::unique_ptr<TabularSource> SourceConnection;
 };

@@ -1,8 +1,8 @@
 #include "compose/Frm_BulkSMS_Step4.h"
 
+#include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
 #include "core/AppContext.h"
-#include "ui/BackgroundWork.h"
 #include "ui/Ui.h"
 
 #include <QButtonGroup>
@@ -101,52 +101,62 @@ Frm_BulkSMS_Step4::Frm_BulkSMS_Step4(BulkWizard& wizard)
 
 Frm_BulkSMS_Step4::~Frm_BulkSMS_Step4() = default;
 
+ImportRequest Frm_BulkSMS_Step4::request(int step) const {
+    ImportRequest r;
+    r.step = static_cast<ImportRequest::Step>(step);
+    r.source = ImportRequest::Source::Excel;
+    r.path = wizard().fromStep2.SelectedfileName;
+    const QString real = CmbSheetName->currentData().toString();
+    r.table = real.isNull() ? CmbSheetName->currentText() : real;
+    return r;
+}
+
 void Frm_BulkSMS_Step4::Form_Load() {
     BulkWizardStep::Form_Load();
     optCommonSMS->setChecked(true);
     Label6->setVisible(false);
     cmbSMSField->setVisible(false);
-    try {
-        SourceConnection.reset();
-        const QString path = wizard().fromStep2.SelectedfileName;
-        const QStringList sheets = ui::computeInBackground<QStringList>(
-            QStringLiteral("Opening %1...").arg(QFileInfo(path).fileName()),
-            [&](WorkProgress&) {
-                SourceConnection = openWorkbook(path);
-                return SourceConnection->tableNames();
-            },
-            ownerWindow());
+    BulkWizard& w = wizard();
+    auto fill = [this](const QStringList& sheets) {
+        // Shown without "$" and surrounding spaces; the real name is kept with the entry.
         for (const QString& sheet : sheets)
-            CmbSheetName->addItem(trimSpacesOnly(QString(sheet).remove(QLatin1Char('$'))));
+            CmbSheetName->addItem(displayedSheetName(sheet), sheet);
         CmbSheetName->setCurrentIndex(-1);
-    } catch (const std::exception& e) {
-        SourceConnection.reset();
-        showError(e);
-    }
+    };
+    if (!w.listedTables.isEmpty()) return fill(std::exchange(w.listedTables, {}));
+    // Loaded afresh (Back from step 5): the sheets are listed again.
+    ImportRequest list = request(static_cast<int>(ImportRequest::Step::Tables));
+    list.table.clear();
+    QPointer<Frm_BulkSMS_Step4> self(this);
+    w.read(list, this, QStringLiteral("Opening %1...").arg(QFileInfo(list.path).fileName()),
+           [self, fill, &w](ImportReader& r) {
+               if (!self) return;
+               if (r.outcome() == ImportReader::Outcome::Done) return fill(r.names());
+               if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error());
+               w.backToFileStep();
+           });
 }
 
 void Frm_BulkSMS_Step4::Form_Unload() {
-    SourceConnection.reset();
     BulkWizardStep::Form_Unload();
 }
 
 void Frm_BulkSMS_Step4::CmbSheetName_Click() {
     cmbColumnName->clear();
     cmbSMSField->clear();
-    try {
-        const QString sheet = trimSpacesOnly(CmbSheetName->currentText());
-        if (sheet.isEmpty()) return;
-        if (!SourceConnection) throw SourceError(QStringLiteral("The workbook is not open."));
-        const QStringList columns = ui::computeInBackground<QStringList>(
-            QStringLiteral("Reading the columns of %1...").arg(sheet),
-            [&](WorkProgress&) { return SourceConnection->columnNames(sheet); }, this);
-        cmbColumnName->addItems(columns);
-        cmbSMSField->addItems(columns);
-        cmbColumnName->setCurrentIndex(-1);
-        cmbSMSField->setCurrentIndex(-1);
-    } catch (const std::exception& e) {
-        showError(e);
-    }
+    const QString sheet = trimSpacesOnly(CmbSheetName->currentText());
+    if (sheet.isEmpty()) return;
+    QPointer<Frm_BulkSMS_Step4> self(this);
+    wizard().read(request(static_cast<int>(ImportRequest::Step::Columns)), this,
+                  QStringLiteral("Reading the columns of %1...").arg(sheet),
+                  [self](ImportReader& r) {
+                      if (!self || r.outcome() == ImportReader::Outcome::Cancelled) return;
+                      if (r.outcome() != ImportReader::Outcome::Done) return void(ui::MsgBox(r.error()));
+                      self->cmbColumnName->addItems(r.names());
+                      self->cmbSMSField->addItems(r.names());
+                      self->cmbColumnName->setCurrentIndex(-1);
+                      self->cmbSMSField->setCurrentIndex(-1);
+                  });
 }
 
 void Frm_BulkSMS_Step4::showPreview(bool withMessages) {
@@ -157,24 +167,28 @@ void Frm_BulkSMS_Step4::showPreview(bool withMessages) {
         {QStringLiteral("Records found"), QStringLiteral("Messages")});
     MshRecords->setColumnWidth(0, ui::twips(1500));
     if (withMessages) MshRecords->setColumnWidth(1, ui::twips(3500));
-    if (!SourceConnection) throw SourceError(QStringLiteral("The workbook is not open."));
-    const QString sheet = trimSpacesOnly(CmbSheetName->currentText());
-    const QString number = trimSpacesOnly(cmbColumnName->currentText());
-    const QString message = withMessages ? trimSpacesOnly(cmbSMSField->currentText()) : QString();
-    const QList<ImportEntry> rows = ui::computeInBackground<QList<ImportEntry>>(
-        QStringLiteral("Reading %1...").arg(sheet),
-        [&](WorkProgress&) {
-            return previewTableEntries(*SourceConnection, sheet, number, message, previewRecords);
-        },
-        this);
-    MshRecords->setRowCount(static_cast<int>(rows.size()));
-    for (int r = 0; r < rows.size(); ++r) {
-        MshRecords->setItem(r, 0, new QTableWidgetItem(rows[r].number));
-        if (withMessages) MshRecords->setItem(r, 1, new QTableWidgetItem(rows[r].message));
-    }
-    // Long numbers are shown whole.
-    MshRecords->resizeColumnToContents(0);
-    MshRecords->setColumnWidth(0, std::max(MshRecords->columnWidth(0), ui::twips(1500)));
+    // Only the header row and the first four records are read.
+    ImportRequest preview = request(static_cast<int>(ImportRequest::Step::Preview));
+    preview.numberColumn = trimSpacesOnly(cmbColumnName->currentText());
+    preview.messageColumn = withMessages ? trimSpacesOnly(cmbSMSField->currentText()) : QString();
+    preview.records = previewRecords;
+    QPointer<Frm_BulkSMS_Step4> self(this);
+    wizard().read(
+        preview, this, QStringLiteral("Reading %1...").arg(CmbSheetName->currentText()),
+        [self, withMessages](ImportReader& r) {
+            if (!self || r.outcome() == ImportReader::Outcome::Cancelled) return;
+            if (r.outcome() != ImportReader::Outcome::Done) return void(ui::MsgBox(r.error()));
+            QTableWidget* grid = self->MshRecords;
+            const QList<ImportEntry>& rows = r.entries();
+            grid->setRowCount(static_cast<int>(rows.size()));
+            for (int i = 0; i < rows.size(); ++i) {
+                grid->setItem(i, 0, new QTableWidgetItem(rows[i].number));
+                if (withMessages) grid->setItem(i, 1, new QTableWidgetItem(rows[i].message));
+            }
+            // Long numbers are shown whole.
+            grid->resizeColumnToContents(0);
+            grid->setColumnWidth(0, std::max(grid->columnWidth(0), ui::twips(1500)));
+        });
 }
 
 void Frm_BulkSMS_Step4::cmbColumnName_Click() {
@@ -225,6 +239,7 @@ void Frm_BulkSMS_Step4::cmdNext_Click() {
             return refuse(cmbSMSField, QStringLiteral("Please select SMS Column Name."));
         BulkWizard& w = wizard();
         w.fromStep4.SheetName = CmbSheetName->currentText();
+        w.fromStep4.realSheetName = CmbSheetName->currentData().toString();
         w.fromStep4.ColumnName = cmbColumnName->currentText();
         w.fromStep4.SMSColumnName = separate ? cmbSMSField->currentText() : QString();
         w.hide(4);

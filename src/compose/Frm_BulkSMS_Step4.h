@@ -2,12 +2,11 @@
 
 #include "compose/BulkWizard.h"
 
-#include <memory>
 
 class QComboBox;
 class QRadioButton;
 class QTableWidget;
-class TabularSource;
+struct ImportRequest;
 
 // Bulk wizard, step 4: the sheet of an Excel workbook, its column of mobile numbers
 // and, for separate messages, its column of messages, with a preview of the first
@@ -46,7 +45,6 @@ public:
 private:
     // Fills the preview grid with the first four records of the chosen column(s).
     void showPreview(bool withMessages);
-
-    // The chosen workbook, open while the step is loaded.
-    std::unique_ptr<TabularSource> SourceConnection;
+    // A step of reading the chosen sheet (an ImportRequest::Step).
+    ImportRequest request(int step) const;
 };

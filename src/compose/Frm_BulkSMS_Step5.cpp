@@ -1,12 +1,14 @@
 #include "compose/Frm_BulkSMS_Step5.h"
 
+#include "compose/Frm_ImportProgress.h"
+#include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
 #include "compose/NumberListModel.h"
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "engine/Dispatcher.h"
 #include "modem/SmsText.h"
-#include "ui/BackgroundWork.h"
+#include "core/Storage.h"
 #include "ui/Ui.h"
 
 #include <QCheckBox>
@@ -16,6 +18,7 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -23,7 +26,7 @@ namespace {
 
 // Rows per transaction when queueing: big enough to be fast, small enough that the
 // windows stay live between batches.
-constexpr qsizetype queueBatch = 2000;
+constexpr qsizetype batchRows = 2000;
 // How many refused entries a message lists by name.
 constexpr int refusedShown = 10;
 
@@ -100,8 +103,8 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
 }
 
 Frm_BulkSMS_Step5::Source Frm_BulkSMS_Step5::sourceOf(const QString& path) {
-    // Told by the file's name as the program writes it, not by the folders above it.
-    const QString name = QFileInfo(path).fileName();
+    // Told by the file's name in any case, not by the folders above it.
+    const QString name = QFileInfo(path).fileName().toLower();
     if (name.contains(QLatin1String(".txt"))) return Source::Text;
     if (name.contains(QLatin1String(".xls"))) return Source::Excel;
     if (name.contains(QLatin1String(".mdb"))) return Source::Access;
@@ -131,40 +134,50 @@ void Frm_BulkSMS_Step5::Form_Load() {
         return;
     }
 
-    const QString path = trimSpacesOnly(SourceFile);
-    const auto s3 = w.fromStep3;
-    const auto s4 = w.fromStep4;
-    const QString separator = w.fromStep2.NoSeperatedBy;
-    ImportResult result;
-    try {
-        result = ui::computeInBackground<ImportResult>(
-            QStringLiteral("Reading the numbers from %1...").arg(QFileInfo(path).fileName()),
-            [&](WorkProgress& progress) {
-                switch (source) {
-                case Source::Text:
-                    return readTextNumbers(path, separator, &progress);
-                case Source::Access: {
-                    auto db = openAccessDatabase(path);
-                    return readTableEntries(*db, s3.tableName, s3.FieldName, s3.SMSColumnName,
-                                            &progress);
-                }
-                default: {
-                    auto book = openWorkbook(path);
-                    return readTableEntries(*book, s4.SheetName, s4.ColumnName, s4.SMSColumnName,
-                                            &progress);
-                }
-                }
-            },
-            wizard().owner());
-    } catch (const SourceError& e) {
-        result.error = e.description();
-    } catch (const std::exception& e) {
-        result.error = QString::fromStdString(e.what());
+    ImportRequest read;
+    read.step = ImportRequest::Step::Read;
+    read.path = trimSpacesOnly(SourceFile);
+    if (source == Source::Text) {
+        read.source = ImportRequest::Source::Text;
+        read.separator = w.fromStep2.NoSeperatedBy;
+    } else if (source == Source::Access) {
+        read.source = ImportRequest::Source::Access;
+        read.table = w.fromStep3.realTableName.isEmpty() ? trimSpacesOnly(w.fromStep3.tableName)
+                                                         : w.fromStep3.realTableName;
+        read.numberColumn = trimSpacesOnly(w.fromStep3.FieldName);
+        read.messageColumn = trimSpacesOnly(w.fromStep3.SMSColumnName);
+    } else {
+        read.source = ImportRequest::Source::Excel;
+        read.table = w.fromStep4.realSheetName.isEmpty() ? trimSpacesOnly(w.fromStep4.SheetName)
+                                                         : w.fromStep4.realSheetName;
+        read.numberColumn = trimSpacesOnly(w.fromStep4.ColumnName);
+        read.messageColumn = trimSpacesOnly(w.fromStep4.SMSColumnName);
     }
-    listModel->setEntries(std::move(result.entries), !IsCommonSMS);
+    showCounts();
+    QPointer<Frm_BulkSMS_Step5> self(this);
+    wizard().read(read, this,
+                  QStringLiteral("Reading the numbers from %1...").arg(QFileInfo(read.path).fileName()),
+                  [self](ImportReader& r) {
+                      if (self) self->entriesRead(r);
+                  });
+}
+
+void Frm_BulkSMS_Step5::entriesRead(ImportReader& r) {
+    // A file that cannot be read, or a reading cancelled, takes the wizard back to the
+    // file: nothing of it is listed.
+    if (r.outcome() != ImportReader::Outcome::Done) {
+        if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error());
+        wizard().backToFileStep();
+        return;
+    }
+    const QStringList notices = r.notices();
+    const QString stopped = r.stopped();
+    listModel->setEntries(r.takeEntries(), !IsCommonSMS);
     ListNumbers->setColumnWidth(0, ui::twips(2500));
     showCounts();
-    if (!result.error.isEmpty()) ui::MsgBox(result.error);
+    for (const QString& notice : notices)
+        ui::MsgBox(notice);
+    if (!stopped.isEmpty()) ui::MsgBox(stopped);
 }
 
 void Frm_BulkSMS_Step5::Check1_Click() {
@@ -217,68 +230,110 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
     return false;
 }
 
-bool Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
-    std::vector<qsizetype> rows;
-    rows.reserve(static_cast<size_t>(listModel->tickedCount()));
+// The rows of one Send go in in batches, between which the windows and the program's
+// timers run, marked as still being queued so that nothing sends them; when the last batch
+// is in, one statement gives them all to the dispatcher. Cancel, or an error, takes out
+// every row this Send put in: all of them reach the Out box, or none.
+void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
+    auto q = std::make_shared<Queueing>();
     for (qsizetype i = 0; i < listModel->size(); ++i)
-        if (listModel->isTicked(i)) rows.push_back(i);
-    const qsizetype total = static_cast<qsizetype>(rows.size());
-    const QList<ImportEntry>& entries = listModel->entries();
-    Database& db = ctx().DBConnection;
-    const QString insert = QStringLiteral(
-        "insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime) values (?,?,?)");
+        if (listModel->isTicked(i)) q->rows.push_back(i);
+    q->message = commonMessage;
+    q->at = nowText();
+    auto* progress = new Frm_ImportProgress(
+        QStringLiteral("Putting the messages in the Out box..."), this);
+    q->progress = progress;
+    connect(progress, &Frm_ImportProgress::cancelRequested, this, [q] { q->cancelled = true; });
+    queueing_ = q;
+    wizard().setBusy(true);
+    QTimer::singleShot(0, this, [this, q] { queueBatch(q); });
+}
 
-    ui::StepProgress progress(QStringLiteral("Putting the messages in the Out box..."), total,
-                              this);
-    qsizetype queued = 0;
-    QString error;
-    for (qsizetype first = 0; first < total && error.isEmpty(); first += queueBatch) {
-        const qsizetype n = std::min(queueBatch, total - first);
-        const QString now = nowText();
-        qsizetype ran = 0;
-        try {
-            db.execute(QStringLiteral("BEGIN IMMEDIATE"));
-            try {
-                db.executeEach(
-                    insert, n,
-                    [&](qsizetype k) {
-                        const ImportEntry& e = entries[rows[static_cast<size_t>(first + k)]];
-                        return QVariantList{trimSpacesOnly(e.number),
-                                            IsCommonSMS ? commonMessage : trimSpacesOnly(e.message),
-                                            now};
-                    },
-                    &ran);
-            } catch (const DbError& e) {
-                error = e.description();
-            }
-            // Rows saved before an error stay saved.
-            db.execute(QStringLiteral("COMMIT"));
-            queued += ran;
-        } catch (const DbError& e) {
-            try {
-                db.execute(QStringLiteral("ROLLBACK"));
-            } catch (const DbError&) {
-                // No transaction was left open.
-            }
-            if (error.isEmpty()) error = e.description();
-        }
-        // Between batches the windows and the program's timers run.
-        if (error.isEmpty()) progress.step(queued);
+QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing& q) {
+    if (q.first == 0) return QString();
+    try {
+        ctx().DBConnection.execute(QStringLiteral("delete from Message_OutBox where Outbox_Id "
+                                                  "between ? and ? and DeliveryStatus=?"),
+                                   {q.first, q.last, QLatin1String(queueingStatus)});
+    } catch (const DbError& e) {
+        // Rows marked as being queued are never sent, and go at the next start.
+        return e.description();
     }
-    if (error.isEmpty()) return true;
+    return QString();
+}
 
-    // What went in stays in; unticking it keeps a second Send from queueing it twice.
-    for (qsizetype k = 0; k < queued; ++k)
-        listModel->setTicked(rows[static_cast<size_t>(k)], false);
-    showCounts();
-    if (queued > 0) RefreshMessageBoxIfOpen(ctx());
-    ui::MsgBox(queued == 0 ? error
-                           : error + QStringLiteral("\n\n%1 of the %2 messages were put in the "
-                                                    "Out box before this error and are now "
-                                                    "unticked.")
-                                         .arg(queued)
-                                         .arg(total));
-    return false;
+void Frm_BulkSMS_Step5::Form_Unload() {
+    // Closed while queueing: the Send is cancelled, and nothing of it stays.
+    if (auto q = std::exchange(queueing_, {})) {
+        q->cancelled = true;
+        takeOutQueued(*q);
+        if (q->progress) q->progress->done();
+        wizard().setBusy(false);
+    }
+    BulkWizardStep::Form_Unload();
+}
+
+void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
+    if (queueing_ != q) return; // the window was closed meanwhile
+    Database& db = ctx().DBConnection;
+    const qsizetype total = static_cast<qsizetype>(q->rows.size());
+    QString error;
+    if (!q->cancelled && q->done < total) {
+        const qsizetype n = std::min(batchRows, total - q->done);
+        const QList<ImportEntry>& entries = listModel->entries();
+        try {
+            db.transaction([&] {
+                db.executeEach(
+                    QStringLiteral("insert into Message_OutBox "
+                                   "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus) "
+                                   "values (?,?,?,?)"),
+                    n, [&](qsizetype k) {
+                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(q->done + k)]];
+                        return QVariantList{trimSpacesOnly(e.number),
+                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message),
+                                            q->at, QLatin1String(queueingStatus)};
+                    });
+                const qint64 last = db.lastInsertId();
+                if (q->first == 0) q->first = last - n + 1;
+                q->last = last;
+            });
+            q->done += n;
+        } catch (const DbError& e) {
+            error = e.description();
+        }
+        if (q->progress) q->progress->setProgress(q->done, total);
+        if (error.isEmpty() && !q->cancelled && q->done < total) {
+            QTimer::singleShot(0, this, [this, q] { queueBatch(q); });
+            return;
+        }
+    }
+    // Every row in, or none.
+    const QVariantList range{q->first, q->last, QLatin1String(queueingStatus)};
+    if (error.isEmpty() && !q->cancelled) {
+        try {
+            db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus=null where "
+                                      "Outbox_Id between ? and ? and DeliveryStatus=?"),
+                       range);
+        } catch (const DbError& e) {
+            error = e.description();
+        }
+    }
+    if (!error.isEmpty() || q->cancelled) takeOutQueued(*q);
+    if (q->progress) q->progress->done();
+    queueing_.reset();
+    wizard().setBusy(false);
+    if (!error.isEmpty()) {
+        ui::MsgBox(error + QStringLiteral("\n\nNothing was put in the Out box."));
+        return;
+    }
+    if (q->cancelled) {
+        ui::MsgBox(QStringLiteral("Sending was cancelled: nothing was put in the Out box."));
+        return;
+    }
+    ui::MsgBox(QStringLiteral("Message has been sent successfully to Out box."));
+    AppContext& c = ctx();
+    wizard().unload(5);
+    RefreshMessageBoxIfOpen(c);
 }
 
 void Frm_BulkSMS_Step5::cmdNext_Click() {
@@ -298,11 +353,8 @@ void Frm_BulkSMS_Step5::cmdNext_Click() {
             return;
         }
         if (!messagesCarriable(message)) return;
-        if (!queueTicked(message)) return;
-        ui::MsgBox(QStringLiteral("Message has been sent successfully to Out box."));
-        AppContext& c = ctx();
-        wizard().unload(5);
-        RefreshMessageBoxIfOpen(c);
+        if (wizard().isBusy()) return;
+        queueTicked(message);
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }

@@ -2,6 +2,11 @@
 
 #include "compose/BulkWizard.h"
 
+#include <memory>
+#include <vector>
+
+class Frm_ImportProgress;
+class ImportReader;
 class NumberListModel;
 class QCheckBox;
 class QGroupBox;
@@ -49,6 +54,25 @@ private:
     void showCounts();
     // Refuses messages that the modem's character set cannot carry; true when all can go.
     bool messagesCarriable(const QString& commonMessage);
-    // Appends one Outbox row per ticked entry, in batches; false after an error.
-    bool queueTicked(const QString& commonMessage);
+    // Lists what the reader found, or goes back to the file step.
+    void entriesRead(ImportReader& reader);
+    // One Send: the ticked entries and how far their queueing has got.
+    struct Queueing {
+        std::vector<qsizetype> rows;
+        QString message;
+        QString at;
+        qsizetype done = 0;
+        qint64 first = 0, last = 0; // the Outbox rows put in so far
+        bool cancelled = false;
+        QPointer<Frm_ImportProgress> progress;
+    };
+    // Appends one Outbox row per ticked entry, all or none, with progress and Cancel.
+    void queueTicked(const QString& commonMessage);
+    void queueBatch(const std::shared_ptr<Queueing>& q);
+    // Takes out the rows a Send put in so far; returns the error, if any.
+    QString takeOutQueued(const Queueing& q);
+    std::shared_ptr<Queueing> queueing_;
+
+public:
+    void Form_Unload() override;
 };

@@ -1,5 +1,7 @@
 #include "compose/ImportSource.h"
 
+#include "compose/ImportLimits.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -25,34 +27,81 @@ QString fromWindows1252(const char* data, qsizetype size) {
     return out;
 }
 
-// The whole text of a file: UTF-8 or UTF-16 when it starts with their byte-order mark,
-// Windows-1252 otherwise.
-QString decodeTextFile(const QString& path, const QByteArray& bytes) {
-    auto startsWith = [&](std::initializer_list<unsigned char> bom) {
-        if (bytes.size() < static_cast<qsizetype>(bom.size())) return false;
-        qsizetype i = 0;
-        for (unsigned char b : bom)
-            if (static_cast<unsigned char>(bytes[i++]) != b) return false;
-        return true;
-    };
-    const QString notText =
-        QStringLiteral("'%1' is not a text file: it holds binary data.").arg(path);
-    if (startsWith({0xEF, 0xBB, 0xBF})) {
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        QString text = utf8(QByteArrayView(bytes).sliced(3));
-        if (text.contains(QChar(0))) throw SourceError(notText);
-        return text;
+// Whether bytes are valid UTF-8, fed in pieces: no overlong forms, no surrogates,
+// nothing past U+10FFFF, no sequence cut off at the end.
+class Utf8Check {
+public:
+    void feed(const unsigned char* p, qsizetype n) {
+        for (qsizetype i = 0; i < n && valid_; ++i) {
+            const unsigned b = p[i];
+            if (need_ == 0) {
+                if (b < 0x80) continue;
+                if (b >= 0xC2 && b <= 0xDF) need_ = 1, lo_ = 0x80, hi_ = 0xBF;
+                else if (b == 0xE0) need_ = 2, lo_ = 0xA0, hi_ = 0xBF;
+                else if (b == 0xED) need_ = 2, lo_ = 0x80, hi_ = 0x9F;
+                else if (b >= 0xE1 && b <= 0xEF) need_ = 2, lo_ = 0x80, hi_ = 0xBF;
+                else if (b == 0xF0) need_ = 3, lo_ = 0x90, hi_ = 0xBF;
+                else if (b >= 0xF1 && b <= 0xF3) need_ = 3, lo_ = 0x80, hi_ = 0xBF;
+                else if (b == 0xF4) need_ = 3, lo_ = 0x80, hi_ = 0x8F;
+                else valid_ = false;
+            } else {
+                if (b < lo_ || b > hi_) valid_ = false;
+                lo_ = 0x80, hi_ = 0xBF;
+                --need_;
+            }
+        }
     }
-    if (startsWith({0xFF, 0xFE}) || startsWith({0xFE, 0xFF})) {
-        QStringDecoder utf16(static_cast<unsigned char>(bytes[0]) == 0xFF
-                                 ? QStringDecoder::Utf16LE
-                                 : QStringDecoder::Utf16BE);
-        QString text = utf16(QByteArrayView(bytes).sliced(2));
-        if (text.contains(QChar(0))) throw SourceError(notText);
-        return text;
+    bool valid() const { return valid_ && need_ == 0; }
+
+private:
+    bool valid_ = true;
+    int need_ = 0;
+    unsigned lo_ = 0x80, hi_ = 0xBF;
+};
+
+enum class TextEncoding { Windows1252, Utf8, Utf8Bom, Utf16LE, Utf16BE };
+
+constexpr qsizetype textChunk = 1 << 16;
+
+[[noreturn]] void cannotRead(const QString& path, const QFile& file) {
+    throw SourceError(QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+}
+
+// Tells the file's encoding by its byte-order mark, else by a pass over the whole file.
+TextEncoding textEncodingOf(const QString& path, QFile& file) {
+    const QByteArray head = file.peek(3);
+    auto starts = [&](const char* bom, int n) { return head.startsWith(QByteArray(bom, n)); };
+    if (starts("\xEF\xBB\xBF", 3)) return TextEncoding::Utf8Bom;
+    if (starts("\xFF\xFE", 2)) return TextEncoding::Utf16LE;
+    if (starts("\xFE\xFF", 2)) return TextEncoding::Utf16BE;
+    Utf8Check check;
+    QByteArray buf(textChunk, Qt::Uninitialized);
+    bool ascii = true;
+    for (;;) {
+        const qint64 n = file.read(buf.data(), buf.size());
+        if (n < 0) cannotRead(path, file);
+        if (n == 0) break;
+        for (qint64 i = 0; i < n && ascii; ++i)
+            ascii = static_cast<unsigned char>(buf[i]) < 0x80;
+        check.feed(reinterpret_cast<const unsigned char*>(buf.constData()), n);
+        if (!check.valid() && !ascii) break;
     }
-    if (bytes.contains('\0')) throw SourceError(notText);
-    return fromWindows1252(bytes.constData(), bytes.size());
+    if (!file.seek(0)) cannotRead(path, file);
+    return !ascii && check.valid() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+}
+
+[[noreturn]] void tooLong(const QString& what) {
+    throw SourceError(QStringLiteral("%1 holds a value of more than %L2 characters; the program "
+                                     "reads values of at most %L2 characters.")
+                          .arg(what)
+                          .arg(importlimits::maxValueChars));
+}
+
+[[noreturn]] void tooMany(const QString& what) {
+    throw SourceError(QStringLiteral("%1 holds more than %L2 numbers; the program reads at most "
+                                     "%L2 numbers from one file.")
+                          .arg(what)
+                          .arg(importlimits::maxEntries));
 }
 
 void checkReadableFile(const QString& path) {
@@ -62,6 +111,8 @@ void checkReadableFile(const QString& path) {
 }
 
 int findColumn(const QStringList& columns, const QString& name, const QString& table) {
+    const qsizetype exact = columns.indexOf(name);
+    if (exact >= 0) return static_cast<int>(exact);
     const QString wanted = trimSpacesOnly(name);
     for (int i = 0; i < columns.size(); ++i)
         if (trimSpacesOnly(columns[i]).compare(wanted, Qt::CaseInsensitive) == 0) return i;
@@ -69,6 +120,22 @@ int findColumn(const QStringList& columns, const QString& name, const QString& t
 }
 
 } // namespace
+
+namespace {
+qint64 readingMemoryLimit = importlimits::readerMemoryBytes;
+}
+
+void setReadingMemoryLimit(qint64 bytes) {
+    readingMemoryLimit = bytes;
+}
+
+QString outOfMemoryMessage(const QString& path) {
+    const qint64 mb = readingMemoryLimit >> 20;
+    return QStringLiteral("'%1' could not be read: the file is damaged, or it needs more than %2 "
+                          "of memory.")
+        .arg(path, mb >= 1024 && mb % 1024 == 0 ? QStringLiteral("%1 GB").arg(mb / 1024)
+                                                : QStringLiteral("%1 MB").arg(mb));
+}
 
 QString plainNumberText(double value) {
     if (!std::isfinite(value)) return QString::number(value);
@@ -93,48 +160,111 @@ ImportResult readTextNumbers(const QString& path, const QString& separator,
     try {
         checkReadableFile(path);
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw SourceError(QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw SourceError(QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
-        file.close();
-        const QString text = decodeTextFile(path, bytes);
-
-        const QString sep = trimSpacesOnly(separator);
-        const qsizetype size = text.size();
+        if (!file.open(QIODevice::ReadOnly)) cannotRead(path, file);
+        const qint64 size = file.size();
         reportProgress(progress, 0, size);
-        qsizetype pos = 0;
-        qsizetype lines = 0;
-        while (pos < size) {
-            // A line ends at CR LF, LF or CR.
-            qsizetype end = pos;
-            while (end < size && text[end] != u'\n' && text[end] != u'\r')
-                ++end;
-            const QStringView line = QStringView(text).mid(pos, end - pos);
-            if (sep.isEmpty()) {
-                QString number = trimSpacesOnly(line);
-                if (!number.isEmpty()) result.entries.append({std::move(number), QString()});
-            } else {
-                for (QStringView piece : line.split(sep)) {
-                    QString number = trimSpacesOnly(piece);
-                    if (!number.isEmpty()) result.entries.append({std::move(number), QString()});
+        const TextEncoding encoding = textEncodingOf(path, file);
+        std::optional<QStringDecoder> decoder;
+        qsizetype skip = 0;
+        switch (encoding) {
+        case TextEncoding::Utf8Bom:
+            skip = 3;
+            [[fallthrough]];
+        case TextEncoding::Utf8:
+            decoder.emplace(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+            break;
+        case TextEncoding::Utf16LE:
+        case TextEncoding::Utf16BE:
+            skip = 2;
+            decoder.emplace(encoding == TextEncoding::Utf16LE ? QStringDecoder::Utf16LE
+                                                              : QStringDecoder::Utf16BE,
+                            QStringDecoder::Flag::ConvertInitialBom);
+            break;
+        case TextEncoding::Windows1252:
+            break;
+        }
+        const QString file8 = QStringLiteral("'%1'").arg(path);
+        const QString notText =
+            QStringLiteral("'%1' is not a text file: it holds binary data.").arg(path);
+        const QString sep = trimSpacesOnly(separator);
+
+        // A piece ends at a separator or a line end (CR LF, LF or CR); `carry` holds the
+        // unfinished piece between chunks of the file.
+        QString carry;
+        QList<ImportEntry>& entries = result.entries;
+        auto take = [&](QStringView piece) {
+            QString number = trimSpacesOnly(piece);
+            if (number.isEmpty()) return;
+            if (number.size() > importlimits::maxValueChars) tooLong(file8);
+            if (entries.size() >= importlimits::maxEntries) tooMany(file8);
+            entries.append({std::move(number), QString()});
+        };
+        auto pieces = [&](QStringView text, bool last) {
+            qsizetype start = 0;
+            qsizetype i = 0;
+            const qsizetype n = text.size();
+            while (i < n) {
+                const QChar c = text[i];
+                if (c == u'\n' || c == u'\r') {
+                    take(text.mid(start, i - start));
+                    start = ++i;
+                } else if (!sep.isEmpty() && c == sep[0] && text.mid(i).startsWith(sep)) {
+                    // A separator cut at the chunk's end is looked for again with the next.
+                    take(text.mid(start, i - start));
+                    i += sep.size();
+                    start = i;
+                } else if (c.unicode() == 0) {
+                    throw SourceError(notText);
+                } else {
+                    ++i;
                 }
             }
-            pos = end;
-            if (pos < size && text[pos] == u'\r') {
-                ++pos;
-                if (pos < size && text[pos] == u'\n') ++pos;
-            } else if (pos < size) {
-                ++pos; // LF
+            if (last) {
+                take(text.mid(start));
+                return QString();
             }
-            if ((++lines & 0x3FFF) == 0) reportProgress(progress, pos, size);
+            // Keep what could still be the start of a separator with the unfinished piece.
+            QString rest = text.mid(start).toString();
+            if (rest.size() > 4 * importlimits::maxValueChars + sep.size()) {
+                // Spaces around a piece do not count; a separator never starts or ends
+                // with one.
+                rest = trimSpacesOnly(rest);
+                if (rest.size() > importlimits::maxValueChars) tooLong(file8);
+            }
+            return rest;
+        };
+
+        QByteArray buf(textChunk, Qt::Uninitialized);
+        qint64 done = 0;
+        for (;;) {
+            const qint64 n = file.read(buf.data(), buf.size());
+            if (n < 0) cannotRead(path, file);
+            if (n == 0) break;
+            QByteArrayView bytes(buf.constData(), n);
+            if (skip > 0) {
+                const qsizetype k = std::min<qsizetype>(skip, n);
+                bytes = bytes.sliced(k);
+                skip -= k;
+            }
+            QString text;
+            if (decoder) {
+                text = (*decoder)(bytes);
+            } else {
+                if (bytes.contains('\0')) throw SourceError(notText);
+                text = fromWindows1252(bytes.data(), bytes.size());
+            }
+            carry = pieces(QString(carry + text), false);
+            done += n;
+            reportProgress(progress, done, size);
         }
-        reportProgress(progress, size, size);
+        pieces(carry, true);
+        reportProgress(progress, done, done);
     } catch (const SourceError& e) {
+        result.entries.clear();
         result.error = e.description();
     } catch (const std::bad_alloc&) {
-        result.error = QStringLiteral("Not enough memory to read '%1'.").arg(path);
+        result.entries.clear();
+        result.error = outOfMemoryMessage(path);
     }
     return result;
 }
@@ -149,18 +279,23 @@ ImportResult readTableEntries(TabularSource& source, const QString& table,
         const bool separate = !trimSpacesOnly(messageColumn).isEmpty();
         QList<int> wanted{findColumn(columns, numberColumn, tableName)};
         if (separate) wanted << findColumn(columns, messageColumn, tableName);
+        const QString where = QStringLiteral("'%1'").arg(tableName);
+        source.takeNotices();
         source.readRows(
-            tableName, wanted,
-            [&](const SourceRow& row) {
+            table, wanted,
+            [&](qint64, const SourceRow& row) {
+                for (const SourceValue& v : row)
+                    if (v && v->size() > importlimits::maxValueChars) tooLong(where);
                 if (!row[0]) return true;
                 QString number = trimSpacesOnly(*row[0]);
                 if (number.isEmpty()) return true;
+                if (result.entries.size() >= importlimits::maxEntries) tooMany(where);
                 if (!separate) {
                     result.entries.append({std::move(number), QString()});
                     return true;
                 }
                 if (!row[1]) {
-                    result.error =
+                    result.stopped =
                         QStringLiteral("Invalid use of Null: the message in '%1' is empty for the "
                                        "number %2. The numbers before it are listed; the rest of "
                                        "'%3' was not read.")
@@ -171,10 +306,15 @@ ImportResult readTableEntries(TabularSource& source, const QString& table,
                 return true;
             },
             progress);
+        result.notices = source.takeNotices();
     } catch (const SourceError& e) {
+        result.entries.clear();
+        result.stopped.clear();
         result.error = e.description();
     } catch (const std::bad_alloc&) {
-        result.error = QStringLiteral("Not enough memory to read '%1'.").arg(table);
+        result.entries.clear();
+        result.stopped.clear();
+        result.error = outOfMemoryMessage(table);
     }
     return result;
 }
@@ -188,14 +328,22 @@ QList<ImportEntry> previewTableEntries(TabularSource& source, const QString& tab
     QList<int> wanted{findColumn(columns, numberColumn, tableName)};
     if (withMessages) wanted << findColumn(columns, messageColumn, tableName);
     QList<ImportEntry> entries;
-    int seen = 0;
     if (records <= 0) return entries;
-    source.readRows(tableName, wanted, [&](const SourceRow& row) {
+    const QString where = QStringLiteral("'%1'").arg(tableName);
+    source.readRows(table, wanted, [&](qint64 record, const SourceRow& row) {
+        if (record >= records) return false;
+        for (const SourceValue& v : row)
+            if (v && v->size() > importlimits::maxValueChars) tooLong(where);
         QString number = row[0] ? trimSpacesOnly(*row[0]) : QString();
         if (!number.isEmpty())
             entries.append(
                 {std::move(number), withMessages && row[1] ? trimSpacesOnly(*row[1]) : QString()});
-        return ++seen < records;
+        return record + 1 < records;
     });
+    source.takeNotices();
     return entries;
+}
+
+QString displayedSheetName(const QString& realName) {
+    return trimSpacesOnly(QString(realName).remove(QLatin1Char('$')));
 }

@@ -45,6 +45,11 @@ void showSplash(std::function<void()> showMainWindow) {
 bool Main(AppContext& ctx, std::function<void()> showMainWindow) {
     ConnectDatabase(ctx);
     if (ctx.core.DatabaseConnected) {
+        try {
+            DiscardUnfinishedQueueing(ctx);
+        } catch (const DbError&) {
+            // Such rows are never sent; they go at a later start.
+        }
         ctx.engine.ModalFormOpen = false;
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QSize size = screen->size();

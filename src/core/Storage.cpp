@@ -26,3 +26,9 @@ int ResetSendingMessages(AppContext& ctx) {
     return ctx.DBConnection.execute(QStringLiteral(
         "update Message_OutBox set DeliveryStatus='' where DeliveryStatus='SENDING'"));
 }
+
+int DiscardUnfinishedQueueing(AppContext& ctx) {
+    return ctx.DBConnection.execute(
+        QStringLiteral("delete from Message_OutBox where DeliveryStatus=?"),
+        {QLatin1String(queueingStatus)});
+}

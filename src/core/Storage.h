@@ -14,3 +14,11 @@ QString connectionErrorMessage(const QString& description);
 // Puts every row left "SENDING" (an interrupted send) back to waiting.
 // Returns how many rows were reset. Throws DbError.
 int ResetSendingMessages(AppContext& ctx);
+
+// The status of Outbox rows a bulk Send is still putting in: the dispatcher leaves them
+// alone until the Send gives them all to it at once.
+inline constexpr const char* queueingStatus = "QUEUEING";
+
+// Takes out the rows of a bulk Send that the program did not finish (it ended meanwhile):
+// none of that Send's rows reach the Out box. Returns how many went. Throws DbError.
+int DiscardUnfinishedQueueing(AppContext& ctx);

@@ -1,5 +1,6 @@
 #include "support/TestEnv.h"
 
+#include "compose/ImportReader.h"
 #include "core/Storage.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,8 @@
 
 TestEnv::TestEnv(Db db) {
     if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
+    // The test executables do not lie beside the program.
+    ImportReader::setExecutable(QStringLiteral(BULKSMS_IMPORT_READER));
     if (db != Db::None) {
         if (!QFile::copy(QStringLiteral(BULKSMS_SHIPPED_DB), dbPath()))
             throw std::runtime_error("cannot copy the shipped database");
