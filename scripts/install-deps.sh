@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the Debian packages the program, its tests and its run script
-# need. Only what is missing is installed, so a second run is quick and changes nothing.
+# Installs, with apt-get, the Debian packages the program, its tests, its run script and
+# the package check need. Only what is missing is installed, so a second run is quick and changes nothing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,7 @@ packages=(
   libsqlcipher-dev
   mdbtools-dev libfreexl-dev libzip-dev
   xvfb xauth x11-apps
+  dpkg-dev file desktop-file-utils appstream
   clang libclang-rt-14-dev
 )
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-AppContext::AppContext(QString programFolder)
+AppContext::AppContext(QString dataFolder, QString sharedFolder)
     : sleep([](int ms) {
           if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
       }),
@@ -25,7 +25,8 @@ AppContext::AppContext(QString programFolder)
           std::fflush(nullptr);
           ::_exit(code);
       }),
-      programFolder_(std::move(programFolder)) {}
+      dataFolder_(std::move(dataFolder)),
+      sharedFolder_(sharedFolder.isEmpty() ? dataFolder_ : std::move(sharedFolder)) {}
 
 AppContext::~AppContext() {
     // Windows refer to the context; they go first.
@@ -33,8 +34,12 @@ AppContext::~AppContext() {
     delete homePage.data();
 }
 
-QString AppContext::programFile(const QString& name) const {
-    return QDir(programFolder_).filePath(name);
+QString AppContext::dataFile(const QString& name) const {
+    return QDir(dataFolder_).filePath(name);
+}
+
+QString AppContext::sharedFile(const QString& name) const {
+    return QDir(sharedFolder_).filePath(name);
 }
 
 SerialPort& AppContext::MSComm1() {

@@ -19,15 +19,21 @@ class MDI_Frmmanage;
 // control and the windows that are open. Tests build a fresh one per test.
 class AppContext {
 public:
-    // programFolder: where BulkSMS.db, the sounds and ports/ live (the executable's
-    // folder in the program; a temporary folder in tests).
-    explicit AppContext(QString programFolder);
+    // dataFolder: where BulkSMS.db and ports/ live; sharedFolder: where the files the
+    // program ships with (the sounds) are read from, the data folder when not given.
+    // In the program these come from chooseProgramFolders (core/ProgramFolders.h); in
+    // tests both are a temporary folder.
+    explicit AppContext(QString dataFolder, QString sharedFolder = {});
     ~AppContext();
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    const QString& programFolder() const { return programFolder_; }
-    QString programFile(const QString& name) const;
+    const QString& dataFolder() const { return dataFolder_; }
+    QString dataFile(const QString& name) const;
+    const QString& sharedFolder() const { return sharedFolder_; }
+    QString sharedFile(const QString& name) const;
+    // The data folder, under the name the windows know it by.
+    const QString& programFolder() const { return dataFolder_; }
 
     CoreState core;
     ModemState modem;
@@ -81,6 +87,7 @@ public:
 
 private:
     std::unique_ptr<QObject> scope_ = std::make_unique<QObject>();
-    QString programFolder_;
+    QString dataFolder_;
+    QString sharedFolder_;
     std::unique_ptr<SerialPort> serial_;
 };

@@ -1,6 +1,7 @@
 #include "core/Storage.h"
 
 #include "core/AppContext.h"
+#include "core/ProgramFolders.h"
 #include "ui/Ui.h"
 
 QString connectionErrorMessage(const QString& description) {
@@ -13,7 +14,7 @@ QString connectionErrorMessage(const QString& description) {
 bool ConnectDatabase(AppContext& ctx) {
     try {
         if (ctx.DBConnection.State() == 1) ctx.DBConnection.close();
-        ctx.DBConnection.open(ctx.programFile(QStringLiteral("BulkSMS.db")), databasePassword());
+        ctx.DBConnection.open(ctx.dataFile(QLatin1String(DatabaseFileName)), databasePassword());
         ctx.core.DatabaseConnected = true;
     } catch (const DbError& e) {
         ctx.core.DatabaseConnected = false;

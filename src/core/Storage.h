@@ -4,7 +4,7 @@
 
 class AppContext;
 
-// Opens the program's database (BulkSMS.db in the program folder) as the context's one
+// Opens the program's database (BulkSMS.db in the data folder) as the context's one
 // connection. Sets DatabaseConnected; on failure shows the connection-error message.
 bool ConnectDatabase(AppContext& ctx);
 

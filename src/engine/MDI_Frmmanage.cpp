@@ -742,7 +742,7 @@ void MDI_Frmmanage::onRing() {
     lastRingAt_ = now;
     CallRinging = true;
     callEnded_ = false;
-    PlayWaveFile(ctx_, ctx_.programFile(QStringLiteral("ringing.wav")), true);
+    PlayWaveFile(ctx_, QStringLiteral("ringing.wav"), true);
     if (RingCounter == 1) {
         // The last call is over. Its caller's reply, when still due because this call
         // rang before the reply step came round, is queued before this call's caller

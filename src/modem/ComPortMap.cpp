@@ -13,13 +13,13 @@ QString defaultComPortDevice(int portNumber) {
     return {};
 }
 
-QString comPortFolderEntry(const QString& programFolder, int portNumber) {
-    return QDir(programFolder).filePath(QStringLiteral("ports/COM%1").arg(portNumber));
+QString comPortFolderEntry(const QString& dataFolder, int portNumber) {
+    return QDir(dataFolder).filePath(QStringLiteral("ports/COM%1").arg(portNumber));
 }
 
-QString comPortDevice(const QString& programFolder, int portNumber) {
+QString comPortDevice(const QString& dataFolder, int portNumber) {
     if (portNumber < 1) return {};
-    const QString entry = comPortFolderEntry(programFolder, portNumber);
+    const QString entry = comPortFolderEntry(dataFolder, portNumber);
     const QFileInfo fi(entry);
     if (fi.exists() || fi.isSymLink()) return entry;
     return defaultComPortDevice(portNumber);
@@ -37,8 +37,8 @@ QString linkTarget(const QString& path) {
 
 } // namespace
 
-QString comPortLabel(const QString& programFolder, int portNumber) {
-    const QString device = comPortDevice(programFolder, portNumber);
+QString comPortLabel(const QString& dataFolder, int portNumber) {
+    const QString device = comPortDevice(dataFolder, portNumber);
     if (device.isEmpty()) return QStringLiteral("COM%1 (no device)").arg(portNumber);
     const QString target = linkTarget(device);
     return QStringLiteral("COM%1 (%2)").arg(portNumber).arg(target.isEmpty() ? device : target);

@@ -331,6 +331,6 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
 }
 
 bool PlayWaveFile(AppContext& ctx, const QString& fileName, bool async) {
-    const QString path = QFileInfo(fileName).isAbsolute() ? fileName : ctx.programFile(fileName);
+    const QString path = QFileInfo(fileName).isAbsolute() ? fileName : ctx.sharedFile(fileName);
     return ui::playWaveFile(path, async);
 }

@@ -52,7 +52,8 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
 // Empties ResponseBuffer.
 void ClearResponseBuffer(AppContext& ctx);
 
-// Plays a .wav file (a name without a folder is looked up in the program folder).
+// Plays a .wav file (a relative name is looked up in the shared folder, where the
+// program's sounds are).
 // Returns false when the file is missing or no sound device exists; never disturbs
 // the modem work.
 bool PlayWaveFile(AppContext& ctx, const QString& fileName, bool async);

@@ -59,8 +59,8 @@ bool userInGroup(gid_t gid) {
 
 } // namespace
 
-QtSerialPort::QtSerialPort(QString programFolder, QObject* parent)
-    : SerialPort(parent), programFolder_(std::move(programFolder)), port_(new QSerialPort(this)) {
+QtSerialPort::QtSerialPort(QString dataFolder, QObject* parent)
+    : SerialPort(parent), dataFolder_(std::move(dataFolder)), port_(new QSerialPort(this)) {
     connect(port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
     connect(port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
@@ -70,7 +70,7 @@ QtSerialPort::~QtSerialPort() {
 }
 
 QString QtSerialPort::devicePath() const {
-    return comPortDevice(programFolder_, portNumber_);
+    return comPortDevice(dataFolder_, portNumber_);
 }
 
 void QtSerialPort::setCommPort(int portNumber) {
@@ -229,7 +229,7 @@ void QtSerialPort::open() {
         throw SerialError(SerialError::InvalidPortNumber,
                           QStringLiteral("Invalid Port Number: %1 has no device (%2 has no "
                                          "ports/%1, and the default table ends at COM%3)")
-                              .arg(port, programFolder_)
+                              .arg(port, dataFolder_)
                               .arg(DefaultComPortCount));
     const QString named = comPortDeviceDescription(device);
     const QFileInfo fi(device);

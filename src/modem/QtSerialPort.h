@@ -35,7 +35,7 @@
 class QtSerialPort : public SerialPort {
     Q_OBJECT
 public:
-    explicit QtSerialPort(QString programFolder, QObject* parent = nullptr);
+    explicit QtSerialPort(QString dataFolder, QObject* parent = nullptr);
     ~QtSerialPort() override;
 
     void setCommPort(int portNumber) override;
@@ -93,7 +93,7 @@ private:
     void queueNotification();
     QString portName() const { return QStringLiteral("COM%1").arg(portNumber_); }
 
-    QString programFolder_;
+    QString dataFolder_;
     QSerialPort* port_;
     mutable QByteArray buffer_; // arrived, not yet taken by input()
     mutable int inCall_ = 0;    // input()/output()/inBufferCount() running
