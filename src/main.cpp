@@ -67,8 +67,9 @@ int main(int argc, char** argv) {
     const PreparedDataFolder prepared = prepareDataFolder(folders);
     if (!prepared.error.isEmpty()) {
         print(stderr, prepared.error + QLatin1Char('\n'));
-        ui::MsgBox(prepared.error);
-        return 1;
+        // Boxes do not wait: the program ends once it has been read.
+        ui::MsgBox(prepared.error, [] { QCoreApplication::exit(1); });
+        return app.exec();
     }
 
     AppContext ctx(folders.data, folders.shared);
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
         // The first line of the log: which database this program works on.
         ctx.engine.ActivityLogEnabled = true;
         WriteActivityLog(ctx, databaseInUseNote(folders, copied));
+        for (const QString& step : ctx.core.SchemaStepsApplied)
+            WriteActivityLog(ctx, QStringLiteral("The database was brought up to date: ") + step);
         w->MDIForm_Load();
     };
     if (!Main(ctx, showMainWindow)) return 0;

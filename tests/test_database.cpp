@@ -1,4 +1,5 @@
 // The shipped database, the connection and its failures, and what is stored.
+#include "core/SchemaSteps.h"
 #include "core/Storage.h"
 #include "support/TestEnv.h"
 
@@ -17,6 +18,7 @@ private slots:
     void resetSendingMessagesTouchesOnlySendingRows();
     void textsAreStoredExactly();
     void failedTransactionLeavesNothing();
+    void olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone();
 };
 
 void TestDatabase::shippedFileIsUnreadableWithoutTheKey() {
@@ -215,3 +217,28 @@ void TestDatabase::failedTransactionLeavesNothing() {
 
 QTEST_MAIN(TestDatabase)
 #include "test_database.moc"
+
+void TestDatabase::olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone() {
+    // The shipped file is made by the same steps an older one gets.
+    {
+        TestEnv env;
+        QCOMPARE(schemaVersion(env.ctx().DBConnection), currentSchemaVersion());
+        QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());
+    }
+    for (const int stored : {0, currentSchemaVersion() + 5}) {
+        TestEnv env(TestEnv::Db::Shipped);
+        {
+            Database raw;
+            raw.open(env.dbPath(), databasePassword());
+            raw.executeScript(QStringLiteral("PRAGMA user_version = %1").arg(stored));
+        }
+        QVERIFY(ConnectDatabase(env.ctx()));
+        Database& db = env.ctx().DBConnection;
+        QCOMPARE(schemaVersion(db), std::max(stored, currentSchemaVersion()));
+        QCOMPARE(env.ctx().core.SchemaStepsApplied.size(),
+                 stored == 0 ? currentSchemaVersion() : 0);
+        // Connecting again changes nothing more.
+        QVERIFY(ConnectDatabase(env.ctx()));
+        QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());
+    }
+}

@@ -1,6 +1,7 @@
 // Makes the shipped database: a new SQLCipher file keyed with the program's password,
 // filled from the schema script. Usage: makedb SCHEMA.sql OUTPUT.db
 #include "core/Database.h"
+#include "core/SchemaSteps.h"
 
 #include <QFile>
 #include <cstdio>
@@ -40,5 +41,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     sqlite3_close(db);
+    // The shipped database has every layout step: it is made as an older one is upgraded.
+    try {
+        Database made;
+        made.open(QString::fromLocal8Bit(argv[2]), key);
+        upgradeSchema(made);
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "makedb: %s\n", e.description().toLocal8Bit().constData());
+        QFile::remove(QString::fromLocal8Bit(argv[2]));
+        return 1;
+    }
     return 0;
 }

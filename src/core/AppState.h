@@ -19,6 +19,9 @@
 // Start-up and storage.
 struct CoreState {
     bool DatabaseConnected = false;
+    // The steps that brought the database up to this program's layout when it was
+    // connected, for the activity log.
+    QStringList SchemaStepsApplied;
 };
 
 // The modem link: the exchange, the port's life, initialisation and the SIM listing.

@@ -2,6 +2,7 @@
 
 #include "core/AppContext.h"
 #include "core/ProgramFolders.h"
+#include "core/SchemaSteps.h"
 #include "ui/Ui.h"
 
 QString connectionErrorMessage(const QString& description) {
@@ -15,6 +16,8 @@ bool ConnectDatabase(AppContext& ctx) {
     try {
         if (ctx.DBConnection.State() == 1) ctx.DBConnection.close();
         ctx.DBConnection.open(ctx.dataFile(QLatin1String(DatabaseFileName)), databasePassword());
+        // A database of an older version gets what this program needs.
+        ctx.core.SchemaStepsApplied = upgradeSchema(ctx.DBConnection);
         ctx.core.DatabaseConnected = true;
     } catch (const DbError& e) {
         ctx.core.DatabaseConnected = false;
