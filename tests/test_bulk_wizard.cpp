@@ -233,7 +233,8 @@ void TestBulkWizard::textFileToOutbox() {
     Run run;
     bool refreshed = false;
     run.env.ctx().engine.MessageBoxOpen = true;
-    run.env.ctx().refreshMessageBox = [&] { refreshed = true; };
+    QObject::connect(&run.env.ctx().notifier, &Notifier::messageBoxRefresh,
+                     [&] { refreshed = true; });
     Frm_BulkSMS_Step5* s5 = run.fromText(run.copy("numbers-semicolon.txt"), ";");
     QVERIFY(s5);
     QVERIFY(run.wizard->isLoaded(2) && run.wizard->Step2()->isHidden());

@@ -1,6 +1,7 @@
 // The shipped database, the connection and its failures, and what is stored.
 #include "core/SchemaSteps.h"
 #include "core/Storage.h"
+#include "engine/Startup.h"
 #include "support/TestEnv.h"
 
 #include <QFile>

@@ -4,6 +4,7 @@
 #include "engine/Dispatcher.h"
 #include "engine/MDI_Frmmanage.h"
 #include "engine/Receiver.h"
+#include "modem/AtAnswer.h"
 #include "support/ScriptedSerialPort.h"
 #include "support/TestEnv.h"
 #include "ui/Ui.h"
@@ -475,7 +476,7 @@ void TestEngine::ringDuringAnExchangeIsNotLost() {
     QVERIFY(ctx.activityLog.text().contains(
         QLatin1String("ALERT : Incoming call detected from the number '+919812345678'")));
     QVERIFY(w.CallRinging);
-    QVERIFY(!ctx.modem.Line.hasReports());
+    QVERIFY(!at::lineOf(ctx.modem).hasReports());
 
     b.port->inject(QStringLiteral("\r\nNO CARRIER\r\n"));
     b.port->answer(ok, QStringLiteral("AT+CLCC"));

@@ -2,10 +2,11 @@
 // test program folder's ports/ (every other COM port links to a missing device), and
 // the whole set-up of a fresh program through its settings window.
 #include "core/Storage.h"
+#include "engine/Startup.h"
 #include "engine/MDI_Frmmanage.h"
-#include "modem/Frm_FoundModemPortNumbers.h"
+#include "settings/Frm_FoundModemPortNumbers.h"
 #include "modem/QtSerialPort.h"
-#include "modem/frm_ChekModemProgress.h"
+#include "settings/frm_ChekModemProgress.h"
 #include "settings/frm_Settings.h"
 #include "support/ScriptedSerialPort.h"
 #include "support/SimProcess.h"

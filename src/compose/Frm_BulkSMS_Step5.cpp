@@ -6,7 +6,7 @@
 #include "compose/NumberListModel.h"
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
-#include "engine/Dispatcher.h"
+#include "core/Notifier.h"
 #include "modem/SmsText.h"
 #include "core/Storage.h"
 #include "ui/Ui.h"

@@ -2,7 +2,7 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
-#include "engine/Dispatcher.h"
+#include "core/Notifier.h"
 #include "modem/Module1.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"

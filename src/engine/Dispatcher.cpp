@@ -160,10 +160,6 @@ void RecordPendingOutcomes(AppContext& ctx) {
     }
 }
 
-void RefreshMessageBoxIfOpen(AppContext& ctx) {
-    if (ctx.engine.MessageBoxOpen && ctx.refreshMessageBox) ctx.refreshMessageBox();
-}
-
 namespace {
 
 void endPass(AppContext& ctx) {

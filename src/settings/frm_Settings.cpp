@@ -1,11 +1,10 @@
 #include "settings/frm_Settings.h"
 
 #include "core/AppContext.h"
-#include "engine/MDI_Frmmanage.h"
 #include "modem/ComPortMap.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
-#include "modem/frm_ChekModemProgress.h"
+#include "settings/frm_ChekModemProgress.h"
 #include "settings/SettingsText.h"
 #include "ui/FormTopMost.h"
 #include "ui/Ui.h"
@@ -193,8 +192,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
 
 frm_Settings::~frm_Settings() = default;
 
-frm_Settings* frm_Settings::showFor(AppContext& ctx) {
-    QWidget* parent = ctx.mainWindow.data();
+frm_Settings* frm_Settings::showFor(AppContext& ctx, QWidget* parent) {
     const QList<frm_Settings*> candidates =
         parent ? parent->findChildren<frm_Settings*>(QString(), Qt::FindDirectChildrenOnly)
                : QList<frm_Settings*>();
@@ -472,16 +470,7 @@ bool frm_Settings::save() {
     EngineState& engine = ctx_.engine;
     engine.ReceiveIntervalSeconds = receiveOn ? times[0].seconds : 0;
     engine.SendIntervalSeconds = sendOn ? times[1].seconds : 0;
-    if (MDI_Frmmanage* main = ctx_.mainWindow.data()) {
-        if (!receiveOn)
-            main->Timer1->setInterval(0);
-        else if (ctx_.modem.ModemConnected)
-            main->Timer1->setInterval(engine.ReceiveIntervalSeconds * 1000);
-        if (!sendOn)
-            main->Timer2->setInterval(0);
-        else if (ctx_.modem.ModemConnected)
-            main->Timer2->setInterval(engine.SendIntervalSeconds * 1000);
-    }
+    emit ctx_.notifier.pollingTimersChanged(receiveOn, sendOn);
     ctx_.modem.ModemDelayFactor = delay;
 
     if (delay != storedDelay || (selectPortFromList && speed != QLatin1String("9600"))) {

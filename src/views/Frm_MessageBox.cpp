@@ -3,9 +3,6 @@
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/FolderTotals.h"
-#include "engine/Dispatcher.h"
-#include "engine/Receiver.h"
-#include "engine/frm_HomePage.h"
 #include "modem/Module1.h"
 #include "ui/Ui.h"
 
@@ -144,6 +141,9 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     setObjectName(QStringLiteral("Frm_MessageBox"));
     setWindowTitle(QStringLiteral("Message Box"));
     setSizeGripEnabled(true);
+    // While it is loaded, the folders' changes reach it.
+    connect(&ctx_.notifier, &Notifier::messageBoxRefresh, this, &Frm_MessageBox::refreshFromEngine);
+    connect(&ctx_.notifier, &Notifier::inboxMessageStored, this, &Frm_MessageBox::showNewInboxRow);
 
     Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"), this);
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
@@ -290,16 +290,12 @@ void Frm_MessageBox::Form_Load() {
     OutboxSortOrder = QStringLiteral("OutBoxDateTime");
     SentSortOrder = QStringLiteral("DeliveryDatetime");
     resize(ui::twips(13410), ui::twips(9075));
-    ctx_.refreshMessageBox = [this] { refreshFromEngine(); };
-    ctx_.showNewInboxRow = [this](const QString& sender, const QString& text, qint64 id) {
-        return showNewInboxRow(sender, text, id);
-    };
     loaded_ = true;
 
     fillTreeView();
     // The home page's Inbox and Outbox labels say which folder to show first; the
     // next opening (from the menu) starts with none.
-    const QString type = ctx_.homePage ? ctx_.homePage->msgType : QString();
+    const QString type = ctx_.engine.msgType;
     if (type == QLatin1String("I")) {
         selectNode(2);
         fillListInbox();
@@ -307,15 +303,13 @@ void Frm_MessageBox::Form_Load() {
         selectNode(3);
         fillListOutbox();
     }
-    if (ctx_.homePage) ctx_.homePage->msgType.clear();
+    ctx_.engine.msgType.clear();
 }
 
 void Frm_MessageBox::Form_Unload() {
     if (!loaded_) return;
     loaded_ = false;
     ctx_.engine.MessageBoxOpen = false;
-    ctx_.refreshMessageBox = nullptr;
-    ctx_.showNewInboxRow = nullptr;
 }
 
 QTreeWidgetItem* Frm_MessageBox::node(int index) const {
@@ -741,12 +735,12 @@ void Frm_MessageBox::Toolbar1_ButtonClick(int index) {
     if (index == 1) {
         if (modemFree && !m.ListingInProgress) {
             WriteActivityLog(ctx_, QStringLiteral("Checking for new SMS on SIM card."));
-            ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
+            emit ctx_.notifier.receiveRequested();
         }
     } else if (index == 2) {
         if (modemFree) {
             WriteActivityLog(ctx_, QStringLiteral("Checking if there are any SMS to be sent."));
-            SendPendingOutbox(ctx_);
+            emit ctx_.notifier.sendRequested();
         }
     } else if (index == 3) {
         DeleteSMS();

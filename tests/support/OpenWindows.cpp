@@ -216,7 +216,7 @@ OpenWindowsResult runOpenWindows(const OpenWindowsConfig& c) {
     std::function<void()> pendingClick;
     const auto baseWait = ctx.wait;
     ctx.wait = [&](int ms) {
-        if (pendingClick && ctx.modem.Line.reader().kind() == at::Kind::Confirm) {
+        if (pendingClick && at::lineOf(ctx.modem).reader().kind() == at::Kind::Confirm) {
             QTimer::singleShot(0, std::exchange(pendingClick, nullptr));
             sim.ok(QStringLiteral("delay 0")); // only this confirmation comes late
         }

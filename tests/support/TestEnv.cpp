@@ -2,6 +2,7 @@
 
 #include "compose/ImportReader.h"
 #include "core/Storage.h"
+#include "engine/Startup.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

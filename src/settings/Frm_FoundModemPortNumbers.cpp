@@ -1,4 +1,4 @@
-#include "modem/Frm_FoundModemPortNumbers.h"
+#include "settings/Frm_FoundModemPortNumbers.h"
 
 #include "core/AppContext.h"
 #include "modem/ComPortMap.h"
