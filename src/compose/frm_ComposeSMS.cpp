@@ -132,6 +132,8 @@ void frm_ComposeSMS::Command1_Click() {
         MobileNumbers->setFocus();
         return;
     }
+    // Many numbers take a moment to queue, and the open message box is refilled after.
+    const ui::BusyCursor busy;
     try {
         // A text the modem cannot carry in its character set would fail at every send
         // attempt; it is refused here, before anything is queued.

@@ -25,6 +25,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -391,6 +392,10 @@ void Frm_MessageBox::refillListedFolder(bool keepReading) {
 }
 
 void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
+    // A fill the user asked for shows the busy cursor (a large folder takes a moment to
+    // count and sort); one that follows the engine does not flicker it.
+    std::optional<ui::BusyCursor> busy;
+    if (!keepReading) busy.emplace();
     try {
         const FolderDef& def = folder == Folder::Inbox    ? inboxDef()
                                : folder == Folder::Outbox ? outboxDef()
