@@ -12,6 +12,9 @@ if [ "${1:-}" = "--fuzz" ]; then
   exec bash scripts/fuzz.sh
 fi
 
+# Includes point down the program's floors (scripts/check-floors.sh says the order).
+bash scripts/check-floors.sh
+
 build=build
 options=(-DBULKSMS_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then

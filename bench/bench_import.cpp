@@ -53,7 +53,7 @@ const Source sources[] = {{"text", "numbers-100k.txt", nullptr, nullptr},
                           {"xlsx", "big.xlsx", "Numbers", "Mobile"},
                           {"mdb", "big.mdb", "Bulk", "Mobile"}};
 
-QString dataFile(const char* name) {
+QString benchDataFile(const char* name) {
     return QStringLiteral(BULKSMS_SOURCE_DIR "/bench/data/") + QLatin1String(name);
 }
 
@@ -72,9 +72,9 @@ double mib(long kib) {
 }
 
 ImportResult readSource(const Source& s) {
-    if (!s.table) return readTextNumbers(dataFile(s.file), QString());
-    auto src = QLatin1String(s.key) == QLatin1String("mdb") ? openAccessDatabase(dataFile(s.file))
-                                                            : openWorkbook(dataFile(s.file));
+    if (!s.table) return readTextNumbers(benchDataFile(s.file), QString());
+    auto src = QLatin1String(s.key) == QLatin1String("mdb") ? openAccessDatabase(benchDataFile(s.file))
+                                                            : openWorkbook(benchDataFile(s.file));
     return readTableEntries(*src, QLatin1String(s.table), QLatin1String(s.numberColumn), {});
 }
 
@@ -181,7 +181,7 @@ int runOne(const Source& s) {
 
     // Baselines: the file's bytes, and the bare inserts.
     t.restart();
-    QFile f(dataFile(s.file));
+    QFile f(benchDataFile(s.file));
     if (!f.open(QIODevice::ReadOnly)) return 1;
     const qsizetype bytes = f.readAll().size();
     const double bytesMs = ms(t);
@@ -191,7 +191,7 @@ int runOne(const Source& s) {
 
     // The window as the user has it: step 5 loads (reads and lists), then Send.
     BulkWizard wizard(env.ctx());
-    wizard.fromStep2.SelectedfileName = dataFile(s.file);
+    wizard.fromStep2.SelectedfileName = benchDataFile(s.file);
     wizard.fromStep3.tableName = wizard.fromStep4.SheetName = QLatin1String(s.table);
     wizard.fromStep3.FieldName = wizard.fromStep4.ColumnName = QLatin1String(s.numberColumn);
     wizard.fromStep4.realSheetName = wizard.fromStep3.realTableName = QLatin1String(s.table);

@@ -19,6 +19,7 @@
 #include "core/DateTimeText.h"
 #include "core/FolderTotals.h"
 #include "core/Storage.h"
+#include "engine/Startup.h"
 #include "engine/MDI_Frmmanage.h"
 #include "engine/frm_HomePage.h"
 #include "support/TestEnv.h"

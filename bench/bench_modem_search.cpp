@@ -9,7 +9,7 @@
 // query), and the rest. The baseline, measured in the same run, is a search in which
 // all twenty ports are missing; a silent port's cost is its scenario minus that.
 #include "modem/QtSerialPort.h"
-#include "modem/frm_ChekModemProgress.h"
+#include "settings/frm_ChekModemProgress.h"
 #include "support/SimProcess.h"
 #include "support/TestEnv.h"
 #include "ui/Ui.h"

@@ -2,7 +2,7 @@
 #include "core/AppContext.h"
 #include "core/CommandLine.h"
 #include "core/ProgramFolders.h"
-#include "core/Startup.h"
+#include "engine/Startup.h"
 #include "engine/MDI_Frmmanage.h"
 #include "modem/QtSerialPort.h"
 #include "ui/Ui.h"

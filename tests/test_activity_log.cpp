@@ -41,7 +41,7 @@ void TestActivityLog::linesGoOnTopInTheirForm() {
     QCOMPARE(lines[4], QString());
 
     // The home page's box shows the same text, also when made after the lines.
-    frm_HomePage& home = ctx.ensureHomePage();
+    frm_HomePage& home = ensureHomePage(ctx);
     QCOMPARE(home.txtActivityLog->toPlainText(),
              QString(ctx.activityLog.text()).replace("\r\n", "\n"));
 }
@@ -104,7 +104,7 @@ void TestActivityLog::homePageLabelsSwitchLoggingAndClear() {
     TestEnv env(TestEnv::Db::None);
     AppContext& ctx = env.ctx();
     ctx.engine.ActivityLogEnabled = true;
-    frm_HomePage& home = ctx.ensureHomePage();
+    frm_HomePage& home = ensureHomePage(ctx);
     QVERIFY(!home.lblStart->isEnabled());
     QVERIFY(home.lblStop->isEnabled());
 

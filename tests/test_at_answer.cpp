@@ -66,8 +66,8 @@ Listed list(const QStringList& pieces, const QString& before = {}) {
     l.numbers = m.SimMessageNumber.mid(0, l.count);
     l.indexes = m.SimMessageIndex.mid(0, l.count);
     l.succeeded = m.CommandSucceeded;
-    b.ctx().modem.Line.feed(b.port().input());
-    l.reports = b.ctx().modem.Line.takeReports();
+    at::lineOf(b.ctx().modem).feed(b.port().input());
+    l.reports = at::lineOf(b.ctx().modem).takeReports();
     return l;
 }
 
@@ -191,7 +191,7 @@ void TestAtAnswer::echoAndReportsAroundAnswers() {
         b.port().answer(QStringLiteral("\r\nxq7 noise\r\n") + ring +
                         QStringLiteral("\r\n+CLCC: 1,1,4,0,0,\"+4477\",145\r\n\r\nOK\r\n"));
         QCOMPARE(GetCallState(b.ctx(), b.port()).toString(), QStringLiteral("Incoming"));
-        QCOMPARE(b.modem().Line.takeReports(),
+        QCOMPARE(at::lineOf(b.modem()).takeReports(),
                  (QStringList{"RING", "+CLIP: \"+447700900999\",145,\"\",,\"\",0"}));
     }
     // A plain command: echo on and off, reports before and after, the answer judged right.
@@ -200,8 +200,8 @@ void TestAtAnswer::echoAndReportsAroundAnswers() {
         b.port().answer(e + ring + QStringLiteral("\r\nNOT OK Ltd\r\n\r\nOK\r\n") + ring);
         QCOMPARE(GetManufacturer(b.ctx(), b.port()).toString(), QStringLiteral("NOT OK Ltd"));
         QVERIFY(b.modem().CommandSucceeded);
-        b.modem().Line.feed(b.port().input());
-        QCOMPARE(b.modem().Line.takeReports().count(QStringLiteral("RING")), 2);
+        at::lineOf(b.modem()).feed(b.port().input());
+        QCOMPARE(at::lineOf(b.modem()).takeReports().count(QStringLiteral("RING")), 2);
     }
 }
 

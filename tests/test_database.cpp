@@ -2,6 +2,7 @@
 #include "core/FolderTotals.h"
 #include "core/SchemaSteps.h"
 #include "core/Storage.h"
+#include "engine/Startup.h"
 #include "support/TestEnv.h"
 
 #include <QFile>

@@ -49,7 +49,7 @@ void TestHomePage::countersCountOnlyTheirRows() {
     db.execute(call, {yesterday + " 23:59:59", -1});
     db.execute(call, {tomorrow + " 00:00:00", -1});
 
-    frm_HomePage& home = env.ctx().ensureHomePage();
+    frm_HomePage& home = ensureHomePage(env.ctx());
     home.refreshCounters();
     QCOMPARE(home.lblInBox->text(), QStringLiteral("Inbox (2)"));
     QCOMPARE(home.lblOutBox->text(), QStringLiteral("Outbox (3)"));
@@ -69,7 +69,7 @@ void TestHomePage::loadShowsDateAndCounts() {
     env.ctx().DBConnection.execute(
         QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) "
                        "values ('+1',0,'m','2026-01-01 00:00:00')"));
-    frm_HomePage& home = env.ctx().ensureHomePage();
+    frm_HomePage& home = ensureHomePage(env.ctx());
     QCOMPARE(
         home.lblToday->text(),
         QLocale(QLocale::English).toString(QDate::currentDate(), QStringLiteral("dd-MMMM-yyyy")));
@@ -87,7 +87,7 @@ void TestHomePage::loadShowsDateAndCounts() {
 
 void TestHomePage::failingQueryKeepsCaptions() {
     TestEnv env;
-    frm_HomePage& home = env.ctx().ensureHomePage();
+    frm_HomePage& home = ensureHomePage(env.ctx());
     home.refreshCounters();
     const QString before = home.lblInBox->text();
     env.ctx().DBConnection.execute(QStringLiteral("drop table MissedCallStatistics"));

@@ -11,6 +11,7 @@
 #include "views/Frm_MessageBox.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -105,6 +106,7 @@ private slots:
     void outboxAndSentItemsShowTheirColumns();
     void pageBoxRefusesWhatIsNotAPage();
     void deletesTheSelectedRows();
+    void totalsPageBoxAndTreeAfterChanges();
     void toolbarRunsOnlyWhenTheModemIsFree_data();
     void toolbarRunsOnlyWhenTheModemIsFree();
     void followsTheEngineWhileOpen();
@@ -392,7 +394,7 @@ void TestMessageBox::pageBoxRefusesWhatIsNotAPage() {
     env.messages.clear();
     box.txtPages->clear();
     QVERIFY(env.messages.isEmpty()); // an empty box is fine while typing
-    for (const QString typed : {"9", "0", "", "99999999999999999999"}) {
+    for (const QString typed : {"9", "0", "99999999999999999999"}) {
         env.messages.clear();
         box.txtPages->setText(typed);
         box.txtPages_KeyPress(13);
@@ -400,6 +402,13 @@ void TestMessageBox::pageBoxRefusesWhatIsNotAPage() {
         QCOMPARE(box.txtPages->text(), QStringLiteral("2"));
         QCOMPARE(box.CurrentPage, 2);
     }
+    // Enter in an empty box: the conversion's error, and the box stays empty.
+    env.messages.clear();
+    box.txtPages->clear();
+    box.txtPages_KeyPress(13);
+    QCOMPARE(env.messages, QStringList{"Type mismatch"});
+    QCOMPARE(box.txtPages->text(), QString());
+    QCOMPARE(box.CurrentPage, 2);
     env.messages.clear();
     box.txtPages->setText(QStringLiteral(" 3 "));
     box.txtPages_KeyPress(65); // only Enter moves
@@ -452,7 +461,7 @@ void TestMessageBox::deletesTheSelectedRows() {
         QCOMPARE(env.scalar("select count(*) from Message_InBox where InBox_Id=?", {k}), 0);
     QCOMPARE(box.LblNo->text(), QString());
     QCOMPARE(box.lblPages->text(),
-             QStringLiteral("of 2 Pages. Total records: 150")); // not refilled
+             QStringLiteral("of 2 Pages. Total records: 147")); // not refilled, but counted
     QCOMPARE(treeTexts(box)[1], QStringLiteral("Inbox(72)*"));  // 150, 148 unread; and row 5 read
 
     // A failing delete deletes nothing and keeps the list.
@@ -485,6 +494,57 @@ void TestMessageBox::deletesTheSelectedRows() {
     QCOMPARE(env.scalar("select count(*) from Message_OutBox where Outbox_Id=?", {other}), 0);
     box.TreeView1_NodeClick(4);
     QCOMPARE(keys(box), QList<qint64>{waiting});
+}
+
+void TestMessageBox::totalsPageBoxAndTreeAfterChanges() {
+    TestEnv env;
+    addInbox(env.ctx().DBConnection, 250);
+    Frm_MessageBox box(env.ctx());
+    QCOMPARE(box.txtPages->text(), QString()); // no folder listed yet
+    box.TreeView1_NodeClick(2);
+    QCOMPARE(box.TreeView1->currentItem(), box.node(2));
+    // The page box shows the page listed, however it was reached.
+    QCOMPARE(box.txtPages->text(), QStringLiteral("1"));
+    box.cmdNext_Click();
+    QCOMPARE(box.txtPages->text(), QStringLiteral("2"));
+    goToPage(box, 3);
+    QCOMPARE(box.txtPages->text(), QStringLiteral("3"));
+
+    // Deleting the last page's 50 rows: the totals follow at once, the busy cursor shows
+    // while the rows go, and the page keeps what is left of it (nothing).
+    bool busyWhileRemoving = false;
+    connect(box.ListMessage->model(), &QAbstractItemModel::rowsAboutToBeRemoved, &box,
+            [&] { busyWhileRemoving = QApplication::overrideCursor() != nullptr; });
+    box.ListMessage->selectAll();
+    box.DeleteSMS();
+    QVERIFY(busyWhileRemoving);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(box.ListMessage->topLevelItemCount(), 0);
+    QCOMPARE(box.lblPages->text(), QStringLiteral("of 2 Total records: 200"));
+    QCOMPARE(box.TotalPages, 2);
+    QVERIFY(!box.cmdNext->isEnabled() && box.cmdPrevious->isEnabled());
+
+    // Refilled past its end, the page stays empty (no rows are lost: Previous leads back).
+    box.ListMessage_ColumnClick(3);
+    QCOMPARE(box.CurrentPage, 3);
+    QCOMPARE(box.txtPages->text(), QStringLiteral("3"));
+    QCOMPARE(box.ListMessage->topLevelItemCount(), 0);
+    QVERIFY(!box.cmdNext->isEnabled() && box.cmdPrevious->isEnabled());
+    box.cmdPrevious_Click();
+    QCOMPARE(box.ListMessage->topLevelItemCount(), 100);
+    QCOMPARE(box.txtPages->text(), QStringLiteral("2"));
+
+    // The root node sets the page to 1 and leaves the list as it is.
+    const QList<qint64> shown = keys(box);
+    box.TreeView1_NodeClick(1);
+    QCOMPARE(box.CurrentPage, 1);
+    QCOMPARE(keys(box), shown);
+
+    // A rebuilt tree has no node selected; its caller selects one when it wants.
+    box.fillTreeView();
+    QVERIFY(box.TreeView1->selectedItems().isEmpty());
+    QVERIFY2(env.messages == QStringList{"Are you sure to delete the message(s)?"},
+             qPrintable(env.messages.join('|')));
 }
 
 void TestMessageBox::toolbarRunsOnlyWhenTheModemIsFree_data() {
@@ -520,6 +580,9 @@ void TestMessageBox::toolbarRunsOnlyWhenTheModemIsFree() {
     m.ModemInitialized = initialized;
     m.ModemBusy = busy;
     m.ListingInProgress = listing;
+    // The main window takes the box's requests to the engine.
+    MDI_Frmmanage main(bench.ctx());
+    main.timerRefreshHomePage->setEnabled(false);
     Frm_MessageBox box(bench.ctx());
     QCOMPARE(box.toolButtonReceive->toolTip(), QStringLiteral("Receive SMS In InBox"));
     QCOMPARE(box.toolButtonSend->toolTip(), QStringLiteral("Send SMS From OutBox"));
@@ -552,9 +615,8 @@ void TestMessageBox::followsTheEngineWhileOpen() {
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
         QVERIFY(ctx.engine.MessageBoxOpen);
-        QVERIFY(ctx.refreshMessageBox && ctx.showNewInboxRow);
         box.TreeView1_NodeClick(3);
-        QVERIFY(!ctx.showNewInboxRow(QStringLiteral("+9"), QStringLiteral("x"), 99));
+        QVERIFY(!box.showNewInboxRow(QStringLiteral("+9"), QStringLiteral("x"), 99));
         clickRow(box, 2);
         box.ListMessage->topLevelItem(2)->setSelected(true);
 
@@ -565,7 +627,7 @@ void TestMessageBox::followsTheEngineWhileOpen() {
         RefreshMessageBoxIfOpen(ctx);
         QCOMPARE(keys(box), (QList<qint64>{b, c}));
         QCOMPARE(treeTexts(box)[2], QStringLiteral("Outbox(2)*"));
-        QCOMPARE(box.TreeView1->currentItem(), box.node(3));
+        QVERIFY(box.TreeView1->selectedItems().isEmpty()); // the rebuilt tree marks none
         QCOMPARE(box.LblNo->text(), QStringLiteral("+3"));
         QVERIFY(box.ListMessage->topLevelItem(1)->isSelected());
         QCOMPARE(box.lblPages->text(), QStringLiteral("of 1 Pages. Total records: 2"));
@@ -577,8 +639,8 @@ void TestMessageBox::followsTheEngineWhileOpen() {
                                   "InboxDateTime) values ('+919812345678',0,?,?)"),
                    {QStringLiteral(" Hi\r\nthere "), nowText()});
         const qint64 fresh = db.lastInsertId();
-        QVERIFY(ctx.showNewInboxRow(QStringLiteral("+919812345678 "),
-                                    QStringLiteral(" Hi\r\nthere "), fresh));
+        emit ctx.notifier.inboxMessageStored(QStringLiteral("+919812345678 "),
+                                             QStringLiteral(" Hi\r\nthere "), fresh);
         QCOMPARE(keys(box), (QList<qint64>{fresh, old}));
         QCOMPARE(box.ListMessage->topLevelItem(0)->text(1), QStringLiteral("Hi there"));
         QCOMPARE(box.ListMessage->topLevelItem(0)->text(0), QStringLiteral("+919812345678"));
@@ -590,7 +652,9 @@ void TestMessageBox::followsTheEngineWhileOpen() {
 
         box.close();
         QVERIFY(!ctx.engine.MessageBoxOpen);
-        QVERIFY(!ctx.refreshMessageBox && !ctx.showNewInboxRow);
+        // Unloaded, it takes no more news.
+        emit ctx.notifier.inboxMessageStored(QStringLiteral("+9"), QStringLiteral("x"), 99);
+        QCOMPARE(keys(box), (QList<qint64>{fresh, old}));
     }
     RefreshMessageBoxIfOpen(ctx); // nothing left to reach
     QVERIFY(env.messages.isEmpty());

@@ -1,7 +1,7 @@
 // Start-up: the screen check, the splash's hand-over and a missing database.
-#include "core/Startup.h"
 #include "core/Storage.h"
 #include "engine/MDI_Frmmanage.h"
+#include "engine/Startup.h"
 #include "engine/frm_HomePage.h"
 #include "support/ScriptedSerialPort.h"
 #include "support/TestEnv.h"

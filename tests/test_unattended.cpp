@@ -85,7 +85,7 @@ void TestUnattended::errorBoxHoldsNothingAndDoesNotPileUp() {
     ui::setNoticeHandler({}); // real boxes that nobody clicks
     MDI_Frmmanage w(b.ctx());
     w.timerRefreshHomePage->setEnabled(false);
-    frm_HomePage& home = b.ctx().ensureHomePage();
+    frm_HomePage& home = ensureHomePage(b.ctx());
     b.port().answerAlways(QStringLiteral("AT+CLCC"), kOk);
     b.queue(QStringLiteral("+447700900001"), QStringLiteral("hello"));
 

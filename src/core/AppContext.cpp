@@ -1,9 +1,5 @@
 #include "core/AppContext.h"
 
-#include "engine/MDI_Frmmanage.h"
-#include "engine/frm_HomePage.h"
-#include "modem/SerialPort.h"
-
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
@@ -26,9 +22,9 @@ AppContext::AppContext(QString dataFolder, QString sharedFolder)
       sharedFolder_(sharedFolder.isEmpty() ? dataFolder_ : std::move(sharedFolder)) {}
 
 AppContext::~AppContext() {
-    // Windows refer to the context; they go first.
-    delete mainWindow.data();
-    delete homePage.data();
+    // Windows refer to the context; they go first (a window's own children with it).
+    for (const QPointer<QObject>& w : windows_)
+        delete w.data();
 }
 
 QString AppContext::dataFile(const QString& name) const {
@@ -44,11 +40,4 @@ SerialPort& AppContext::MSComm1() {
     return *serial_;
 }
 
-void AppContext::setSerialPort(std::unique_ptr<SerialPort> port) {
-    serial_ = std::move(port);
-}
 
-frm_HomePage& AppContext::ensureHomePage() {
-    if (!homePage) homePage = new frm_HomePage(*this);
-    return *homePage;
-}

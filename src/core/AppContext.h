@@ -3,7 +3,9 @@
 #include "core/ActivityLog.h"
 #include "core/AppState.h"
 #include "core/Database.h"
+#include "core/Notifier.h"
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -44,10 +46,17 @@ public:
     Database DBConnection;
 
     // The serial control of the main window. Owned by the context; tests install a
-    // scripted one.
+    // scripted one. `Port` is a SerialPort (modem/SerialPort.h), which is a QObject.
     SerialPort& MSComm1();
-    void setSerialPort(std::unique_ptr<SerialPort> port);
+    template <class Port>
+    void setSerialPort(std::unique_ptr<Port> port) {
+        serial_ = port.get();
+        serialOwner_.reset(port.release());
+    }
     bool hasSerialPort() const { return serial_ != nullptr; }
+
+    // News of changes, and windows' requests to the engine.
+    Notifier notifier;
 
     // The blocking pause of the modem routines ("the whole program stops"). Unset: a real
     // pause, and the pause before each read of a command's answer ends as soon as the
@@ -69,9 +78,8 @@ public:
     // Windows that exist.
     QPointer<frm_HomePage> homePage;
     QPointer<MDI_Frmmanage> mainWindow;
-
-    // The home page, created on first use (the activity log lives in it).
-    frm_HomePage& ensureHomePage();
+    // A window that refers to the context: it goes before the context does.
+    void ownWindow(QObject* window) { windows_ << window; }
 
     // Ends the process at once (menu Exit, No to the screen warning, restart after a
     // settings change). Tests replace it to record the request.
@@ -81,15 +89,11 @@ public:
     // until the settings window exists; tests set it to record the request.
     std::function<void()> showSettingsWindow;
 
-    // The open message box, as the engine reaches it: its folder counts and lists
-    // follow a change (refreshMessageBox); a stored message goes on top of its Inbox
-    // list while that folder is shown (showNewInboxRow returns false when it is not).
-    std::function<void()> refreshMessageBox;
-    std::function<bool(const QString& sender, const QString& text, qint64 id)> showNewInboxRow;
-
 private:
     std::unique_ptr<QObject> scope_ = std::make_unique<QObject>();
     QString dataFolder_;
     QString sharedFolder_;
-    std::unique_ptr<SerialPort> serial_;
+    QList<QPointer<QObject>> windows_;
+    std::unique_ptr<QObject> serialOwner_;
+    SerialPort* serial_ = nullptr;
 };

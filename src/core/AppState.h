@@ -9,9 +9,13 @@
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include <memory>
+
+namespace at {
+class ModemLine;
+}
 
 #include "core/Database.h"
-#include "modem/AtAnswer.h"
 
 // The program's shared state, one object per subsystem. The names are the ones the
 // program's routines and windows use; an AppContext owns one of each.
@@ -45,8 +49,9 @@ struct ModemState {
     QList<QPair<QPointer<QObject>, std::function<void()>>> WhenFree;
     // Every byte from the modem goes through the line: it knows which command's answer
     // is arriving and keeps the call reports (RING, +CLIP:, NO CARRIER...) that come
-    // outside answers for the call handler.
-    at::ModemLine Line;
+    // outside answers for the call handler. The modem link makes it on first use and
+    // reaches it through at::lineOf (modem/AtAnswer.h).
+    mutable std::shared_ptr<at::ModemLine> Line;
     // A listing judged complete stayed complete on a further look (nothing more came).
     bool AnswerSettled = false;
     // The character set the modem was set to (AT+CSCS) when it was initialised.
@@ -89,6 +94,9 @@ struct ReceivePass {
 
 // The message engine and its windows.
 struct EngineState {
+    // Which folder the message box shows first, as the home page's Inbox and Outbox
+    // labels ask: "I" Inbox, "O" Outbox, "" neither (the home page's msgType).
+    QString msgType;
     bool SendingInProgress = false;
     bool DispatchInProgress = false; // a pass over the Outbox is running
     DispatchPass Dispatch;
@@ -105,6 +113,9 @@ struct EngineState {
     // Outbox rows whose text the modem's character set cannot carry, already named in
     // the activity log during this run (they stay in the Outbox, unsent).
     QSet<qint64> UnsendableRowsLogged;
+    // Outbox rows whose number is empty or not a number, already named in the activity
+    // log during this run (they stay in the Outbox, unsent).
+    QSet<qint64> SkippedRowsLogged;
     // Outcomes of sends that the database refused to record (locked, say), written first
     // at the next pass. Such a row stays "SENDING" meanwhile, so it is not sent again:
     // sent rows with the moment they went out, failed ones to be put back to waiting.

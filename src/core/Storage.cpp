@@ -3,7 +3,6 @@
 #include "core/AppContext.h"
 #include "core/ProgramFolders.h"
 #include "core/SchemaSteps.h"
-#include "ui/Ui.h"
 
 QString connectionErrorMessage(const QString& description) {
     return QStringLiteral("Following error occur while connecting with database") +
@@ -12,18 +11,18 @@ QString connectionErrorMessage(const QString& description) {
                           "application.");
 }
 
-bool ConnectDatabase(AppContext& ctx) {
+QString openDatabase(AppContext& ctx) {
     try {
         if (ctx.DBConnection.State() == 1) ctx.DBConnection.close();
         ctx.DBConnection.open(ctx.dataFile(QLatin1String(DatabaseFileName)), databasePassword());
         // A database of an older version gets what this program needs.
         ctx.core.SchemaStepsApplied = upgradeSchema(ctx.DBConnection);
         ctx.core.DatabaseConnected = true;
+        return {};
     } catch (const DbError& e) {
         ctx.core.DatabaseConnected = false;
-        ui::MsgBox(connectionErrorMessage(e.description()));
+        return e.description();
     }
-    return ctx.core.DatabaseConnected;
 }
 
 int ResetSendingMessages(AppContext& ctx) {

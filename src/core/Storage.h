@@ -5,8 +5,10 @@
 class AppContext;
 
 // Opens the program's database (BulkSMS.db in the data folder) as the context's one
-// connection. Sets DatabaseConnected; on failure shows the connection-error message.
-bool ConnectDatabase(AppContext& ctx);
+// connection and brings an older one up to the program's layout. Sets
+// DatabaseConnected; returns the error's description on failure, "" on success.
+// (ConnectDatabase, in engine/Startup.h, also shows the connection-error message.)
+QString openDatabase(AppContext& ctx);
 
 // The connection-error message for an error description.
 QString connectionErrorMessage(const QString& description);

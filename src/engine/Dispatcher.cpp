@@ -4,25 +4,18 @@
 #include "core/DateTimeText.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
+#include "modem/Recipients.h"
 #include "modem/SerialPort.h"
 #include "modem/SmsCommands.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
 
-#include <QRegularExpression>
 
 namespace {
 
 const QString notCommunicating = QStringLiteral(
     "Computer is not communicating with the modem. Please select the option 'Listen To Modem' "
     "before executing any modem commands.");
-
-// The general numeric test: an optional sign, digits with at most one decimal point,
-// blanks around it allowed.
-bool isNumeric(const QString& text) {
-    static const QRegularExpression re(QStringLiteral(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)\s*$)"));
-    return re.match(text).hasMatch();
-}
 
 void writeSent(AppContext& ctx, qint64 id, const QString& at) {
     ctx.DBConnection.execute(
@@ -64,7 +57,22 @@ void markWaiting(AppContext& ctx, qint64 id) {
 bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, bool lastRowSent) {
     const qint64 id = rows.value(i, QStringLiteral("Outbox_Id")).toLongLong();
     const QString recipient = rows.value(i, QStringLiteral("RecipientMobileNo")).toString();
-    if (!isSendableNumber(recipient)) return lastRowSent;
+    if (!isSendableNumber(recipient)) {
+        // Such a row stays in the Outbox until someone deletes or corrects it: named once
+        // per run in the activity log, so that it does not wait there unexplained.
+        if (!ctx.engine.SkippedRowsLogged.contains(id)) {
+            ctx.engine.SkippedRowsLogged.insert(id);
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS in Outbox row %1 is not sent: "
+                                                 "%2. Delete it from the Outbox, or correct the "
+                                                 "number.")
+                                      .arg(id)
+                                      .arg(trimSpaces(recipient).isEmpty()
+                                               ? QStringLiteral("it has no mobile number")
+                                               : QStringLiteral("'%1' is not a mobile number")
+                                                     .arg(recipient)));
+        }
+        return lastRowSent;
+    }
     // Read the row again: it may have been sent, taken or deleted since the pass began.
     const QueryResult current = ctx.DBConnection.query(
         QStringLiteral(
@@ -142,12 +150,6 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
 
 } // namespace
 
-bool isSendableNumber(const QString& number) {
-    const QString n = trimSpaces(number);
-    if (n.startsWith(QLatin1Char('+'))) return isNumeric(n.mid(1));
-    return isNumeric(n);
-}
-
 void RecordPendingOutcomes(AppContext& ctx) {
     EngineState& e = ctx.engine;
     for (auto it = e.SentNotRecorded.begin(); it != e.SentNotRecorded.end();) {
@@ -158,10 +160,6 @@ void RecordPendingOutcomes(AppContext& ctx) {
         writeWaiting(ctx, *it);
         it = e.FailedNotRecorded.erase(it);
     }
-}
-
-void RefreshMessageBoxIfOpen(AppContext& ctx) {
-    if (ctx.engine.MessageBoxOpen && ctx.refreshMessageBox) ctx.refreshMessageBox();
 }
 
 namespace {

@@ -16,8 +16,3 @@ void SendPendingOutbox(AppContext& ctx);
 // while it still refuses.
 void RecordPendingOutcomes(AppContext& ctx);
 
-// Lets an open message box follow a change of the folders.
-void RefreshMessageBoxIfOpen(AppContext& ctx);
-
-// Whether a recipient number can be sent to: numeric, optionally after one leading "+".
-bool isSendableNumber(const QString& number);

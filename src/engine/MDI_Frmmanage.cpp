@@ -1,16 +1,16 @@
+// The main window: its menus, toolbar and windows, the load, Connect and Disconnect.
+// The polling timers and the lost modem are in PollingTimers.cpp, the incoming calls
+// and the call log in IncomingCalls.cpp.
 #include "engine/MDI_Frmmanage.h"
 
 #include "compose/BulkWizard.h"
 #include "compose/frm_ComposeSMS.h"
 #include "core/AppContext.h"
-#include "core/DateTimeText.h"
-#include "core/Startup.h"
 #include "core/Storage.h"
 #include "engine/Dispatcher.h"
 #include "engine/Receiver.h"
+#include "engine/Startup.h"
 #include "engine/frm_HomePage.h"
-#include "modem/AtAnswer.h"
-#include "modem/CallState.h"
 #include "modem/ModemInit.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
@@ -26,14 +26,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPainter>
 #include <QTimer>
 #include <QToolBar>
-#include <cmath>
 
 namespace {
 
@@ -55,44 +53,10 @@ QIcon drawIcon(const QColor& colour, const QString& letter) {
     return QIcon(pm);
 }
 
-// Where a caller's number comes from, by the longest matching country code; throws when
-// the database cannot be read.
-struct CallerIdentity {
-    QString countryId = QStringLiteral("0");
-    QString countryCode = QStringLiteral("0");
-    QString national; // the number without its country code
-    bool mobile = false;
-};
-
-CallerIdentity identifyCaller(Database& db, const QString& number) {
-    QString w = number;
-    if (w.startsWith(QLatin1Char('+')))
-        w = w.mid(1);
-    else if (w.startsWith(QLatin1String("00")))
-        w = w.mid(2);
-    CallerIdentity id;
-    const QueryResult countries = db.query(QStringLiteral("select * from Country"));
-    qsizetype length = 0;
-    for (int i = 0; i < countries.count(); ++i) {
-        const QString code = countries.value(i, QStringLiteral("CountryCode")).toString().trimmed();
-        if (code.isEmpty()) continue;
-        if (code == w.left(code.size()).trimmed()) {
-            id.countryCode = w.left(code.size());
-            id.countryId = countries.value(i, QStringLiteral("CountryId")).toString();
-            length = code.size();
-            break;
-        }
-    }
-    id.national = w.mid(length);
-    if (id.national.startsWith(QLatin1Char('0')) && id.national.size() > 10)
-        id.national = id.national.mid(1);
-    id.mobile = id.national.startsWith(QLatin1Char('9'));
-    return id;
-}
-
 } // namespace
 
 MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
+    ctx.ownWindow(this);
     setObjectName(QStringLiteral("MDI_Frmmanage"));
     setWindowTitle(QStringLiteral("Varnex - Bulk SMS"));
     mdi_ = new QMdiArea(this);
@@ -149,7 +113,6 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     toolButton1 =
         Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
     toolButton1->setObjectName(QStringLiteral("toolButton1"));
-    toolButton1->setToolTip(QStringLiteral("Connect to Modem."));
     toolButton2 = Toolbar1->addAction(drawIcon(QColor(0x1a, 0x4f, 0x9c), QStringLiteral("B")),
                                       QStringLiteral("Send Bulk SMS"), this,
                                       [this] { Toolbar1_ButtonClick(2); });
@@ -195,6 +158,24 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     ctx_.modemReports = [this] { scheduleReports(); };
     // The connect path and the no-such-port question open the settings window.
     ctx_.showSettingsWindow = [this] { modemsetting_Click(); };
+    // Windows ask for a receive or a send (the message box's buttons).
+    connect(&ctx_.notifier, &Notifier::receiveRequested, this,
+            [this] { ReceiveNewMessages(ctx_, delayMs(ctx_, 400)); });
+    connect(&ctx_.notifier, &Notifier::sendRequested, this, [this] { SendPendingOutbox(ctx_); });
+    // The settings window saved the polling timers: a timer switched off stops, one
+    // switched on takes its new interval while the modem is connected.
+    connect(&ctx_.notifier, &Notifier::pollingTimersChanged, this,
+            [this](bool receiveOn, bool sendOn) {
+                const EngineState& engine = ctx_.engine;
+                if (!receiveOn)
+                    Timer1->setInterval(0);
+                else if (ctx_.modem.ModemConnected)
+                    Timer1->setInterval(engine.ReceiveIntervalSeconds * 1000);
+                if (!sendOn)
+                    Timer2->setInterval(0);
+                else if (ctx_.modem.ModemConnected)
+                    Timer2->setInterval(engine.SendIntervalSeconds * 1000);
+            });
 }
 
 MDI_Frmmanage::~MDI_Frmmanage() {
@@ -203,18 +184,20 @@ MDI_Frmmanage::~MDI_Frmmanage() {
 }
 
 void MDI_Frmmanage::modemsetting_Click() {
-    frm_Settings::showFor(ctx_);
+    frm_Settings::showFor(ctx_, this);
 }
 
 void MDI_Frmmanage::setToolButton1(bool connected) {
     toolButton1Image_ = connected ? 1 : 2;
     toolButton1->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    toolButton1->setToolTip(connected ? QStringLiteral("Disconnect from Modem.")
+                                      : QStringLiteral("Connect to Modem."));
     toolButton1->setIcon(connected ? drawIcon(QColor(0x1f, 0x8a, 0x3c), QStringLiteral("On"))
                                    : drawIcon(QColor(0x80, 0x80, 0x80), QStringLiteral("Off")));
 }
 
 void MDI_Frmmanage::showHomePage() {
-    frm_HomePage& home = ctx_.ensureHomePage();
+    frm_HomePage& home = ensureHomePage(ctx_);
     if (!homeWindow_) {
         homeWindow_ = mdi_->addSubWindow(&home, Qt::FramelessWindowHint);
         connect(&home, &frm_HomePage::messageBoxRequested, this,
@@ -233,7 +216,7 @@ void MDI_Frmmanage::MDIForm_Load() {
         ctx_.engine.MessageBoxPageSize = 100;
         ctx_.engine.ActivityLogEnabled = true;
 
-        frm_HomePage& home = ctx_.ensureHomePage();
+        frm_HomePage& home = ensureHomePage(ctx_);
         home.lblStart->setUnderline(false);
         home.lblStart->setEnabled(false);
         showHomePage();
@@ -423,419 +406,4 @@ void MDI_Frmmanage::closeEvent(QCloseEvent* e) {
     timerRefreshHomePage->setEnabled(false);
     if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
     QMainWindow::closeEvent(e);
-}
-
-bool MDI_Frmmanage::engineMayRun() const {
-    return ctx_.modem.ExchangeDepth == 0;
-}
-
-void MDI_Frmmanage::deferTick(bool& pending, void (MDI_Frmmanage::*tick)()) {
-    if (pending) return;
-    pending = true;
-    // Right after the exchange, before a pass's next row: a long pass does not starve it.
-    whenModemFree(ctx_, this, [this, &pending, tick] {
-        pending = false;
-        (this->*tick)();
-    });
-}
-
-void MDI_Frmmanage::reportError(const QString& task, const QString& description) {
-    if (shownErrors_.value(task) == description) return;
-    shownErrors_.insert(task, description);
-    ui::MsgBox(description);
-}
-
-bool MDI_Frmmanage::noticePortLoss() {
-    if (!ctx_.modem.ModemConnected || !ctx_.hasSerialPort() || ctx_.MSComm1().portOpen())
-        return false;
-    portLost(QStringLiteral("the port closed"));
-    return true;
-}
-
-void MDI_Frmmanage::portLost(const QString& why) {
-    if (!ctx_.modem.ModemConnected && !ctx_.modem.ModemInitialized) return; // known already
-    // Every exchange still waiting ends at its next read.
-    ctx_.modem.ModemConnected = false;
-    // The loss may be noticed twice (the port closed, the device went away): it is taken
-    // once.
-    if (lossPending_) return;
-    lossPending_ = true;
-    QTimer::singleShot(0, this, [this, why] { takeDisconnectedState(why); });
-}
-
-void MDI_Frmmanage::takeDisconnectedState(const QString& why) {
-    if (!lossPending_) return; // Disconnect was clicked meanwhile
-    if (ctx_.modem.ExchangeDepth > 0) { // the exchange ends first
-        QTimer::singleShot(20, this, [this, why] { takeDisconnectedState(why); });
-        return;
-    }
-    lossPending_ = false;
-    if (!ctx_.modem.ModemInitialized && reconnecting_) return;
-    ui::BackgroundScope background;
-    const int port = ctx_.hasSerialPort() ? ctx_.MSComm1().commPort() : 0;
-    WriteActivityLog(ctx_, QStringLiteral("**ERROR** Lost the modem on COM Port: %1 (%2). The "
-                                          "program reconnects when it is back.")
-                               .arg(port)
-                               .arg(why));
-    if (ctx_.hasSerialPort()) ClosePort(ctx_, ctx_.MSComm1());
-    // A call cannot be followed across the gap: it is over, and the next ring is a new
-    // call.
-    RingCounter = 1;
-    CallRinging = false;
-    callEnded_ = true;
-    setToolButton1(false);
-    startReconnecting();
-}
-
-void MDI_Frmmanage::startReconnecting() {
-    reconnecting_ = true;
-    start->setEnabled(true);
-    mnustop->setEnabled(true); // a click stops the tries
-    setToolButton1(false);
-    reconnectTimer_->start();
-}
-
-bool MDI_Frmmanage::stopReconnecting() {
-    const bool was = reconnecting_;
-    reconnecting_ = false;
-    reconnectTimer_->stop();
-    return was;
-}
-
-void MDI_Frmmanage::reconnectTick() {
-    if (!reconnecting_ || ctx_.modem.ExchangeDepth > 0 || ctx_.modem.PortSearchInProgress) return;
-    ui::BackgroundScope background;
-    WriteActivityLog(ctx_, QStringLiteral("Trying to reconnect to the modem."));
-    connectModem();
-    if (ctx_.modem.ModemConnected && ctx_.modem.ModemInitialized) {
-        stopReconnecting();
-        WriteActivityLog(ctx_, QStringLiteral("Reconnected to the modem."));
-    } else {
-        // Still away: the menus keep offering Connect, and Disconnect to stop trying.
-        start->setEnabled(true);
-        mnustop->setEnabled(true);
-        setToolButton1(false);
-    }
-}
-
-void MDI_Frmmanage::Timer1_Timer() {
-    ui::BackgroundScope background;
-    if (noticePortLoss()) return;
-    if (!engineMayRun()) {
-        deferTick(timer1Deferred_, &MDI_Frmmanage::Timer1_Timer);
-        return;
-    }
-    try {
-        if (!ctx_.modem.ModemConnected || !ctx_.modem.ModemInitialized) return;
-        Timer1->setInterval(ctx_.engine.ReceiveIntervalSeconds * 1000);
-        if (!ctx_.modem.ModemBusy && !ctx_.modem.ListingInProgress) {
-            WriteActivityLog(ctx_, QStringLiteral("Checking for new SMS on SIM card."));
-            ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
-        }
-        clearError(QStringLiteral("Timer1"));
-    } catch (const std::exception& e) {
-        reportError(QStringLiteral("Timer1"), QString::fromStdString(e.what()));
-    }
-}
-
-void MDI_Frmmanage::Timer2_Timer() {
-    ui::BackgroundScope background;
-    if (noticePortLoss()) return;
-    if (!engineMayRun()) {
-        deferTick(timer2Deferred_, &MDI_Frmmanage::Timer2_Timer);
-        return;
-    }
-    if (ctx_.modem.ModemConnected && ctx_.modem.ModemInitialized) {
-        Timer2->setInterval(ctx_.engine.SendIntervalSeconds * 1000);
-        if (!ctx_.modem.ModemBusy) {
-            WriteActivityLog(ctx_, QStringLiteral("Checking if there are any SMS to be sent."));
-            SendPendingOutbox(ctx_);
-        }
-    }
-}
-
-void MDI_Frmmanage::timerRefreshHomePage_Timer() {
-    ui::BackgroundScope background;
-    noticePortLoss();
-    ModemState& m = ctx_.modem;
-    try {
-        // 1. Follow a call: while one is under way both polling timers are held.
-        if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress &&
-            !m.ListingInProgress) {
-            // A poll that came while an exchange waited (a pass's delete, a click's
-            // listing) is made right after it.
-            if (m.ExchangeDepth > 0) deferPoll();
-            if (m.ExchangeDepth == 0) {
-                const qint64 askedAt = QDateTime::currentMSecsSinceEpoch();
-                const QString s =
-                    trimSpaces(withoutCrLf(answerText(GetCallState(ctx_, ctx_.MSComm1()))))
-                        .toUpper();
-                handleReports();
-                if (s == QLatin1String("ACTIVE") || s == QLatin1String("INCOMING") ||
-                    s == QLatin1String("DIALING") || s == QLatin1String("ALERTING")) {
-                    m.ModemBusy = true;
-                    Timer1->setEnabled(false);
-                    Timer2->setEnabled(false);
-                } else {
-                    m.ModemBusy = false;
-                    ctx_.engine.SendingInProgress = false;
-                    if (s.contains(QLatin1String("OK"))) {
-                        // No call is listed: a call that rang before the question is
-                        // over (a ring that came with the answer belongs to a new one).
-                        if (!CallRinging || lastRingAt_ < askedAt) {
-                            if (CallRinging) {
-                                RingCounter = 1;
-                                CallRinging = false;
-                            }
-                            callEnded_ = true;
-                        }
-                        Timer1->setEnabled(true);
-                        Timer2->setEnabled(true);
-                    }
-                }
-            }
-        } else if (m.ModemConnected && m.ModemInitialized) {
-            // A poll that came during a send or a listing is made once it is over, before
-            // the pass goes on.
-            if (m.ExchangeDepth > 0) deferPoll();
-            if (ctx_.engine.SendingInProgress)
-                Timer2->setEnabled(true);
-            else if (m.ListingInProgress)
-                Timer1->setEnabled(true);
-        }
-        // A call whose hang-up was never reported is over once it stops ringing.
-        if (CallRinging && QDateTime::currentMSecsSinceEpoch() - lastRingAt_ > kRingGapMs) {
-            RingCounter = 1;
-            CallRinging = false;
-            callEnded_ = true;
-        }
-        // Calls the database refused to record a moment ago.
-        recordPendingCalls();
-        // 2. The home page's counters.
-        if (ctx_.homePage && ctx_.DBConnection.isOpen()) ctx_.homePage->refreshCounters();
-        // 3. A reply to a missed call whose ringing has stopped.
-        if (ctx_.engine.AutoReplyActive) missedCallAutoReply();
-        clearError(QStringLiteral("timerRefreshHomePage"));
-    } catch (const std::exception& e) {
-        reportError(QStringLiteral("timerRefreshHomePage"), QString::fromStdString(e.what()));
-    }
-}
-
-void MDI_Frmmanage::deferPoll() {
-    if (pollDeferred_) return;
-    pollDeferred_ = true;
-    whenModemFree(ctx_, this, [this] {
-        pollDeferred_ = false;
-        ModemState& m = ctx_.modem;
-        if (m.ModemConnected && m.ModemInitialized && !ctx_.engine.SendingInProgress &&
-            !m.ListingInProgress)
-            timerRefreshHomePage_Timer();
-    });
-}
-
-void MDI_Frmmanage::identifyPendingCaller() {
-    // A caller the database could not look up a moment ago is looked up now.
-    if (LastCallStatus.toUpper() == QLatin1String("RINGING") && !identified_ &&
-        !ctx_.engine.ModalFormOpen)
-        IdentifyCallerNumber(LastCallerNumber);
-}
-
-void MDI_Frmmanage::missedCallAutoReply() {
-    identifyPendingCaller();
-    // The reply goes once the call has stopped ringing: no call listed by the last
-    // call-state poll (or the hang-up reported) and no ring report waiting.
-    if (CallRinging || !callEnded_ || ctx_.modem.Line.hasReports()) return;
-    if (queueAutoReply() && ctx_.modem.ExchangeDepth == 0) ctx_.modem.ModemBusy = false;
-}
-
-bool MDI_Frmmanage::queueAutoReply() {
-    if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() <= 9 ||
-        !IsLastCallerNumberMobile)
-        return false;
-    if (ctx_.engine.AutoReplyMessage.isEmpty()) return false;
-    writeReply({trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, true});
-    LastCallStatus.clear();
-    IsLastCallerNumberMobile = false;
-    LastCallerNumber.clear();
-    return true;
-}
-
-void MDI_Frmmanage::writeReply(const PendingReply& reply) {
-    ctx_.DBConnection.execute(
-        QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                       "OutBoxDateTime) values (0,?,?,?)"),
-        {reply.number, reply.text, nowText()});
-}
-
-void MDI_Frmmanage::replyToEndedCall() {
-    if (!ctx_.engine.AutoReplyActive || LastCallStatus.toUpper() != QLatin1String("RINGING"))
-        return;
-    identifyPendingCaller();
-    const PendingReply reply{trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage,
-                             identified_};
-    try {
-        if (identified_) {
-            queueAutoReply();
-            return;
-        }
-    } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
-    }
-    // The database refused the look-up or the reply: both are done at the next tick, as
-    // the next call takes this caller's place.
-    if (LastCallerNumber.size() > 9 && !reply.text.isEmpty()) pendingReplies_ << reply;
-    LastCallStatus.clear();
-    LastCallerNumber.clear();
-}
-
-void MDI_Frmmanage::scheduleReports() {
-    if (reportsQueued_) return;
-    reportsQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        reportsQueued_ = false;
-        handleReports();
-    });
-}
-
-void MDI_Frmmanage::MSComm1_OnComm() {
-    if (!ctx_.hasSerialPort()) return;
-    ui::BackgroundScope background;
-    // While an exchange waits for its answer, the data is its to read (the line hands
-    // the reports among it over); otherwise what arrived is read here.
-    if (ctx_.modem.ExchangeDepth == 0) {
-        try {
-            SerialPort& comm = ctx_.MSComm1();
-            const QString data = comm.input();
-            ctx_.modem.Line.feed(data);
-        } catch (const std::exception& e) {
-            ui::MsgBox(QString::fromStdString(e.what()));
-        }
-    }
-    handleReports();
-}
-
-void MDI_Frmmanage::handleReports() {
-    if (handlingReports_) return;
-    ui::BackgroundScope background;
-    handlingReports_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{handlingReports_};
-    while (ctx_.modem.Line.hasReports()) {
-        for (const QString& report : ctx_.modem.Line.takeReports()) {
-            if (report == QLatin1String("RING") || report.startsWith(QLatin1String("+CRING:")))
-                onRing();
-            else if (report == QLatin1String("NO CARRIER"))
-                onHangUp();
-            else
-                onCallerReport(report);
-        }
-    }
-}
-
-void MDI_Frmmanage::onRing() {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    // Rings come every few seconds; after a long pause this is another call, even when
-    // the last one's hang-up was never reported.
-    if (CallRinging && now - lastRingAt_ > kRingGapMs) RingCounter = 1;
-    lastRingAt_ = now;
-    CallRinging = true;
-    callEnded_ = false;
-    PlayWaveFile(ctx_, QStringLiteral("ringing.wav"), true);
-    if (RingCounter == 1) {
-        // The last call is over. Its caller's reply, when still due because this call
-        // rang before the reply step came round, is queued before this call's caller
-        // takes its place.
-        replyToEndedCall();
-        CLIPFoundCounter = 0;
-        // A new call: the last caller's identification does not carry over.
-        IsLastCallerNumberMobile = false;
-    }
-    ++RingCounter;
-}
-
-void MDI_Frmmanage::onCallerReport(const QString& report) {
-    if (!CallRinging) onRing(); // the number came first: the call has begun all the same
-    const QString number = at::callerNumber(report);
-    if (number.isEmpty()) return; // withheld or no caller identification
-    ++CLIPFoundCounter;
-    LastCallerNumber = number;
-    WriteActivityLog(ctx_, QStringLiteral("ALERT : Incoming call detected from the number '") +
-                               number + QStringLiteral("'"));
-    if (CLIPFoundCounter == 1) {
-        RecordCallStatistics(number, QStringLiteral("MissCall"));
-        LastCallStatus = QStringLiteral("RINGING");
-    }
-    if (ctx_.engine.ModalFormOpen)
-        ui::MsgBox(QStringLiteral(
-            "Please close all opened forms in application to disply Incomming Call."));
-    else
-        IdentifyCallerNumber(number);
-}
-
-void MDI_Frmmanage::onHangUp() {
-    RingCounter = 1;
-    CallRinging = false;
-    callEnded_ = true;
-    if (ctx_.modem.ExchangeDepth == 0) ctx_.modem.ModemBusy = false;
-    Timer1->setEnabled(true);
-    Timer2->setEnabled(true);
-}
-
-void MDI_Frmmanage::RecordCallStatistics(const QString& callerNumber, const QString& callStatus) {
-    const PendingCall call{nowText(), callerNumber,
-                           callStatus.toUpper() != QLatin1String("RECEIVED")};
-    try {
-        writeCall(call);
-    } catch (const std::exception& e) {
-        // Kept, and written at the next tick: a call is never lost to a locked database.
-        pendingCalls_ << call;
-        ui::MsgBox(QString::fromStdString(e.what()));
-    }
-}
-
-void MDI_Frmmanage::writeCall(const PendingCall& call) {
-    if (call.number.isEmpty())
-        ctx_.DBConnection.execute(
-            QStringLiteral(
-                "insert into MissedCallStatistics (callDateTime,IsMissCall) values (?,?)"),
-            {call.at, call.missed});
-    else
-        ctx_.DBConnection.execute(QStringLiteral("insert into MissedCallStatistics "
-                                                 "(callDateTime,callerNumber,IsMissCall) "
-                                                 "values (?,?,?)"),
-                                  {call.at, call.number, call.missed});
-}
-
-void MDI_Frmmanage::recordPendingCalls() {
-    while (!pendingCalls_.isEmpty()) {
-        writeCall(pendingCalls_.first()); // throws while the database still refuses
-        pendingCalls_.removeFirst();
-    }
-    while (!pendingReplies_.isEmpty()) {
-        const PendingReply& reply = pendingReplies_.first();
-        if (reply.mobile || identifyCaller(ctx_.DBConnection, reply.number).mobile)
-            writeReply(reply);
-        pendingReplies_.removeFirst();
-    }
-}
-
-void MDI_Frmmanage::IdentifyCallerNumber(const QString& number) {
-    identified_ = false;
-    try {
-        CountryID = QStringLiteral("0");
-        CountryCode = QStringLiteral("0");
-        MobileNumber = 0;
-        LandlineNumber = QStringLiteral("0");
-        const CallerIdentity id = identifyCaller(ctx_.DBConnection, number);
-        CountryID = id.countryId;
-        CountryCode = id.countryCode;
-        // The mobile flag belongs to this caller alone.
-        IsLastCallerNumberMobile = id.mobile;
-        MobileNumber = id.mobile ? QVariant(id.national) : QVariant(0);
-        identified_ = true;
-    } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
-    }
 }

@@ -183,6 +183,8 @@ private:
     static constexpr qint64 kRingGapMs = 10000;
     qint64 lastRingAt_ = 0;
     bool callEnded_ = false; // the last call stopped ringing (no call listed, or hung up)
+    // The last call rang while the reply was on, and its reply is not queued yet.
+    bool replyDue_ = false;
     bool reportsQueued_ = false;
     bool handlingReports_ = false;
     bool timer1Deferred_ = false;

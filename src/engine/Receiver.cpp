@@ -67,7 +67,7 @@ void continuePass(AppContext& ctx) {
                 const qint64 id = ctx.DBConnection.lastInsertId();
                 e.StoredNotDeleted.insert(key);
                 ++pass.stored;
-                if (e.MessageBoxOpen && ctx.showNewInboxRow) ctx.showNewInboxRow(sender, text, id);
+                if (e.MessageBoxOpen) emit ctx.notifier.inboxMessageStored(sender, text, id);
                 PlayWaveFile(ctx, QStringLiteral("SMSNotify.wav"), true);
             }
             DeleteMessage(ctx, comm, index);

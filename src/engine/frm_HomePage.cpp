@@ -14,7 +14,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent)
+    : QWidget(parent), msgType(ctx.engine.msgType), ctx_(ctx) {
+    ctx.ownWindow(this);
     setObjectName(QStringLiteral("frm_HomePage"));
     setWindowTitle(QStringLiteral("Home"));
 
@@ -49,6 +51,7 @@ frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent) : QWidget(parent), 
     txtActivityLog->setObjectName(QStringLiteral("txtActivityLog"));
     txtActivityLog->setReadOnly(true);
     txtActivityLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    ui::labelField(logCaption, txtActivityLog);
     lblStart = makeLink("lblStart", QStringLiteral("Start"));
     lblStop = makeLink("lblStop", QStringLiteral("Stop"));
     lblClear = makeLink("lblClear", QStringLiteral("Clear"));
@@ -187,4 +190,9 @@ void frm_HomePage::lblStop_Click() {
 
 void frm_HomePage::lblClear_Click() {
     ctx_.activityLog.clear();
+}
+
+frm_HomePage& ensureHomePage(AppContext& ctx) {
+    if (!ctx.homePage) ctx.homePage = new frm_HomePage(ctx);
+    return *ctx.homePage;
 }

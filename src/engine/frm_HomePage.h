@@ -18,8 +18,9 @@ class frm_HomePage : public QWidget {
 public:
     explicit frm_HomePage(AppContext& ctx, QWidget* parent = nullptr);
 
-    // Which folder the message box shows first: "I" Inbox, "O" Outbox, "" neither.
-    QString msgType;
+    // Which folder the message box shows first: "I" Inbox, "O" Outbox, "" neither. Kept
+    // in the engine's state, where the message box reads it.
+    QString& msgType;
 
     // Sets the three counters from the database (Missed Calls, Inbox, Outbox).
     // Throws DbError; the captions keep their values when a query fails.
@@ -60,3 +61,6 @@ private:
     bool logRepaintQueued_ = false;
     AppContext& ctx_;
 };
+
+// The home page, made on first use (the activity log is shown in it).
+frm_HomePage& ensureHomePage(AppContext& ctx);

@@ -472,4 +472,9 @@ QString callerNumber(QStringView report) {
     return QString();
 }
 
+ModemLine& lineOf(const ModemState& modem) {
+    if (!modem.Line) modem.Line = std::make_shared<ModemLine>();
+    return *modem.Line;
+}
+
 } // namespace at

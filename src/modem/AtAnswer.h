@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/AppState.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -165,5 +167,8 @@ QString callStateField(const QStringList& answerLines);
 // The caller's number in a +CLIP: or +CLCC: report: the first quoted field (+CLIP) or
 // the quoted number after the five leading fields (+CLCC); empty when none is given.
 QString callerNumber(QStringView report);
+
+// The line of a modem state, made on first use.
+ModemLine& lineOf(const ModemState& modem);
 
 } // namespace at

@@ -8,7 +8,7 @@ QVariant GetCallState(AppContext& ctx, SerialPort& comm) {
     const QVariant answer = ExecuteCommand(ctx, comm, QStringLiteral("AT+CLCC\r"),
                                            delayMs(ctx, 120), QStringLiteral("OK"), 4, QString());
     ctx.modem.LastResponse = answer;
-    const at::Judgement j = ctx.modem.Line.judge();
+    const at::Judgement j = at::lineOf(ctx.modem).judge();
 
     // Only the modem's own call lines count: the first one's state field.
     const QString state = at::callStateField(j.lines);

@@ -1,6 +1,7 @@
 #include "modem/Module1.h"
 
 #include "core/AppContext.h"
+#include "modem/AtAnswer.h"
 #include "modem/ModemWork.h"
 #include "modem/SerialPort.h"
 #include "ui/Sound.h"
@@ -46,10 +47,10 @@ private:
 class AnswerGuard {
 public:
     AnswerGuard(ModemState& modem, const QString& command, at::Kind kind) : modem_(modem) {
-        modem_.Line.beginAnswer(command, kind);
+        at::lineOf(modem_).beginAnswer(command, kind);
         modem_.AnswerSettled = false;
     }
-    ~AnswerGuard() { modem_.Line.endAnswer(modem_.AnswerSettled); }
+    ~AnswerGuard() { at::lineOf(modem_).endAnswer(modem_.AnswerSettled); }
     AnswerGuard(const AnswerGuard&) = delete;
     AnswerGuard& operator=(const AnswerGuard&) = delete;
 
@@ -68,7 +69,7 @@ bool holdsTarget(const ModemState& m, const at::Judgement& j, const QString& tar
     if (t == kOk || t == QLatin1String("OK\r\n")) {
         if (j.final != at::Final::Ok) return false;
         // (A message text's answer only ends at an OK after its confirmation line.)
-        return m.Line.reader().kind() != at::Kind::Listing || m.AnswerSettled;
+        return at::lineOf(m).reader().kind() != at::Kind::Listing || m.AnswerSettled;
     }
     return j.text.contains(t);
 }
@@ -77,8 +78,8 @@ bool holdsTarget(const ModemState& m, const at::Judgement& j, const QString& tar
 QString pull(AppContext& ctx, SerialPort& comm) {
     const QString data = comm.input();
     if (!data.isEmpty()) {
-        ctx.modem.Line.feed(data);
-        if (ctx.modem.Line.hasReports() && ctx.modemReports) ctx.modemReports();
+        at::lineOf(ctx.modem).feed(data);
+        if (at::lineOf(ctx.modem).hasReports() && ctx.modemReports) ctx.modemReports();
     }
     return data;
 }
@@ -99,12 +100,12 @@ void awaitAnswer(AppContext& ctx, SerialPort& comm, int delay) {
         return;
     }
     ModemState& m = ctx.modem;
-    const bool listing = m.Line.reader().kind() == at::Kind::Listing;
+    const bool listing = at::lineOf(m).reader().kind() == at::Kind::Listing;
     int waited = 0;
     for (;;) {
         if (comm.inBufferCount() > 0) m.ResponseBuffer += pull(ctx, comm);
         if (waited >= delay || !m.ModemConnected || !comm.portOpen()) return;
-        if (m.Line.judge(m.AnswerSettled).complete) {
+        if (at::lineOf(m).judge(m.AnswerSettled).complete) {
             if (!listing) return;
             // One quiet look: nothing more within the moment, the listing has ended.
             const int look = std::min(listingQuietMs, delay - waited);
@@ -139,7 +140,7 @@ void letAbandonedAnswerPass(AppContext& ctx, SerialPort& comm) {
     const int quietNeeded = std::clamp(static_cast<int>(300 * m.ModemDelayFactor), 300, 3000);
     const int limit = 10 * quietNeeded;
     int quiet = 0;
-    for (int waited = 0; m.Line.unsettled() && waited < limit; waited += step) {
+    for (int waited = 0; at::lineOf(m).unsettled() && waited < limit; waited += step) {
         responsiveWait(ctx, step);
         if (!m.ModemConnected || !comm.portOpen()) break;
         if (!pull(ctx, comm).isEmpty())
@@ -147,7 +148,7 @@ void letAbandonedAnswerPass(AppContext& ctx, SerialPort& comm) {
         else if ((quiet += step) >= quietNeeded)
             break;
     }
-    m.Line.settle();
+    at::lineOf(m).settle();
 }
 
 // The reader of a caller outside any exchange: the plain text search over
@@ -231,10 +232,10 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
     Q_UNUSED(convertUnicode); // the control is always in text input mode
     ModemState& m = ctx.modem;
     BusyGuard busy(m, false);
-    if (!m.Line.answering()) return readOutsideAnswer(ctx, comm, expected);
+    if (!at::lineOf(m).answering()) return readOutsideAnswer(ctx, comm, expected);
 
     const QString target = trimSpaces(expected).isEmpty() ? kOk : expected;
-    const bool listing = m.Line.reader().kind() == at::Kind::Listing;
+    const bool listing = at::lineOf(m).reader().kind() == at::Kind::Listing;
     bool errorMark = false;
     int passes = 0;
     for (;;) {
@@ -249,8 +250,8 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
         if (m.ResponseBuffer.isEmpty()) break;
         // A listing that looks complete is looked at once more: a message text may hold
         // an "OK" line, and what follows it then shows that the listing went on.
-        if (listing && data.isEmpty() && m.Line.judge(true).complete) m.AnswerSettled = true;
-        const at::Judgement j = m.Line.judge(m.AnswerSettled);
+        if (listing && data.isEmpty() && at::lineOf(m).judge(true).complete) m.AnswerSettled = true;
+        const at::Judgement j = at::lineOf(m).judge(m.AnswerSettled);
         if (j.complete && j.final == at::Final::Error && !holdsTarget(m, j, target)) {
             errorMark = true;
             break;
@@ -258,13 +259,13 @@ QVariant ReadResponse(AppContext& ctx, SerialPort& comm, const QString& expected
         if (j.complete && j.final == at::Final::NoCarrier) break;
         ++passes;
         if (holdsTarget(m, j, target) || passes > 5) break;
-        if (listing && m.Line.judge(true).complete) responsiveWait(ctx, 30);
+        if (listing && at::lineOf(m).judge(true).complete) responsiveWait(ctx, 30);
     }
     if (errorMark) {
         m.ResponseBuffer = QStringLiteral("ERROR");
         return m.ResponseBuffer;
     }
-    return trimSpaces(m.Line.judge(m.AnswerSettled).text);
+    return trimSpaces(at::lineOf(m).judge(m.AnswerSettled).text);
 }
 
 QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& command, int delay,
@@ -290,7 +291,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     // What waited on the line goes through it (its reports are kept); the rest of an
     // answer given up on is let pass first.
     if (comm.inBufferCount() > 0) pull(ctx, comm);
-    if (m.Line.unsettled()) letAbandonedAnswerPass(ctx, comm);
+    if (at::lineOf(m).unsettled()) letAbandonedAnswerPass(ctx, comm);
     ClearResponseBuffer(ctx);
     if (!m.ModemConnected || !comm.portOpen()) {
         m.CommandSucceeded = false;
@@ -304,18 +305,18 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     awaitAnswer(ctx, comm, delay);
     QVariant reply = ReadResponse(ctx, comm, expected, false);
     QString text = answerText(reply);
-    qsizetype received = m.Line.reader().received().size();
+    qsizetype received = at::lineOf(m).reader().received().size();
 
-    while (!holdsTarget(m, m.Line.judge(m.AnswerSettled), expected) && errorAnswers < 3 &&
+    while (!holdsTarget(m, at::lineOf(m).judge(m.AnswerSettled), expected) && errorAnswers < 3 &&
            noCarrierAnswers < 2 && emptyAnswers < maxEmptyReads + 1 && unexpectedAnswers < 2 &&
            growingAnswers < 200) {
         awaitAnswer(ctx, comm, delay);
         waited += delay;
         reply = ReadResponse(ctx, comm, expected, false);
         text = answerText(reply);
-        const at::Judgement j = m.Line.judge(m.AnswerSettled);
-        const bool grew = m.Line.reader().received().size() > received;
-        received = m.Line.reader().received().size();
+        const at::Judgement j = at::lineOf(m).judge(m.AnswerSettled);
+        const bool grew = at::lineOf(m).reader().received().size() > received;
+        received = at::lineOf(m).reader().received().size();
         if (j.complete && at::isError(j.final))
             ++errorAnswers;
         else if (text.isEmpty() && !expected.isEmpty())
@@ -335,7 +336,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     // wait goes on, with the window responsive, until the confirmation or an error.
     if (kind == at::Kind::Confirm) {
         const int step = confirmStepMs;
-        while (!m.Line.judge().complete && waited < m.ConfirmWaitMs && m.ModemConnected &&
+        while (!at::lineOf(m).judge().complete && waited < m.ConfirmWaitMs && m.ModemConnected &&
                comm.portOpen()) {
             responsiveWait(ctx, step);
             waited += step;
@@ -345,7 +346,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     }
 
     // The answer, however late it came, is what counts.
-    if (holdsTarget(m, m.Line.judge(m.AnswerSettled), expected) && m.ModemConnected) {
+    if (holdsTarget(m, at::lineOf(m).judge(m.AnswerSettled), expected) && m.ModemConnected) {
         m.CommandSucceeded = true;
         return reply;
     }

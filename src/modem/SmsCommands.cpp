@@ -1,6 +1,7 @@
 #include "modem/SmsCommands.h"
 
 #include "core/AppContext.h"
+#include "modem/AtAnswer.h"
 #include "modem/CallState.h"
 #include "modem/Module1.h"
 #include "modem/SerialPort.h"
@@ -64,7 +65,7 @@ bool isModemUsable(const AppContext& ctx) {
 QString whyNotTaken(const AppContext& ctx, SerialPort& comm, const QString& waitedFor) {
     const ModemState& m = ctx.modem;
     if (!m.ModemConnected || !comm.portOpen()) return QStringLiteral("the port was lost or closed");
-    const at::Judgement j = m.Line.judge();
+    const at::Judgement j = at::lineOf(m).judge();
     if (j.complete && at::isError(j.final))
         return QStringLiteral("the modem refused it (") + j.finalLine + QLatin1Char(')');
     if (j.complete && j.final == at::Final::Ok)
@@ -120,7 +121,7 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
 
     // Entries start only at their own header lines; a message text is taken whole,
     // whatever it holds ("OK", "+CMGL: ...", "RING").
-    const QList<at::ListedMessage> entries = at::parseListing(m.Line.judge(m.AnswerSettled).lines);
+    const QList<at::ListedMessage> entries = at::parseListing(at::lineOf(m).judge(m.AnswerSettled).lines);
     const qsizetype n = entries.size();
     QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1), time(n + 1);
     for (qsizetype i = 0; i < n; ++i) {
@@ -182,7 +183,7 @@ QVariant StoreMessage(AppContext& ctx, SerialPort& comm, const QString& number, 
     m.LastResponse =
         ExecuteCommand(ctx, comm, encodeSmsText(normaliseLineBreaks(text), m.CharacterSet) + kCtrlZ,
                        delayMs(ctx, 75), kOk, 5, error);
-    const at::Judgement j = m.Line.judge();
+    const at::Judgement j = at::lineOf(m).judge();
     if (!m.CommandSucceeded || !m.ModemConnected) {
         m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("storage index"));
         return QVariant();

@@ -1,11 +1,10 @@
 #include "settings/frm_Settings.h"
 
 #include "core/AppContext.h"
-#include "engine/MDI_Frmmanage.h"
 #include "modem/ComPortMap.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
-#include "modem/frm_ChekModemProgress.h"
+#include "settings/frm_ChekModemProgress.h"
 #include "settings/SettingsText.h"
 #include "ui/FormTopMost.h"
 #include "ui/Ui.h"
@@ -93,9 +92,12 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
 
     auto* g1 = new QGridLayout(Frame1);
     int row = 0;
-    auto addRow = [&](const QString& text, QWidget* control) {
-        g1->addWidget(caption(text, Frame1), row, 0);
-        g1->addWidget(control, row, 1);
+    // Each field is named by its caption (for screen readers), which is also its buddy.
+    auto addRow = [&](const QString& text, QWidget* field, QWidget* cell = nullptr) {
+        QLabel* label = caption(text, Frame1);
+        ui::labelField(label, field);
+        g1->addWidget(label, row, 0);
+        g1->addWidget(cell ? cell : field, row, 1);
         ++row;
     };
     addRow(QStringLiteral("Modem plugged-in to which COM port?"), Combo_comportNo);
@@ -112,7 +114,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     delayRow->addWidget(cmbDelay);
     delayRow->addWidget(new QLabel(QStringLiteral("(1=Faster Modem, 4=Slower Modem )"), delayBox));
     delayRow->addStretch();
-    addRow(QStringLiteral("Modem Delay Factor :"), delayBox);
+    addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay, delayBox);
     g1->addWidget(cmdChkModem, row++, 0, 1, 3);
     g1->setRowStretch(row, 1);
     g1->setColumnStretch(2, 1);
@@ -143,7 +145,9 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
         auto* w = new QWidget(Frame2);
         auto* h = new QHBoxLayout(w);
         h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(new QLabel(before, w));
+        auto* label = new QLabel(before, w);
+        ui::labelField(label, box);
+        h->addWidget(label);
         box->setMaximumWidth(ui::twips(900));
         h->addWidget(box);
         h->addWidget(new QLabel(QStringLiteral("Seconds."), w));
@@ -193,8 +197,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
 
 frm_Settings::~frm_Settings() = default;
 
-frm_Settings* frm_Settings::showFor(AppContext& ctx) {
-    QWidget* parent = ctx.mainWindow.data();
+frm_Settings* frm_Settings::showFor(AppContext& ctx, QWidget* parent) {
     const QList<frm_Settings*> candidates =
         parent ? parent->findChildren<frm_Settings*>(QString(), Qt::FindDirectChildrenOnly)
                : QList<frm_Settings*>();
@@ -352,6 +355,7 @@ void frm_Settings::cmdSave1_Click() {
     // A database error ends the save with its description; the two tables are written
     // together or not at all.
     try {
+        const ui::BusyCursor busy;
         save();
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
@@ -472,16 +476,7 @@ bool frm_Settings::save() {
     EngineState& engine = ctx_.engine;
     engine.ReceiveIntervalSeconds = receiveOn ? times[0].seconds : 0;
     engine.SendIntervalSeconds = sendOn ? times[1].seconds : 0;
-    if (MDI_Frmmanage* main = ctx_.mainWindow.data()) {
-        if (!receiveOn)
-            main->Timer1->setInterval(0);
-        else if (ctx_.modem.ModemConnected)
-            main->Timer1->setInterval(engine.ReceiveIntervalSeconds * 1000);
-        if (!sendOn)
-            main->Timer2->setInterval(0);
-        else if (ctx_.modem.ModemConnected)
-            main->Timer2->setInterval(engine.SendIntervalSeconds * 1000);
-    }
+    emit ctx_.notifier.pollingTimersChanged(receiveOn, sendOn);
     ctx_.modem.ModemDelayFactor = delay;
 
     if (delay != storedDelay || (selectPortFromList && speed != QLatin1String("9600"))) {

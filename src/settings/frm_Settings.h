@@ -24,9 +24,9 @@ public:
     explicit frm_Settings(AppContext& ctx, QWidget* parent = nullptr);
     ~frm_Settings() override;
 
-    // Opens the settings window modelessly over the main window, or brings the one
-    // that is open already to the front.
-    static frm_Settings* showFor(AppContext& ctx);
+    // Opens the settings window modelessly over the main window `parent`, or brings the
+    // one that is open already to the front.
+    static frm_Settings* showFor(AppContext& ctx, QWidget* parent);
 
     // Places the window, fills the lists and shows the stored settings.
     void Form_Load();

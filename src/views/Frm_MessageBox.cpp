@@ -3,9 +3,6 @@
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/FolderTotals.h"
-#include "engine/Dispatcher.h"
-#include "engine/Receiver.h"
-#include "engine/frm_HomePage.h"
 #include "modem/Module1.h"
 #include "ui/Ui.h"
 
@@ -154,6 +151,9 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     setObjectName(QStringLiteral("Frm_MessageBox"));
     setWindowTitle(QStringLiteral("Message Box"));
     setSizeGripEnabled(true);
+    // While it is loaded, the folders' changes reach it.
+    connect(&ctx_.notifier, &Notifier::messageBoxRefresh, this, &Frm_MessageBox::refreshFromEngine);
+    connect(&ctx_.notifier, &Notifier::inboxMessageStored, this, &Frm_MessageBox::showNewInboxRow);
 
     Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"), this);
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
@@ -227,10 +227,16 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     txtMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Names for screen readers where no label stands beside the control.
+    TreeView1->setAccessibleName(QStringLiteral("Folders"));
+    ListMessage->setAccessibleName(QStringLiteral("Messages"));
+    txtMessage->setAccessibleName(QStringLiteral("Message"));
 
     // Layout: the tree left; the list with its paging row right; the message panel below.
     auto* paging = new QHBoxLayout;
-    paging->addWidget(new QLabel(QStringLiteral("Page"), this));
+    auto* pageCaption = new QLabel(QStringLiteral("Page"), this);
+    ui::labelField(pageCaption, txtPages);
+    paging->addWidget(pageCaption);
     paging->addWidget(txtPages);
     paging->addWidget(lblPages, 1);
     paging->addWidget(cmdPrevious);
@@ -300,16 +306,12 @@ void Frm_MessageBox::Form_Load() {
     OutboxSortOrder = QStringLiteral("OutBoxDateTime");
     SentSortOrder = QStringLiteral("DeliveryDatetime");
     resize(ui::twips(13410), ui::twips(9075));
-    ctx_.refreshMessageBox = [this] { refreshFromEngine(); };
-    ctx_.showNewInboxRow = [this](const QString& sender, const QString& text, qint64 id) {
-        return showNewInboxRow(sender, text, id);
-    };
     loaded_ = true;
 
     fillTreeView();
     // The home page's Inbox and Outbox labels say which folder to show first; the
     // next opening (from the menu) starts with none.
-    const QString type = ctx_.homePage ? ctx_.homePage->msgType : QString();
+    const QString type = ctx_.engine.msgType;
     if (type == QLatin1String("I")) {
         selectNode(2);
         fillListInbox();
@@ -317,15 +319,13 @@ void Frm_MessageBox::Form_Load() {
         selectNode(3);
         fillListOutbox();
     }
-    if (ctx_.homePage) ctx_.homePage->msgType.clear();
+    ctx_.engine.msgType.clear();
 }
 
 void Frm_MessageBox::Form_Unload() {
     if (!loaded_) return;
     loaded_ = false;
     ctx_.engine.MessageBoxOpen = false;
-    ctx_.refreshMessageBox = nullptr;
-    ctx_.showNewInboxRow = nullptr;
 }
 
 QTreeWidgetItem* Frm_MessageBox::node(int index) const {
@@ -378,22 +378,10 @@ void Frm_MessageBox::fillTreeView() {
         add(QStringLiteral("Sent Items"), 0, false);
         setBold(root, true);
         root->setExpanded(true);
-        // The listed folder stays marked in the tree.
-        switch (listedFolder()) {
-        case Folder::Inbox:
-            selectNode(2);
-            break;
-        case Folder::Outbox:
-            selectNode(3);
-            break;
-        case Folder::Sent:
-            selectNode(4);
-            break;
-        case Folder::None:
-            break;
-        }
+        // No node is selected now: a caller that wants the listed folder marked selects
+        // it afterwards.
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -460,25 +448,14 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         // The key column holds each row's key and is never shown.
         ListMessage->setColumnHidden(3, true);
 
-        const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
-        const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
-                         : folder == Folder::Outbox ? totals.outboxWaiting
-                                                    : totals.sentTotal;
-        const qint64 size =
-            ctx_.engine.MessageBoxPageSize > 0 ? ctx_.engine.MessageBoxPageSize : 100;
-        if (n <= 0) {
-            TotalPages = 0;
-            lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
+        const qint64 n = showTotals(folder);
+        const qint64 size = pageSize();
+        // A page past the end of a folder that shrank under it (rows deleted or sent
+        // meanwhile) shows no rows; Previous leads back to the rows.
+        if (CurrentPage < 1) CurrentPage = 1;
+        if (n <= 0 || (CurrentPage - 1) * size >= n) {
             anchor_ = Anchor();
         } else {
-            TotalPages = n % size == 0 ? n / size : n / size + 1;
-            lblPages->setText(
-                n % size != 0
-                    ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
-                    : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
-            // A folder that shrank under the page shown ends at its last page.
-            if (CurrentPage > TotalPages) CurrentPage = TotalPages;
-            if (CurrentPage < 1) CurrentPage = 1;
 
             const QString select =
                 QStringLiteral("select ") + def.columns + QStringLiteral(" from ") + def.table;
@@ -617,9 +594,36 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         }
         cmdNext->setEnabled(TotalPages > CurrentPage);
         cmdPrevious->setEnabled(CurrentPage > 1);
+        // The page box shows the page listed, unless the person is typing in it.
+        if (!(keepReading && txtPages->isModified())) {
+            const QSignalBlocker block(txtPages);
+            txtPages->setText(QString::number(CurrentPage));
+        }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
+}
+
+qint64 Frm_MessageBox::pageSize() const {
+    return ctx_.engine.MessageBoxPageSize > 0 ? ctx_.engine.MessageBoxPageSize : 100;
+}
+
+qint64 Frm_MessageBox::showTotals(Folder folder) {
+    const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
+    const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
+                     : folder == Folder::Outbox ? totals.outboxWaiting
+                                                : totals.sentTotal;
+    const qint64 size = pageSize();
+    if (n <= 0) {
+        TotalPages = 0;
+        lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
+    } else {
+        TotalPages = n % size == 0 ? n / size : n / size + 1;
+        lblPages->setText(n % size != 0
+                              ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
+                              : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
+    }
+    return n;
 }
 
 QString Frm_MessageBox::listText(const QVariant& value) {
@@ -634,8 +638,8 @@ QString Frm_MessageBox::listText(const QVariant& value) {
 
 void Frm_MessageBox::TreeView1_NodeClick(int index) {
     try {
+        CurrentPage = 1; // for every node, the root too
         if (index == 1) return; // the root: the list keeps what it shows
-        CurrentPage = 1;
         if (index == 2)
             fillListInbox();
         else if (index == 3)
@@ -650,7 +654,7 @@ void Frm_MessageBox::TreeView1_NodeClick(int index) {
             ListMessage->setCurrentItem(nullptr);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -670,7 +674,7 @@ void Frm_MessageBox::txtPages_Change() {
     const QString t = trimSpaces(txtPages->text());
     if (t.isEmpty()) return;
     if (!isDigits(t)) {
-        ui::MsgBox(QStringLiteral("Please enter numeric value."));
+        ui::MsgBox(QStringLiteral("Please enter numeric value."), ui::Icon::None);
         txtPages->setText(QString::number(CurrentPage));
     }
 }
@@ -678,6 +682,11 @@ void Frm_MessageBox::txtPages_Change() {
 void Frm_MessageBox::txtPages_KeyPress(int keyAscii) {
     if (keyAscii != 13) return;
     const QString t = trimSpaces(txtPages->text());
+    // An empty box is no number: the conversion's own error, and nothing else happens.
+    if (t.isEmpty()) {
+        ui::MsgBox(QStringLiteral("Type mismatch"), ui::Icon::None);
+        return;
+    }
     bool ok = false;
     const qint64 n = isDigits(t) ? t.toLongLong(&ok) : 0;
     if (ok && n >= 1 && n <= TotalPages) {
@@ -733,14 +742,15 @@ void Frm_MessageBox::readRow(QTreeWidgetItem* item) {
             selectNode(isOutBoxSelected ? 3 : 4);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
 void Frm_MessageBox::DeleteSMS() {
-    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), [this](ui::Answer a) {
-        if (a == ui::Answer::Yes) deleteSelected();
-    });
+    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), ui::Icon::None,
+            [this](ui::Answer a) {
+                if (a == ui::Answer::Yes) deleteSelected();
+            });
 }
 
 void Frm_MessageBox::deleteSelected() {
@@ -749,9 +759,11 @@ void Frm_MessageBox::deleteSelected() {
         for (int i = 0; i < ListMessage->topLevelItemCount(); ++i)
             if (ListMessage->topLevelItem(i)->isSelected()) chosen << ListMessage->topLevelItem(i);
         if (chosen.isEmpty()) {
-            ui::MsgBox(QStringLiteral("Please select message which you want to delete."));
+            ui::MsgBox(QStringLiteral("Please select message which you want to delete."),
+                       ui::Icon::None);
             return;
         }
+        const ui::BusyCursor busy;
         // A row that moved to the other folder since the page was read (a message sent
         // while the Outbox was on screen) is left alone; its list row goes all the same.
         QString sql;
@@ -774,8 +786,12 @@ void Frm_MessageBox::deleteSelected() {
         LblNo->clear();
         txtMessage->clear();
         fillTreeView();
+        // The rows left on the page stay; the totals tell the truth.
+        showTotals(listedFolder());
+        cmdNext->setEnabled(TotalPages > CurrentPage);
+        cmdPrevious->setEnabled(CurrentPage > 1);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -791,12 +807,12 @@ void Frm_MessageBox::Toolbar1_ButtonClick(int index) {
     if (index == 1) {
         if (modemFree && !m.ListingInProgress) {
             WriteActivityLog(ctx_, QStringLiteral("Checking for new SMS on SIM card."));
-            ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
+            emit ctx_.notifier.receiveRequested();
         }
     } else if (index == 2) {
         if (modemFree) {
             WriteActivityLog(ctx_, QStringLiteral("Checking if there are any SMS to be sent."));
-            SendPendingOutbox(ctx_);
+            emit ctx_.notifier.sendRequested();
         }
     } else if (index == 3) {
         DeleteSMS();

@@ -3,6 +3,7 @@
 #include "compose/ImportReader.h"
 #include "core/FolderTotals.h"
 #include "core/Storage.h"
+#include "engine/Startup.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -11,6 +11,10 @@ namespace ui {
 class LegacyTimer;
 }
 
+// Opens the program's database (core/Storage.h: openDatabase) and, on failure, shows the
+// connection-error message. Returns DatabaseConnected.
+bool ConnectDatabase(AppContext& ctx);
+
 // Screen check at start-up: warn only when the screen is smaller than 1024 x 768 in
 // both directions.
 bool screenNeedsWarning(int width, int height);

@@ -1,4 +1,4 @@
-#include "core/Startup.h"
+#include "engine/Startup.h"
 
 #include "core/AppContext.h"
 #include "core/Storage.h"
@@ -11,6 +11,12 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <memory>
+
+bool ConnectDatabase(AppContext& ctx) {
+    const QString error = openDatabase(ctx);
+    if (!error.isEmpty()) ui::MsgBox(connectionErrorMessage(error));
+    return ctx.core.DatabaseConnected;
+}
 
 bool screenNeedsWarning(int width, int height) {
     return width < 1024 && height < 768;

@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <functional>
 
 class AppContext;
+class ModemSearch;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -15,9 +15,9 @@ class frm_Settings;
 
 // The modem search: probes COM1 to COM20 with a bare "AT", asks every port that
 // answered for its manufacturer and model, and hands the result to the found-modems
-// window, from which the user takes a port into the settings window. The search starts
-// when the window is first shown, probes one port per turn of the event loop (nothing of
-// it holds the rest of the program) and can be cancelled between two ports.
+// window, from which the user takes a port into the settings window. The search
+// (modem/ModemSearch.h) starts when the window is first shown and can be cancelled
+// between two ports.
 class frm_ChekModemProgress : public QDialog {
     Q_OBJECT
 public:
@@ -61,14 +61,9 @@ protected:
     void hideEvent(QHideEvent* e) override;
 
 private:
-    // The search's steps: one port probed, the probes over, one found modem identified,
-    // the result shown; finish() ends the search in every case.
-    void nextPort(int port);
+    // The search's news: every port probed, the modems identified, the end.
     void probesDone();
-    void identify(int i);
-    void showResult();
-    void finish();
-    void later(std::function<void()> step);
+    void searchDone();
     void setProgress(int value);
 
     AppContext& ctx_;
@@ -77,5 +72,6 @@ private:
     bool started_ = false;
     bool finished_ = false;
     bool holdsModalFlag_ = false;
+    ModemSearch* search_ = nullptr;
     bool previousModalFlag_ = false;
 };

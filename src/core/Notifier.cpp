@@ -1,0 +1,7 @@
+#include "core/Notifier.h"
+
+#include "core/AppContext.h"
+
+void RefreshMessageBoxIfOpen(AppContext& ctx) {
+    if (ctx.engine.MessageBoxOpen) emit ctx.notifier.messageBoxRefresh();
+}
