@@ -12,6 +12,7 @@
 #include "ui/Ui.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,9 +25,12 @@
 
 namespace {
 
-// Rows per transaction when queueing: big enough to be fast, small enough that the
-// windows stay live between batches.
-constexpr qsizetype batchRows = 2000;
+// Queueing gathers the rows in batches, between which the windows and the program's
+// timers run: a batch takes as many rows as it can put in within batchMs, up to batchRows.
+constexpr qsizetype batchRows = 10000;
+constexpr qint64 batchMs = 150;
+// Rows put in between two looks at the clock.
+constexpr qsizetype chunkRows = 500;
 // How many refused entries a message lists by name.
 constexpr int refusedShown = 10;
 
@@ -237,16 +241,26 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
     return false;
 }
 
-// The rows of one Send go in in batches, between which the windows and the program's
-// timers run, marked as still being queued so that nothing sends them; when the last batch
-// is in, one statement gives them all to the dispatcher. Cancel, or an error, takes out
-// every row this Send put in: all of them reach the Out box, or none.
+// The rows of one Send are first gathered in batches in a table of the connection's own
+// (temp.OutboxQueueing, which no other part of the program reads and which goes with the
+// connection), between which the windows and the program's timers run; when the last
+// batch is in, one statement puts them all in the Out box, so that the dispatcher and the
+// folder totals see all of them at once. Cancel, an error or the program ending before
+// that leaves nothing in the Out box: all of them reach it, or none.
 void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
     auto q = std::make_shared<Queueing>();
     for (qsizetype i = 0; i < listModel->size(); ++i)
         if (listModel->isTicked(i)) q->rows.push_back(i);
     q->message = commonMessage;
     q->at = nowText();
+    try {
+        ctx().DBConnection.executeScript(QStringLiteral(
+            "CREATE TEMP TABLE IF NOT EXISTS OutboxQueueing (RecipientMobileNo, Message); "
+            "DELETE FROM temp.OutboxQueueing;"));
+    } catch (const DbError& e) {
+        ui::MsgBox(e.description() + QStringLiteral("\n\nNothing was put in the Out box."));
+        return;
+    }
     auto* progress = new Frm_ImportProgress(
         QStringLiteral("Putting the messages in the Out box..."), this);
     q->progress = progress;
@@ -256,14 +270,11 @@ void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
     QTimer::singleShot(0, this, [this, q] { queueBatch(q); });
 }
 
-QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing& q) {
-    if (q.first == 0) return QString();
+QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing&) {
     try {
-        ctx().DBConnection.execute(QStringLiteral("delete from Message_OutBox where Outbox_Id "
-                                                  "between ? and ? and DeliveryStatus=?"),
-                                   {q.first, q.last, QLatin1String(queueingStatus)});
+        ctx().DBConnection.execute(QStringLiteral("delete from temp.OutboxQueueing"));
     } catch (const DbError& e) {
-        // Rows marked as being queued are never sent, and go at the next start.
+        // What is gathered there is never sent, and goes with the connection.
         return e.description();
     }
     return QString();
@@ -286,27 +297,36 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
     const qsizetype total = static_cast<qsizetype>(q->rows.size());
     QString error;
     if (!q->cancelled && q->done < total) {
-        const qsizetype n = std::min(batchRows, total - q->done);
+        const qsizetype limit = std::min(batchRows, total - q->done);
         const QList<ImportEntry>& entries = listModel->entries();
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype n = 0;
         try {
-            db.transaction([&] {
+            // A transaction of the connection's own table only: the database file is not
+            // locked by it.
+            db.execute(QStringLiteral("BEGIN"));
+            while (n < limit && (n == 0 || clock.elapsed() < batchMs)) {
+                const qsizetype from = q->done + n;
+                const qsizetype chunk = std::min(chunkRows, limit - n);
                 db.executeEach(
-                    QStringLiteral("insert into Message_OutBox "
-                                   "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus) "
-                                   "values (?,?,?,?)"),
-                    n, [&](qsizetype k) {
-                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(q->done + k)]];
+                    QStringLiteral("insert into temp.OutboxQueueing (RecipientMobileNo,Message) "
+                                   "values (?,?)"),
+                    chunk, [&](qsizetype k) {
+                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(from + k)]];
                         return QVariantList{trimSpacesOnly(e.number),
-                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message),
-                                            q->at, QLatin1String(queueingStatus)};
+                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message)};
                     });
-                const qint64 last = db.lastInsertId();
-                if (q->first == 0) q->first = last - n + 1;
-                q->last = last;
-            });
+                n += chunk;
+            }
+            db.execute(QStringLiteral("COMMIT"));
             q->done += n;
         } catch (const DbError& e) {
             error = e.description();
+            try {
+                db.execute(QStringLiteral("ROLLBACK"));
+            } catch (const DbError&) {
+            }
         }
         if (q->progress) q->progress->setProgress(q->done, total);
         if (error.isEmpty() && !q->cancelled && q->done < total) {
@@ -315,17 +335,20 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
         }
     }
     // Every row in, or none.
-    const QVariantList range{q->first, q->last, QLatin1String(queueingStatus)};
     if (error.isEmpty() && !q->cancelled) {
         try {
-            db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus=null where "
-                                      "Outbox_Id between ? and ? and DeliveryStatus=?"),
-                       range);
+            db.transaction([&] {
+                db.execute(QStringLiteral("insert into Message_OutBox "
+                                          "(RecipientMobileNo,Message,OutBoxDateTime) select "
+                                          "RecipientMobileNo,Message,? from temp.OutboxQueueing "
+                                          "order by rowid"),
+                           {q->at});
+            });
         } catch (const DbError& e) {
             error = e.description();
         }
     }
-    if (!error.isEmpty() || q->cancelled) takeOutQueued(*q);
+    takeOutQueued(*q);
     if (q->progress) q->progress->done();
     queueing_.reset();
     wizard().setBusy(false);

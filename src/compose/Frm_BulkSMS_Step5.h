@@ -62,14 +62,13 @@ private:
         QString message;
         QString at;
         qsizetype done = 0;
-        qint64 first = 0, last = 0; // the Outbox rows put in so far
         bool cancelled = false;
         QPointer<Frm_ImportProgress> progress;
     };
     // Appends one Outbox row per ticked entry, all or none, with progress and Cancel.
     void queueTicked(const QString& commonMessage);
     void queueBatch(const std::shared_ptr<Queueing>& q);
-    // Takes out the rows a Send put in so far; returns the error, if any.
+    // Forgets the rows a Send gathered so far; returns the error, if any.
     QString takeOutQueued(const Queueing& q);
     std::shared_ptr<Queueing> queueing_;
 

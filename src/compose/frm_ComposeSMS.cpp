@@ -158,11 +158,11 @@ void frm_ComposeSMS::Command1_Click() {
         const QStringList entries = recipientEntries(shown);
         const QString queuedAt = nowText();
         ctx_.DBConnection.transaction([&] {
-            for (const QString& entry : entries)
-                ctx_.DBConnection.execute(
-                    QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                                   "OutBoxDateTime) values (0,?,?,?)"),
-                    {entry, text, queuedAt});
+            ctx_.DBConnection.executeEach(
+                QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                               "OutBoxDateTime) values (0,?,?,?)"),
+                entries.size(),
+                [&](qsizetype i) { return QVariantList{entries[i], text, queuedAt}; });
         });
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
