@@ -632,7 +632,8 @@ void TestMessageBox::folderTotalsFollowEveryChange() {
     auto same = [&] {
         const FolderTotals kept = readFolderTotals(db), counted = countFolderTotals(db);
         return kept.inboxTotal == counted.inboxTotal && kept.inboxUnread == counted.inboxUnread &&
-               kept.outboxWaiting == counted.outboxWaiting && kept.sentTotal == counted.sentTotal;
+               kept.outboxWaiting == counted.outboxWaiting && kept.sentTotal == counted.sentTotal &&
+               kept.outboxFailed == counted.outboxFailed;
     };
     addInbox(db, 40, 3);
     for (int i = 0; i < 30; ++i)
@@ -647,6 +648,10 @@ void TestMessageBox::folderTotalsFollowEveryChange() {
         "update Message_OutBox set DeliveryStatus='SENT', DeliveryDatetime='2026-01-03' where "
         "Outbox_Id % 3 = 0",
         "update Message_OutBox set DeliveryDatetime=null where Outbox_Id = 4",
+        "update Message_OutBox set DeliveryStatus='FAILED' where Outbox_Id % 2 = 1",
+        "update Message_OutBox set DeliveryStatus='' where Outbox_Id % 5 = 1",
+        "update Message_OutBox set DeliveryDatetime='2026-01-04' where Outbox_Id = 7",
+        "delete from Message_OutBox where Outbox_Id % 11 = 0",
         "update Message_OutBox set DeliveryStatus='SENDING'",
         "delete from Message_OutBox where Outbox_Id % 7 = 0",
         "delete from Message_InBox",

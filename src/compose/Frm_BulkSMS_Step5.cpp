@@ -1,5 +1,7 @@
 #include "compose/Frm_BulkSMS_Step5.h"
 
+#include "compose/SendAtChooser.h"
+
 #include "compose/Frm_ImportProgress.h"
 #include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
@@ -82,6 +84,8 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     body()->addLayout(counts);
     body()->addWidget(ListNumbers, 1);
     body()->addWidget(Frame1);
+    fraSendAt = new SendAtChooser(this);
+    body()->addWidget(fraSendAt);
 
     connect(Check1, &QCheckBox::clicked, this, &Frm_BulkSMS_Step5::Check1_Click);
     connect(listModel, &NumberListModel::itemChecked, this,
@@ -240,6 +244,7 @@ void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
         if (listModel->isTicked(i)) q->rows.push_back(i);
     q->message = commonMessage;
     q->at = nowText();
+    q->sendAfter = fraSendAt->sendAfter();
     auto* progress = new Frm_ImportProgress(
         QStringLiteral("Putting the messages in the Out box..."), this);
     q->progress = progress;
@@ -285,13 +290,14 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
             db.transaction([&] {
                 db.executeEach(
                     QStringLiteral("insert into Message_OutBox "
-                                   "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus) "
-                                   "values (?,?,?,?)"),
+                                   "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus,"
+                                   "SendAfter) values (?,?,?,?,?)"),
                     n, [&](qsizetype k) {
                         const ImportEntry& e = entries[q->rows[static_cast<size_t>(q->done + k)]];
                         return QVariantList{trimSpacesOnly(e.number),
                                             IsCommonSMS ? q->message : trimSpacesOnly(e.message),
-                                            q->at, QLatin1String(queueingStatus)};
+                                            q->at, QLatin1String(queueingStatus),
+                                            q->sendAfter};
                     });
                 const qint64 last = db.lastInsertId();
                 if (q->first == 0) q->first = last - n + 1;

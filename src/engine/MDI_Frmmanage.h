@@ -184,6 +184,7 @@ private:
     qint64 lastRingAt_ = 0;
     bool callEnded_ = false; // the last call stopped ringing (no call listed, or hung up)
     bool reportsQueued_ = false;
+    bool storedReportsListing_ = false; // a listing for reports kept on the SIM is due
     bool handlingReports_ = false;
     bool timer1Deferred_ = false;
     bool timer2Deferred_ = false;

@@ -1,0 +1,188 @@
+// Delivery control against a scripted modem: the limit of failed tries and Failed Items,
+// sending at a chosen time (also across clock changes), and delivery reports.
+#include "compose/SendAtChooser.h"
+#include "core/DateTimeText.h"
+#include "core/FolderTotals.h"
+#include "engine/DeliveryReports.h"
+#include "engine/Dispatcher.h"
+#include "engine/Receiver.h"
+#include "modem/AtAnswer.h"
+#include "modem/StatusReport.h"
+#include "support/ScriptedSerialPort.h"
+#include "support/TestEnv.h"
+#include "views/Frm_MessageBox.h"
+
+#include <QDateTimeEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QString ok = QStringLiteral("\r\nOK\r\n");
+
+struct Bench : ModemBench {
+    ScriptedSerialPort* port;
+
+    Bench() : ModemBench(true, TestEnv::Db::Connected), port(&ModemBench::port()) {
+        port->setRThreshold(1);
+        ctx().modem.ModemInitialized = true;
+    }
+    Database& db() { return env.ctx().DBConnection; }
+
+    qint64 queue(const QString& number, const QString& text, const QVariant& sendAfter = {}) {
+        db().execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,"
+                                    "Message,OutBoxDateTime,SendAfter) values (0,?,?,?,?)"),
+                     {number, text, nowText(), sendAfter});
+        return db().lastInsertId();
+    }
+    QVariant field(qint64 id, const char* column) {
+        return db()
+            .query(QStringLiteral("select * from Message_OutBox where Outbox_Id=?"), {id})
+            .value(0, QLatin1String(column));
+    }
+    void setLimit(int tries) {
+        db().execute(QStringLiteral("update Timer_setting set GiveUpAfterTries=?"), {tries});
+    }
+    // One send taken: its prompt, then the confirmation with reference `ref`.
+    void takes(int ref, const QString& inside = {}) {
+        port->answer(QStringLiteral("\r\n> "), QStringLiteral("AT+CMGS"));
+        port->answer(QStringLiteral("\r\n+CMGS: %1\r\n").arg(ref) + inside + ok);
+    }
+    void refuses() {
+        port->answer(QStringLiteral("\r\n+CMS ERROR: 500\r\n"), QStringLiteral("AT+CMGS"));
+    }
+    void pass() {
+        SendPendingOutbox(ctx());
+        QVERIFY(env.settle());
+    }
+    // Reports that come while the modem is idle.
+    void reportArrives(const QString& text) {
+        at::lineOf(ctx().modem).feed(text);
+        HandleStatusReports(ctx());
+    }
+};
+
+// A text-mode status report as a modem shows it.
+[[maybe_unused]] QString cds(int ref, const QString& number, int status, const QString& dt = "26/12/08,10:00:05+00") {
+    return QStringLiteral("+CDS: 6,%1,\"%2\",145,\"26/12/08,10:00:00+00\",\"%3\",%4")
+        .arg(ref)
+        .arg(number, dt)
+        .arg(status);
+}
+
+} // namespace
+
+class TestDeliveryControl : public QObject {
+    Q_OBJECT
+private slots:
+    void failedTriesAreCountedAndTheLimitGivesUp();
+    void failedItemsSendAgainAndDelete();
+};
+
+void TestDeliveryControl::failedTriesAreCountedAndTheLimitGivesUp() {
+    Bench b;
+    const qint64 bad = b.queue(QStringLiteral("+447700900001"), QStringLiteral("a"));
+    const qint64 good = b.queue(QStringLiteral("+447700900002"), QStringLiteral("b"));
+    const qint64 letters = b.queue(QStringLiteral("call me"), QStringLiteral("c"));
+
+    // No limit (the default): a failing row is counted and waits again for ever, the row
+    // that is no number stays as it is, and the pass goes on past the failure.
+    b.refuses();
+    b.takes(1);
+    b.pass();
+    QCOMPARE(b.field(good, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+    for (int pass = 2; pass <= 3; ++pass) {
+        b.refuses();
+        b.pass();
+    }
+    QCOMPARE(b.field(bad, "DeliveryStatus").toString(), QString(""));
+    QCOMPARE(b.field(bad, "SendTries").toInt(), 3);
+    QVERIFY(b.field(bad, "LastError").toString().contains(QLatin1String("+CMS ERROR: 500")));
+    QVERIFY(b.field(letters, "DeliveryStatus").isNull());
+    QCOMPARE(readFolderTotals(b.db()).outboxFailed, 0);
+    QCOMPARE(readFolderTotals(b.db()).outboxWaiting, 2);
+
+    // A limit of 4: the next failure is the fourth and gives up; the row that is no
+    // number is given up at once. Both leave the Outbox's count for Failed Items.
+    b.setLimit(4);
+    b.refuses();
+    b.pass();
+    QCOMPARE(b.field(bad, "DeliveryStatus").toString(), QStringLiteral("FAILED"));
+    QCOMPARE(b.field(bad, "SendTries").toInt(), 4);
+    QVERIFY(b.field(bad, "DeliveryDatetime").isNull());
+    QCOMPARE(b.field(letters, "DeliveryStatus").toString(), QStringLiteral("FAILED"));
+    QCOMPARE(b.field(letters, "LastError").toString(),
+             QStringLiteral("the number is not a mobile number"));
+    const FolderTotals t = readFolderTotals(b.db());
+    QCOMPARE(t.outboxFailed, 2);
+    QCOMPARE(t.outboxWaiting, 0);
+    QCOMPARE(countFolderTotals(b.db()).outboxFailed, 2);
+    QVERIFY(b.log().contains(QLatin1String("**ERROR** The SMS to +447700900001 is given up after "
+                                           "its last failed try: ")));
+    QVERIFY(b.log().contains(QLatin1String("'call me' is not sent: the number is not a mobile")));
+
+    // Given-up rows are not taken again.
+    const int written = static_cast<int>(b.port->written.size());
+    b.pass();
+    QCOMPARE(b.port->written.size(), written);
+    QVERIFY(b.log().contains(QLatin1String("Total 0 SMS to be sent.")));
+}
+
+void TestDeliveryControl::failedItemsSendAgainAndDelete() {
+    TestEnv env;
+    Database& db = env.ctx().DBConnection;
+    auto add = [&](const QString& number, const QVariant& status, int tries) {
+        db.execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                                  "OutBoxDateTime,DeliveryStatus,SendTries,LastError) values "
+                                  "(0,?,'m','2026-01-01 09:00:00',?,?,?)"),
+                   {number, status, tries, tries ? QVariant("+CMS ERROR: 500") : QVariant()});
+        return db.lastInsertId();
+    };
+    add(QStringLiteral("+1"), {}, 0);
+    {
+        // No limit and nothing given up: no Failed Items.
+        Frm_MessageBox box(env.ctx());
+        QCOMPARE(box.TreeView1->topLevelItem(0)->childCount(), 3);
+    }
+    const qint64 first = add(QStringLiteral("+2"), QStringLiteral("FAILED"), 3);
+    const qint64 second = add(QStringLiteral("+3"), QStringLiteral("FAILED"), 3);
+    Frm_MessageBox box(env.ctx());
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QCOMPARE(box.node(5)->text(0), QStringLiteral("Failed Items(2)"));
+    QCOMPARE(box.node(3)->text(0), QStringLiteral("Outbox(1)"));
+    QVERIFY(!box.cmdSendAgain->isVisible());
+    box.TreeView1_NodeClick(5);
+    QVERIFY(box.cmdSendAgain->isVisible() && box.cmdDeleteFailed->isVisible());
+    QCOMPARE(box.ListMessage->topLevelItemCount(), 2);
+    QTreeWidgetItem* row = box.ListMessage->topLevelItem(0);
+    QCOMPARE(row->text(4), QStringLiteral("3"));
+    QCOMPARE(row->text(5), QStringLiteral("+CMS ERROR: 500"));
+
+    // Send Again: back to waiting with no tries counted.
+    const qint64 key = row->text(3).toLongLong();
+    row->setSelected(true);
+    box.cmdSendAgain->click();
+    const QueryResult r =
+        db.query(QStringLiteral("select * from Message_OutBox where Outbox_Id=?"), {key});
+    QCOMPARE(r.value(0, "DeliveryStatus").toString(), QString(""));
+    QCOMPARE(r.value(0, "SendTries").toInt(), 0);
+    QVERIFY(r.value(0, "LastError").isNull());
+    QCOMPARE(box.node(3)->text(0), QStringLiteral("Outbox(2)"));
+    QCOMPARE(box.node(5)->text(0), QStringLiteral("Failed Items(1)"));
+    QCOMPARE(box.ListMessage->topLevelItemCount(), 1);
+
+    // Delete, after asking.
+    const qint64 other = key == first ? second : first;
+    box.ListMessage->topLevelItem(0)->setSelected(true);
+    box.cmdDeleteFailed->click();
+    QCOMPARE(env.scalar("select count(*) from Message_OutBox where Outbox_Id=?", {other}), 0);
+    QCOMPARE(readFolderTotals(db).outboxFailed, 0);
+    QCOMPARE(readFolderTotals(db).outboxWaiting, 2);
+    QCOMPARE(box.ListMessage->topLevelItemCount(), 0);
+}
+
+QTEST_MAIN(TestDeliveryControl)
+#include "test_delivery_control.moc"
