@@ -1,6 +1,7 @@
 // Delivery control against a scripted modem: the limit of failed tries and Failed Items,
 // sending at a chosen time (also across clock changes), and delivery reports.
 #include "compose/SendAtChooser.h"
+#include "compose/frm_ComposeSMS.h"
 #include "core/DateTimeText.h"
 #include "core/FolderTotals.h"
 #include "engine/DeliveryReports.h"
@@ -13,6 +14,8 @@
 #include "views/Frm_MessageBox.h"
 
 #include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -79,6 +82,8 @@ class TestDeliveryControl : public QObject {
 private slots:
     void failedTriesAreCountedAndTheLimitGivesUp();
     void failedItemsSendAgainAndDelete();
+    void scheduledRowIsHeldThenSent();
+    void scheduledRowsFollowTheWallClockAcrossClockChanges();
 };
 
 void TestDeliveryControl::failedTriesAreCountedAndTheLimitGivesUp() {
@@ -182,6 +187,88 @@ void TestDeliveryControl::failedItemsSendAgainAndDelete() {
     QCOMPARE(readFolderTotals(db).outboxFailed, 0);
     QCOMPARE(readFolderTotals(db).outboxWaiting, 2);
     QCOMPARE(box.ListMessage->topLevelItemCount(), 0);
+}
+
+void TestDeliveryControl::scheduledRowIsHeldThenSent() {
+    Bench b;
+    QDateTime now(QDate(2026, 12, 8), QTime(9, 59, 0));
+    b.ctx().clock = [&now] { return now; };
+
+    // The composer queues the typed number with the chosen moment.
+    frm_ComposeSMS w(b.ctx());
+    w.MobileNumbers->setText(QStringLiteral("+447700900001"));
+    w.Message->setPlainText(QStringLiteral("later"));
+    w.fraSendAt->optSendAt->setChecked(true);
+    w.fraSendAt->DtpSendAt->setDateTime(QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC));
+    w.Command1_Click();
+    const qint64 later = b.db().lastInsertId();
+    QCOMPARE(b.field(later, "SendAfter").toString(), QStringLiteral("2026-12-08 10:00:00"));
+    const qint64 at_once = b.queue(QStringLiteral("+447700900002"), QStringLiteral("now"));
+
+    // Before its moment only the other row goes; the Outbox shows when it will.
+    b.takes(1);
+    b.pass();
+    QCOMPARE(b.field(at_once, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+    QVERIFY(b.field(later, "DeliveryStatus").isNull());
+    QVERIFY(!b.port->written.join(QString()).contains(QLatin1String("later")));
+    {
+        Frm_MessageBox box(b.ctx());
+        box.TreeView1_NodeClick(3);
+        QCOMPARE(box.ListMessage->topLevelItemCount(), 1);
+        QCOMPARE(box.ListMessage->topLevelItem(0)->text(4),
+                 QStringLiteral("Send at 2026-12-08 10:00"));
+    }
+
+    // The first pass at or after it sends it.
+    now = now.addSecs(60);
+    b.takes(2);
+    b.pass();
+    QCOMPARE(b.field(later, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+    QVERIFY(b.port->written.contains(QStringLiteral("later\x1a")));
+}
+
+void TestDeliveryControl::scheduledRowsFollowTheWallClockAcrossClockChanges() {
+    // This test runs in Europe/London: on 2026-03-29 the clock jumps from 01:00 to 02:00,
+    // on 2026-10-25 it goes back from 02:00 to 01:00.
+    Bench b;
+    qint64 utc = 0;
+    b.ctx().clock = [&utc] { return QDateTime::fromSecsSinceEpoch(utc); };
+    auto at = [](const QString& utcText) {
+        return QDateTime::fromString(utcText, Qt::ISODate).toSecsSinceEpoch();
+    };
+
+    // A moment the jump skips: held before the jump, sent at the first pass after it.
+    const qint64 skipped = b.queue(QStringLiteral("+447700900001"), QStringLiteral("skipped"),
+                                   QStringLiteral("2026-03-29 01:30:00"));
+    utc = at(QStringLiteral("2026-03-29T00:59:30Z")); // 00:59:30 GMT
+    b.pass();
+    QVERIFY(b.field(skipped, "DeliveryStatus").isNull());
+    utc = at(QStringLiteral("2026-03-29T01:00:00Z")); // 02:00:00 BST
+    b.takes(1);
+    b.pass();
+    QCOMPARE(b.field(skipped, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+
+    // A moment the hour going back repeats: sent at its first occurrence, once.
+    const qint64 repeated = b.queue(QStringLiteral("+447700900002"), QStringLiteral("repeated"),
+                                    QStringLiteral("2026-10-25 01:30:00"));
+    utc = at(QStringLiteral("2026-10-25T00:29:59Z")); // 01:29:59 BST
+    b.pass();
+    QVERIFY(b.field(repeated, "DeliveryStatus").isNull());
+    utc = at(QStringLiteral("2026-10-25T00:30:00Z")); // 01:30:00 BST
+    b.takes(2);
+    b.pass();
+    QCOMPARE(b.field(repeated, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+    utc = at(QStringLiteral("2026-10-25T01:30:00Z")); // 01:30:00 GMT
+    const int written = static_cast<int>(b.port->written.size());
+    b.pass();
+    QCOMPARE(b.port->written.size(), written);
+
+    // The chooser keeps a skipped wall-clock time as chosen.
+    SendAtChooser chooser;
+    QVERIFY(chooser.sendAfter().isNull());
+    chooser.optSendAt->setChecked(true);
+    chooser.DtpSendAt->setDateTime(QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC));
+    QCOMPARE(chooser.sendAfter().toString(), QStringLiteral("2026-03-29 01:30:00"));
 }
 
 QTEST_MAIN(TestDeliveryControl)
