@@ -6,6 +6,7 @@
 #include "core/FolderTotals.h"
 #include "engine/DeliveryReports.h"
 #include "engine/Dispatcher.h"
+#include "engine/Startup.h"
 #include "engine/Receiver.h"
 #include "modem/AtAnswer.h"
 #include "modem/StatusReport.h"
@@ -68,7 +69,7 @@ struct Bench : ModemBench {
 };
 
 // A text-mode status report as a modem shows it.
-[[maybe_unused]] QString cds(int ref, const QString& number, int status, const QString& dt = "26/12/08,10:00:05+00") {
+QString cds(int ref, const QString& number, int status, const QString& dt = "26/12/08,10:00:05+00") {
     return QStringLiteral("+CDS: 6,%1,\"%2\",145,\"26/12/08,10:00:00+00\",\"%3\",%4")
         .arg(ref)
         .arg(number, dt)
@@ -84,6 +85,10 @@ private slots:
     void failedItemsSendAgainAndDelete();
     void scheduledRowIsHeldThenSent();
     void scheduledRowsFollowTheWallClockAcrossClockChanges();
+    void reportsFindTheirRowsByReference();
+    void lateReportAfterARestartIsMatched();
+    void unmatchedOrUnreadableReportsAreDropped();
+    void reportsInsideAListingAndOnTheSim();
 };
 
 void TestDeliveryControl::failedTriesAreCountedAndTheLimitGivesUp() {
@@ -269,6 +274,170 @@ void TestDeliveryControl::scheduledRowsFollowTheWallClockAcrossClockChanges() {
     chooser.optSendAt->setChecked(true);
     chooser.DtpSendAt->setDateTime(QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC));
     QCOMPARE(chooser.sendAfter().toString(), QStringLiteral("2026-03-29 01:30:00"));
+}
+
+void TestDeliveryControl::reportsFindTheirRowsByReference() {
+    Bench b;
+    b.ctx().modem.DeliveryReportsOn = true;
+    const qint64 shortOne = b.queue(QStringLiteral("+447700900001"), QStringLiteral("short"));
+    const qint64 longOne = b.queue(QStringLiteral("+447700900002"), QString(200, u'x'));
+    // The first message's report comes inside the confirmation of the second's first part.
+    b.takes(12);
+    b.takes(13, QStringLiteral("\r\n") + cds(12, QStringLiteral("+447700900001"), 0) +
+                    QStringLiteral("\r\n"));
+    b.takes(14);
+    b.pass();
+    QCOMPARE(b.field(shortOne, "DeliveryReport").toString(), QStringLiteral("DELIVERED"));
+    QCOMPARE(b.field(shortOne, "DeliveryReportAt").toString(),
+             QStringLiteral("2026-12-08 10:00:05"));
+    QCOMPARE(b.field(longOne, "DeliveryStatus").toString(), QStringLiteral("SENT"));
+    QCOMPARE(b.field(longOne, "DeliveryReport").toString(), QStringLiteral("PENDING"));
+    QCOMPARE(b.db()
+                 .query(QStringLiteral("select group_concat(MessageRef) from (select MessageRef "
+                                       "from Message_SentParts where Outbox_Id=? order by "
+                                       "PartNo)"),
+                        {longOne})
+                 .rows.value(0)
+                 .value(0)
+                 .toString(),
+             QStringLiteral("13,14"));
+
+    // The national form of the number names the same phone. Still trying (0x20), then
+    // delivered: one part is not the message.
+    const QString national = QStringLiteral("07700900002");
+    for (const int status : {32, 0}) {
+        b.reportArrives(QStringLiteral("\r\n") + cds(13, national, status) +
+                        QStringLiteral("\r\n"));
+        QCOMPARE(b.field(longOne, "DeliveryReport").toString(), QStringLiteral("PENDING"));
+    }
+    // The other part failed for good (0x45): so did the message.
+    b.reportArrives(QStringLiteral("\r\n") + cds(14, QStringLiteral("+447700900002"), 69) +
+                    QStringLiteral("\r\n"));
+    QCOMPARE(b.field(longOne, "DeliveryReport").toString(), QStringLiteral("FAILED"));
+    QCOMPARE(b.field(longOne, "DeliveryReportStatus").toInt(), 69);
+    QVERIFY(b.log().contains(QLatin1String(
+        "**ERROR** The SMS to +447700900002 was not delivered: the network reports status 69.")));
+
+    // Sent Items says so.
+    Frm_MessageBox box(b.ctx());
+    box.TreeView1_NodeClick(4);
+    QStringList shown;
+    for (int i = 0; i < box.ListMessage->topLevelItemCount(); ++i)
+        shown << box.ListMessage->topLevelItem(i)->text(4);
+    shown.sort();
+    QCOMPARE(shown, (QStringList{QStringLiteral("Delivered 2026-12-08 10:00:05"),
+                                 QStringLiteral("Not delivered (status 69)")}));
+}
+
+void TestDeliveryControl::lateReportAfterARestartIsMatched() {
+    auto first = std::make_unique<Bench>();
+    first->ctx().modem.DeliveryReportsOn = true;
+    const qint64 id = first->queue(QStringLiteral("+447700900001"), QStringLiteral("before"));
+    first->takes(77);
+    first->pass();
+    const QString file = first->env.dbPath();
+
+    // The program starts again on the same database; the report comes an hour later,
+    // after a newer message to another number got the same reference (they go round).
+    ModemBench restarted(true, TestEnv::Db::None);
+    restarted.ctx().DBConnection.close();
+    first->ctx().DBConnection.close();
+    QVERIFY(QFile::copy(file, restarted.env.dbPath()));
+    first.reset();
+    QVERIFY(ConnectDatabase(restarted.ctx()));
+    AppContext& ctx = restarted.ctx();
+    ctx.modem.ModemInitialized = true;
+    ctx.modem.DeliveryReportsOn = true;
+    ctx.DBConnection.execute(QStringLiteral("insert into Message_OutBox (RecepId,"
+                                            "RecipientMobileNo,Message,OutBoxDateTime) values "
+                                            "(0,'+447700900002','after',?)"),
+                             {nowText()});
+    const qint64 newer = ctx.DBConnection.lastInsertId();
+    restarted.port().answer(QStringLiteral("\r\n> "), QStringLiteral("AT+CMGS"));
+    restarted.port().answer(QStringLiteral("\r\n+CMGS: 77\r\n") + ok);
+    SendPendingOutbox(ctx);
+    QVERIFY(restarted.env.settle());
+
+    at::lineOf(ctx.modem).feed(QStringLiteral("\r\n") +
+                               cds(77, QStringLiteral("+447700900001"), 0) +
+                               QStringLiteral("\r\n"));
+    HandleStatusReports(ctx);
+    auto report = [&](qint64 row) {
+        return ctx.DBConnection
+            .query(QStringLiteral("select DeliveryReport from Message_OutBox where Outbox_Id=?"),
+                   {row})
+            .value(0, QStringLiteral("DeliveryReport"))
+            .toString();
+    };
+    QCOMPARE(report(id), QStringLiteral("DELIVERED"));
+    QCOMPARE(report(newer), QStringLiteral("PENDING"));
+}
+
+void TestDeliveryControl::unmatchedOrUnreadableReportsAreDropped() {
+    Bench b;
+    b.ctx().modem.DeliveryReportsOn = true;
+    const qint64 id = b.queue(QStringLiteral("+447700900001"), QStringLiteral("m"));
+    b.takes(5);
+    b.pass();
+    const QStringList reports{
+        cds(6, QStringLiteral("+447700900001"), 0), // no such reference
+        cds(5, QStringLiteral("+447799999999"), 0), // the reference, another phone
+        QStringLiteral("+CDS: 6,5,\"+447700900001\",145"), // cut short
+        QStringLiteral("+CDS: 6,300,\"+447700900001\",145,\"26/12/08,10:00:00+00\","
+                       "\"26/12/08,10:00:05+00\",0"), // no reference is above 255
+    };
+    for (const QString& r : reports)
+        b.reportArrives(QStringLiteral("\r\n") + r + QStringLiteral("\r\n"));
+    QCOMPARE(b.field(id, "DeliveryReport").toString(), QStringLiteral("PENDING"));
+    QCOMPARE(b.log().count(QLatin1String("matches no sent SMS; it is dropped.")), 2);
+    QCOMPARE(b.log().count(QLatin1String("A delivery report the program cannot read is dropped")),
+             2);
+    QVERIFY(b.env.messages.isEmpty());
+    // The report that does match still finds its row afterwards.
+    b.reportArrives(QStringLiteral("\r\n") + cds(5, QStringLiteral("+447700900001"), 0) +
+                    QStringLiteral("\r\n"));
+    QCOMPARE(b.field(id, "DeliveryReport").toString(), QStringLiteral("DELIVERED"));
+}
+
+void TestDeliveryControl::reportsInsideAListingAndOnTheSim() {
+    Bench b;
+    b.ctx().modem.DeliveryReportsOn = true;
+    const qint64 a = b.queue(QStringLiteral("+447700900001"), QStringLiteral("a"));
+    const qint64 c = b.queue(QStringLiteral("+447700900003"), QStringLiteral("c"));
+    b.takes(12);
+    b.takes(14);
+    b.pass();
+
+    // A report shown between two entries (as a modem frames it there: an empty line
+    // before it, the next entry right after it), a message whose text merely looks like one,
+    // and a report kept on the SIM (no text line), which is read and deleted.
+    const QString scts = QStringLiteral("\"26/12/08,10:15:30+00\"");
+    const QString looksLikeReport =
+        QStringLiteral("+CDS: 6,14,\"+447700900003\",145,\"26/12/08,10:00:00+00\","
+                       "\"26/12/08,10:00:05+00\",69");
+    b.port->answer(ok, QStringLiteral("AT+CLCC"));
+    b.port->answer(
+        QStringLiteral("\r\n+CMGL: 1,\"REC UNREAD\",\"+447700900005\",,") + scts +
+            QStringLiteral("\r\nfirst text\r\n\r\n") + cds(12, QStringLiteral("+447700900001"), 0) +
+            QStringLiteral("\r\n+CMGL: 2,\"REC UNREAD\",\"+447700900006\",,") + scts +
+            QStringLiteral("\r\n") + looksLikeReport +
+            QStringLiteral("\r\n+CMGL: 3,\"REC UNREAD\",6,14,\"+447700900003\",145,"
+                           "\"26/12/08,10:00:00+00\",\"26/12/08,10:00:07+00\",0\r\n\r\nOK\r\n"),
+        QStringLiteral("AT+CMGL"));
+    b.port->answerAlways(QStringLiteral("AT+CMGD"), ok);
+    ReceiveNewMessages(b.ctx(), 400);
+    QVERIFY(b.env.settle());
+
+    const QueryResult inbox = b.db().query(
+        QStringLiteral("select SenderMobileNo, Message from Message_InBox order by InBox_Id"));
+    QCOMPARE(inbox.count(), 2);
+    QCOMPARE(inbox.value(0, "Message").toString(), QStringLiteral("first text"));
+    QCOMPARE(inbox.value(1, "Message").toString(), looksLikeReport);
+    QCOMPARE(b.field(a, "DeliveryReport").toString(), QStringLiteral("DELIVERED"));
+    QCOMPARE(b.field(c, "DeliveryReport").toString(), QStringLiteral("DELIVERED"));
+    QCOMPARE(b.field(c, "DeliveryReportAt").toString(), QStringLiteral("2026-12-08 10:00:07"));
+    for (const char* del : {"AT+CMGD=1\r", "AT+CMGD=2\r", "AT+CMGD=3\r"})
+        QVERIFY2(b.port->written.contains(QLatin1String(del)), del);
 }
 
 QTEST_MAIN(TestDeliveryControl)

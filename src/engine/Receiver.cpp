@@ -115,6 +115,8 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         ctx.engine.StoredReportsWaiting = false; // this listing reads them
         ListMessages(ctx, comm, QStringLiteral("ALL"), wait);
         ctx.modem.ListingInProgress = false;
+        // Delivery reports the modem put between the listing's entries.
+        HandleStatusReports(ctx);
 
         const ModemState& m = ctx.modem;
         if (m.SimMessageCount == 0) {
