@@ -7,6 +7,7 @@
 #include "support/TestEnv.h"
 #include "ui/Ui.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -296,7 +297,13 @@ void TestSettingsWindow::connectedSaveKeepsModemFieldsAndSetsTimers() {
 
     w.txttime->setText(QStringLiteral("65"));
     w.chkEnableSend->setChecked(false);
+    // The busy cursor while the save works, gone when it is over.
+    bool busyWhileSaving = false;
+    QObject::connect(&env.ctx().notifier, &Notifier::pollingTimersChanged, &w,
+                     [&] { busyWhileSaving = QApplication::overrideCursor() != nullptr; });
     w.cmdSave1_Click();
+    QVERIFY(busyWhileSaving);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QCOMPARE(env.messages, QStringList{"Settings Saved Successfully!!!"});
     QCOMPARE(env.endRequests, 0);
     QCOMPARE(main.Timer1->interval(), 65000);

@@ -69,6 +69,9 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     txtMessage = new QPlainTextEdit(Frame1);
     txtMessage->setObjectName(QStringLiteral("txtMessage"));
     txtMessage->setMaximumHeight(ui::twips(1200));
+    Label2->setBuddy(txtMessage);
+    txtMessage->setAccessibleName(QStringLiteral("Common SMS, max 160 characters"));
+    ListNumbers->setAccessibleName(QStringLiteral("Found Numbers"));
     auto* fv = new QVBoxLayout(Frame1);
     fv->addWidget(Label2);
     fv->addWidget(txtMessage);
@@ -170,7 +173,7 @@ void Frm_BulkSMS_Step5::entriesRead(ImportReader& r) {
     // A file that cannot be read, or a reading cancelled, takes the wizard back to the
     // file: nothing of it is listed.
     if (r.outcome() != ImportReader::Outcome::Done) {
-        if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error());
+        if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error(), ui::Icon::None);
         wizard().backToFileStep();
         return;
     }
@@ -178,10 +181,12 @@ void Frm_BulkSMS_Step5::entriesRead(ImportReader& r) {
     const QString stopped = r.stopped();
     listModel->setEntries(r.takeEntries(), !IsCommonSMS);
     ListNumbers->setColumnWidth(0, ui::twips(2500));
-    showCounts();
+    // A reading that stopped with an error keeps the entries found before it, and leaves
+    // the counts as they were.
+    if (stopped.isEmpty()) showCounts();
     for (const QString& notice : notices)
-        ui::MsgBox(notice);
-    if (!stopped.isEmpty()) ui::MsgBox(stopped);
+        ui::MsgBox(notice, ui::Icon::None);
+    if (!stopped.isEmpty()) ui::MsgBox(stopped, ui::Icon::None);
 }
 
 void Frm_BulkSMS_Step5::Check1_Click() {
@@ -203,7 +208,8 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
         ui::MsgBox(QStringLiteral("The message cannot be sent in the modem's character set (%1): "
                                   "it holds %2. Please change the message; nothing was put in "
                                   "the Out box.")
-                       .arg(setName, describeCharacters(bad)));
+                       .arg(setName, describeCharacters(bad)),
+                   ui::Icon::None);
         txtMessage->setFocus();
         return false;
     }
@@ -230,7 +236,8 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
                               "are now unticked: change their messages in the file, or press "
                               "Send again to queue the others.")
                    .arg(refused)
-                   .arg(setName, lines.join(QLatin1Char('\n'))));
+                   .arg(setName, lines.join(QLatin1Char('\n'))),
+               ui::Icon::None);
     return false;
 }
 
@@ -329,14 +336,15 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
     queueing_.reset();
     wizard().setBusy(false);
     if (!error.isEmpty()) {
-        ui::MsgBox(error + QStringLiteral("\n\nNothing was put in the Out box."));
+        ui::MsgBox(error + QStringLiteral("\n\nNothing was put in the Out box."), ui::Icon::None);
         return;
     }
     if (q->cancelled) {
-        ui::MsgBox(QStringLiteral("Sending was cancelled: nothing was put in the Out box."));
+        ui::MsgBox(QStringLiteral("Sending was cancelled: nothing was put in the Out box."),
+                   ui::Icon::None);
         return;
     }
-    ui::MsgBox(QStringLiteral("Message has been sent successfully to Out box."));
+    ui::MsgBox(QStringLiteral("Message has been sent successfully to Out box."), ui::Icon::None);
     AppContext& c = ctx();
     wizard().unload(5);
     RefreshMessageBoxIfOpen(c);
@@ -350,19 +358,19 @@ void Frm_BulkSMS_Step5::cmdNext_Click() {
             message = trimSpacesOnly(
                 txtMessage->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
             if (message.isEmpty()) {
-                ui::MsgBox(QStringLiteral("Please enter message."));
+                ui::MsgBox(QStringLiteral("Please enter message."), ui::Icon::None);
                 return;
             }
         }
         if (listModel->tickedCount() == 0) {
-            ui::MsgBox(QStringLiteral("Please select mobile number from list."));
+            ui::MsgBox(QStringLiteral("Please select mobile number from list."), ui::Icon::None);
             return;
         }
         if (!messagesCarriable(message)) return;
         if (wizard().isBusy()) return;
         queueTicked(message);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "core/DateTimeText.h"
 #include "core/Notifier.h"
 #include "modem/Module1.h"
+#include "modem/Recipients.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
 
@@ -45,8 +46,8 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     // Enter in the numbers box must not send.
     Command1->setAutoDefault(false);
 
-    Label1->setBuddy(MobileNumbers);
-    Label3->setBuddy(Message);
+    ui::labelField(Label1, MobileNumbers);
+    ui::labelField(Label3, Message);
     auto* v = new QVBoxLayout(this);
     v->addWidget(Label1);
     v->addWidget(MobileNumbers);
@@ -89,12 +90,50 @@ QStringList frm_ComposeSMS::recipientEntries(const QString& numbersText) {
     return entries;
 }
 
+QString frm_ComposeSMS::numbersComplaint(const QString& numbersText) {
+    QString typed = numbersText;
+    typed.replace(QLatin1Char(';'), QLatin1Char(','));
+    const QStringList pieces = typed.split(QLatin1Char(','));
+    const QStringList entries = recipientEntries(numbersText);
+    int empty = 0;
+    QStringList notNumbers;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (trimSpaces(entries[i]).isEmpty())
+            ++empty;
+        else if (!isSendableNumber(entries[i]))
+            notNumbers << QLatin1Char('"') + trimSpaces(pieces.value(i)) + QLatin1Char('"');
+    }
+    if (empty == 0 && notNumbers.isEmpty()) return QString();
+    QStringList problems;
+    if (empty > 0)
+        problems << (empty == 1 ? QStringLiteral("one entry is empty")
+                                : QStringLiteral("%1 entries are empty").arg(empty)) +
+                        QStringLiteral(" (two commas or semicolons with no number between "
+                                       "them, or one at the start or the end)");
+    if (!notNumbers.isEmpty())
+        problems << (notNumbers.size() == 1 ? QStringLiteral("this entry is not a number: ")
+                                            : QStringLiteral("these entries are not numbers: ")) +
+                        notNumbers.join(QStringLiteral(", "));
+    return QStringLiteral("Nothing was queued: ") + problems.join(QStringLiteral("; ")) +
+           QStringLiteral(".\r\n\r\nA mobile number is made of digits, with an optional + in "
+                          "front. Please correct the numbers.");
+}
+
 void frm_ComposeSMS::Command1_Click() {
     const QString numbers = trimSpaces(MobileNumbers->text());
     const QString text = Message->toPlainText();
     if (numbers.isEmpty() || trimSpaces(text).isEmpty()) {
-        ui::MsgBox(QStringLiteral("You must enter the mobile number and the message."));
+        ui::MsgBox(QStringLiteral("You must enter the mobile number and the message."),
+                   ui::Icon::None);
         (numbers.isEmpty() ? static_cast<QWidget*>(MobileNumbers) : Message)->setFocus();
+        return;
+    }
+    // Every entry must be a number the dispatcher can send: a row with an empty or
+    // non-numeric number would wait in the Outbox for ever.
+    const QString refusedNumbers = numbersComplaint(numbers);
+    if (!refusedNumbers.isEmpty()) {
+        ui::MsgBox(refusedNumbers);
+        MobileNumbers->setFocus();
         return;
     }
     try {

@@ -26,6 +26,9 @@ public:
     // The numbers as queued: semicolons count as commas, every entry (empty ones too)
     // is one recipient, with its dots and spaces removed.
     static QStringList recipientEntries(const QString& numbersText);
+    // Why the typed numbers cannot be queued (empty entries, entries that are not
+    // numbers, named as typed); "" when every entry is a number.
+    static QString numbersComplaint(const QString& numbersText);
 
     QLabel* Label1;
     QLineEdit* MobileNumbers;

@@ -125,6 +125,9 @@ struct EngineState {
     // Outbox rows whose text the modem's character set cannot carry, already named in
     // the activity log during this run (they stay in the Outbox, unsent).
     QSet<qint64> UnsendableRowsLogged;
+    // Outbox rows whose number is empty or not a number, already named in the activity
+    // log during this run (they stay in the Outbox, unsent).
+    QSet<qint64> SkippedRowsLogged;
     // Outcomes of sends that the database refused to record (locked, say), written first
     // at the next pass. Such a row stays "SENDING" meanwhile, so it is not sent again:
     // sent rows with the moment they went out, failed ones to be put back to waiting.

@@ -5,12 +5,12 @@
 #include "engine/DeliveryReports.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
+#include "modem/Recipients.h"
 #include "modem/SerialPort.h"
 #include "modem/SmsCommands.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -18,13 +18,6 @@ namespace {
 const QString notCommunicating = QStringLiteral(
     "Computer is not communicating with the modem. Please select the option 'Listen To Modem' "
     "before executing any modem commands.");
-
-// The general numeric test: an optional sign, digits with at most one decimal point,
-// blanks around it allowed.
-bool isNumeric(const QString& text) {
-    static const QRegularExpression re(QStringLiteral(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)\s*$)"));
-    return re.match(text).hasMatch();
-}
 
 void writeSent(AppContext& ctx, qint64 id, const QString& at) {
     ctx.DBConnection.execute(
@@ -56,9 +49,9 @@ bool writeWaiting(AppContext& ctx, qint64 id, const QString& why) {
 }
 
 // A row that can never be sent (its number is none) is given up at once while the
-// limit is on; otherwise it stays in the Outbox, untouched.
-void giveUpUnsendableNumber(AppContext& ctx, qint64 id, const QString& recipient) {
-    if (giveUpAfterTries(ctx) <= 0) return;
+// limit is on (returns true); otherwise it stays in the Outbox, untouched.
+bool giveUpUnsendableNumber(AppContext& ctx, qint64 id, const QString& recipient) {
+    if (giveUpAfterTries(ctx) <= 0) return false;
     ctx.DBConnection.execute(
         QStringLiteral("update Message_OutBox set DeliveryStatus='FAILED', LastError=? where "
                        "Outbox_Id=? and DeliveryDatetime is null"),
@@ -66,6 +59,7 @@ void giveUpUnsendableNumber(AppContext& ctx, qint64 id, const QString& recipient
     WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS to '%1' is not sent: the number is "
                                          "not a mobile number. It is in 'Failed Items'.")
                               .arg(recipient));
+    return true;
 }
 
 // The outcome of a send is recorded; when the database refuses, it is kept and
@@ -106,7 +100,21 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
         !current.value(0, QStringLiteral("DeliveryDatetime")).isNull())
         return lastRowSent;
     if (!isSendableNumber(recipient)) {
-        giveUpUnsendableNumber(ctx, id, recipient);
+        // With a limit of tries such a row is given up at once (Failed Items). Otherwise
+        // it stays in the Outbox until someone deletes or corrects it: named once per run
+        // in the activity log, so that it does not wait there unexplained.
+        if (giveUpUnsendableNumber(ctx, id, recipient)) return lastRowSent;
+        if (!ctx.engine.SkippedRowsLogged.contains(id)) {
+            ctx.engine.SkippedRowsLogged.insert(id);
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS in Outbox row %1 is not sent: "
+                                                 "%2. Delete it from the Outbox, or correct the "
+                                                 "number.")
+                                      .arg(id)
+                                      .arg(trimSpaces(recipient).isEmpty()
+                                               ? QStringLiteral("it has no mobile number")
+                                               : QStringLiteral("'%1' is not a mobile number")
+                                                     .arg(recipient)));
+        }
         return lastRowSent;
     }
     const QueryResult mode =
@@ -192,12 +200,6 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
 }
 
 } // namespace
-
-bool isSendableNumber(const QString& number) {
-    const QString n = trimSpaces(number);
-    if (n.startsWith(QLatin1Char('+'))) return isNumeric(n.mid(1));
-    return isNumeric(n);
-}
 
 void RecordPendingOutcomes(AppContext& ctx) {
     EngineState& e = ctx.engine;

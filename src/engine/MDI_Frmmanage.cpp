@@ -113,7 +113,6 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     toolButton1 =
         Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
     toolButton1->setObjectName(QStringLiteral("toolButton1"));
-    toolButton1->setToolTip(QStringLiteral("Connect to Modem."));
     toolButton2 = Toolbar1->addAction(drawIcon(QColor(0x1a, 0x4f, 0x9c), QStringLiteral("B")),
                                       QStringLiteral("Send Bulk SMS"), this,
                                       [this] { Toolbar1_ButtonClick(2); });
@@ -191,6 +190,8 @@ void MDI_Frmmanage::modemsetting_Click() {
 void MDI_Frmmanage::setToolButton1(bool connected) {
     toolButton1Image_ = connected ? 1 : 2;
     toolButton1->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    toolButton1->setToolTip(connected ? QStringLiteral("Disconnect from Modem.")
+                                      : QStringLiteral("Connect to Modem."));
     toolButton1->setIcon(connected ? drawIcon(QColor(0x1f, 0x8a, 0x3c), QStringLiteral("On"))
                                    : drawIcon(QColor(0x80, 0x80, 0x80), QStringLiteral("Off")));
 }

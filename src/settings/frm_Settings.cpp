@@ -96,9 +96,12 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
 
     auto* g1 = new QGridLayout(Frame1);
     int row = 0;
-    auto addRow = [&](const QString& text, QWidget* control) {
-        g1->addWidget(caption(text, Frame1), row, 0);
-        g1->addWidget(control, row, 1);
+    // Each field is named by its caption (for screen readers), which is also its buddy.
+    auto addRow = [&](const QString& text, QWidget* field, QWidget* cell = nullptr) {
+        QLabel* label = caption(text, Frame1);
+        ui::labelField(label, field);
+        g1->addWidget(label, row, 0);
+        g1->addWidget(cell ? cell : field, row, 1);
         ++row;
     };
     addRow(QStringLiteral("Modem plugged-in to which COM port?"), Combo_comportNo);
@@ -115,7 +118,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     delayRow->addWidget(cmbDelay);
     delayRow->addWidget(new QLabel(QStringLiteral("(1=Faster Modem, 4=Slower Modem )"), delayBox));
     delayRow->addStretch();
-    addRow(QStringLiteral("Modem Delay Factor :"), delayBox);
+    addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay, delayBox);
     g1->addWidget(cmdChkModem, row++, 0, 1, 3);
     g1->setRowStretch(row, 1);
     g1->setColumnStretch(2, 1);
@@ -151,7 +154,9 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
         auto* w = new QWidget(Frame2);
         auto* h = new QHBoxLayout(w);
         h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(new QLabel(before, w));
+        auto* label = new QLabel(before, w);
+        ui::labelField(label, box);
+        h->addWidget(label);
         box->setMaximumWidth(ui::twips(900));
         h->addWidget(box);
         h->addWidget(new QLabel(QStringLiteral("Seconds."), w));
@@ -377,6 +382,7 @@ void frm_Settings::cmdSave1_Click() {
     // A database error ends the save with its description; the two tables are written
     // together or not at all.
     try {
+        const ui::BusyCursor busy;
         save();
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

@@ -247,10 +247,16 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     txtMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Names for screen readers where no label stands beside the control.
+    TreeView1->setAccessibleName(QStringLiteral("Folders"));
+    ListMessage->setAccessibleName(QStringLiteral("Messages"));
+    txtMessage->setAccessibleName(QStringLiteral("Message"));
 
     // Layout: the tree left; the list with its paging row right; the message panel below.
     auto* paging = new QHBoxLayout;
-    paging->addWidget(new QLabel(QStringLiteral("Page"), this));
+    auto* pageCaption = new QLabel(QStringLiteral("Page"), this);
+    ui::labelField(pageCaption, txtPages);
+    paging->addWidget(pageCaption);
     paging->addWidget(txtPages);
     paging->addWidget(lblPages, 1);
     paging->addWidget(cmdPrevious);
@@ -415,25 +421,10 @@ void Frm_MessageBox::fillTreeView() {
             add(QStringLiteral("Failed Items"), totals.outboxFailed, true);
         setBold(root, true);
         root->setExpanded(true);
-        // The listed folder stays marked in the tree.
-        switch (listedFolder()) {
-        case Folder::Inbox:
-            selectNode(2);
-            break;
-        case Folder::Outbox:
-            selectNode(3);
-            break;
-        case Folder::Sent:
-            selectNode(4);
-            break;
-        case Folder::Failed:
-            selectNode(5);
-            break;
-        case Folder::None:
-            break;
-        }
+        // No node is selected now: a caller that wants the listed folder marked selects
+        // it afterwards.
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -519,26 +510,14 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         // The key column holds each row's key and is never shown.
         ListMessage->setColumnHidden(3, true);
 
-        const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
-        const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
-                         : folder == Folder::Outbox ? totals.outboxWaiting
-                         : folder == Folder::Failed ? totals.outboxFailed
-                                                    : totals.sentTotal;
-        const qint64 size =
-            ctx_.engine.MessageBoxPageSize > 0 ? ctx_.engine.MessageBoxPageSize : 100;
-        if (n <= 0) {
-            TotalPages = 0;
-            lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
+        const qint64 n = showTotals(folder);
+        const qint64 size = pageSize();
+        // A page past the end of a folder that shrank under it (rows deleted or sent
+        // meanwhile) shows no rows; Previous leads back to the rows.
+        if (CurrentPage < 1) CurrentPage = 1;
+        if (n <= 0 || (CurrentPage - 1) * size >= n) {
             anchor_ = Anchor();
         } else {
-            TotalPages = n % size == 0 ? n / size : n / size + 1;
-            lblPages->setText(
-                n % size != 0
-                    ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
-                    : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
-            // A folder that shrank under the page shown ends at its last page.
-            if (CurrentPage > TotalPages) CurrentPage = TotalPages;
-            if (CurrentPage < 1) CurrentPage = 1;
 
             const QString select =
                 QStringLiteral("select ") + def.columns + QStringLiteral(" from ") + def.table;
@@ -646,9 +625,37 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         }
         cmdNext->setEnabled(TotalPages > CurrentPage);
         cmdPrevious->setEnabled(CurrentPage > 1);
+        // The page box shows the page listed, unless the person is typing in it.
+        if (!(keepReading && txtPages->isModified())) {
+            const QSignalBlocker block(txtPages);
+            txtPages->setText(QString::number(CurrentPage));
+        }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
+}
+
+qint64 Frm_MessageBox::pageSize() const {
+    return ctx_.engine.MessageBoxPageSize > 0 ? ctx_.engine.MessageBoxPageSize : 100;
+}
+
+qint64 Frm_MessageBox::showTotals(Folder folder) {
+    const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
+    const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
+                     : folder == Folder::Outbox ? totals.outboxWaiting
+                     : folder == Folder::Failed ? totals.outboxFailed
+                                                : totals.sentTotal;
+    const qint64 size = pageSize();
+    if (n <= 0) {
+        TotalPages = 0;
+        lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
+    } else {
+        TotalPages = n % size == 0 ? n / size : n / size + 1;
+        lblPages->setText(n % size != 0
+                              ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
+                              : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
+    }
+    return n;
 }
 
 QString Frm_MessageBox::listText(const QVariant& value) {
@@ -663,8 +670,8 @@ QString Frm_MessageBox::listText(const QVariant& value) {
 
 void Frm_MessageBox::TreeView1_NodeClick(int index) {
     try {
+        CurrentPage = 1; // for every node, the root too
         if (index == 1) return; // the root: the list keeps what it shows
-        CurrentPage = 1;
         if (index == 2)
             fillListInbox();
         else if (index == 3)
@@ -681,7 +688,7 @@ void Frm_MessageBox::TreeView1_NodeClick(int index) {
             ListMessage->setCurrentItem(nullptr);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -701,7 +708,7 @@ void Frm_MessageBox::txtPages_Change() {
     const QString t = trimSpaces(txtPages->text());
     if (t.isEmpty()) return;
     if (!isDigits(t)) {
-        ui::MsgBox(QStringLiteral("Please enter numeric value."));
+        ui::MsgBox(QStringLiteral("Please enter numeric value."), ui::Icon::None);
         txtPages->setText(QString::number(CurrentPage));
     }
 }
@@ -709,6 +716,11 @@ void Frm_MessageBox::txtPages_Change() {
 void Frm_MessageBox::txtPages_KeyPress(int keyAscii) {
     if (keyAscii != 13) return;
     const QString t = trimSpaces(txtPages->text());
+    // An empty box is no number: the conversion's own error, and nothing else happens.
+    if (t.isEmpty()) {
+        ui::MsgBox(QStringLiteral("Type mismatch"), ui::Icon::None);
+        return;
+    }
     bool ok = false;
     const qint64 n = isDigits(t) ? t.toLongLong(&ok) : 0;
     if (ok && n >= 1 && n <= TotalPages) {
@@ -765,14 +777,15 @@ void Frm_MessageBox::readRow(QTreeWidgetItem* item) {
             selectNode(isOutBoxSelected ? 3 : isSentItemsSelected ? 4 : 5);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
 void Frm_MessageBox::DeleteSMS() {
-    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), [this](ui::Answer a) {
-        if (a == ui::Answer::Yes) deleteSelected();
-    });
+    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), ui::Icon::None,
+            [this](ui::Answer a) {
+                if (a == ui::Answer::Yes) deleteSelected();
+            });
 }
 
 void Frm_MessageBox::deleteSelected() {
@@ -781,9 +794,11 @@ void Frm_MessageBox::deleteSelected() {
         for (int i = 0; i < ListMessage->topLevelItemCount(); ++i)
             if (ListMessage->topLevelItem(i)->isSelected()) chosen << ListMessage->topLevelItem(i);
         if (chosen.isEmpty()) {
-            ui::MsgBox(QStringLiteral("Please select message which you want to delete."));
+            ui::MsgBox(QStringLiteral("Please select message which you want to delete."),
+                       ui::Icon::None);
             return;
         }
+        const ui::BusyCursor busy;
         // A row that moved to the other folder since the page was read (a message sent
         // while the Outbox was on screen) is left alone; its list row goes all the same.
         QString sql;
@@ -809,8 +824,12 @@ void Frm_MessageBox::deleteSelected() {
         LblNo->clear();
         txtMessage->clear();
         fillTreeView();
+        // The rows left on the page stay; the totals tell the truth.
+        showTotals(listedFolder());
+        cmdNext->setEnabled(TotalPages > CurrentPage);
+        cmdPrevious->setEnabled(CurrentPage > 1);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -821,7 +840,8 @@ void Frm_MessageBox::cmdSendAgain_Click() {
         for (QTreeWidgetItem* item : ListMessage->selectedItems())
             keys << item->text(3).trimmed().toLongLong();
         if (keys.isEmpty()) {
-            ui::MsgBox(QStringLiteral("Please select message which you want to send again."));
+            ui::MsgBox(QStringLiteral("Please select message which you want to send again."),
+                       ui::Icon::None);
             return;
         }
         // Back to waiting, with a fresh count of tries.
@@ -837,8 +857,9 @@ void Frm_MessageBox::cmdSendAgain_Click() {
         txtMessage->clear();
         fillTreeView();
         refillListedFolder();
+        selectNode(5);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 

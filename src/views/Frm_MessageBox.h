@@ -125,6 +125,9 @@ private:
     void selectNode(int index);
     void readRow(QTreeWidgetItem* item);
     QString& sortOrder(Folder folder);
+    qint64 pageSize() const;
+    // Counts the folder, sets TotalPages and the totals label; returns the count.
+    qint64 showTotals(Folder folder);
     int thirdOfList() const;
 
     AppContext& ctx_;

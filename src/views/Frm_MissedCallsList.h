@@ -111,6 +111,7 @@ private:
 
     AppContext& ctx_;
     bool filling_ = false;
+    bool tickIncoming_ = false; // rows still to come are ticked ("Select All" clicked)
     quint64 fillGeneration_ = 0;
     QString fillFrom_, fillTo_;
     QString lastDateTime_;
