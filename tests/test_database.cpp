@@ -9,6 +9,26 @@
 #include <QtTest>
 #include <sqlite3.h>
 
+namespace {
+
+// A database as the first layout made it (data/schema.sql, no steps, version 0).
+void makeFirstLayoutDatabase(const QString& path) {
+    QFile schema(QStringLiteral(BULKSMS_SOURCE_DIR "/data/schema.sql"));
+    QVERIFY(schema.open(QIODevice::ReadOnly));
+    const QByteArray script = schema.readAll();
+    const QByteArray key = databasePassword();
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open_v2(path.toUtf8().constData(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+             SQLITE_OK);
+    QCOMPARE(sqlite3_key(db, key.constData(), static_cast<int>(key.size())), SQLITE_OK);
+    const int rc = sqlite3_exec(db, script.constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    QCOMPARE(rc, SQLITE_OK);
+}
+
+} // namespace
+
 class TestDatabase : public QObject {
     Q_OBJECT
 private slots:
@@ -23,6 +43,7 @@ private slots:
     void olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone();
     void firstLayoutGetsExactTotalsAndCheapUpkeep_data();
     void firstLayoutGetsExactTotalsAndCheapUpkeep();
+    void olderDatabaseGetsDeliveryControl();
 };
 
 void TestDatabase::shippedFileIsUnreadableWithoutTheKey() {
@@ -52,7 +73,8 @@ void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
         names << row.value(0).toString();
     QCOMPARE(names,
              (QStringList{"AutoReply_OnMissedCall", "Country", "MessageDayTotals",
-                          "MessageFolderTotals", "Message_InBox", "Message_OutBox", "MissedCallStatistics",
+                          "MessageFolderTotals", "Message_InBox", "Message_OutBox", "Message_SentParts",
+                          "MissedCallStatistics",
                           "ModemSetting", "Timer_setting"}));
 
     const QueryResult timer = db.query(QStringLiteral("select * from Timer_setting"));
@@ -311,8 +333,11 @@ void TestDatabase::olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone() {
         QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());
     }
     for (const int stored : {0, currentSchemaVersion() + 5}) {
-        TestEnv env(TestEnv::Db::Shipped);
-        {
+        // Version 0: a database made before versions were kept has the first layout.
+        TestEnv env(stored == 0 ? TestEnv::Db::None : TestEnv::Db::Shipped);
+        if (stored == 0) {
+            makeFirstLayoutDatabase(env.dbPath());
+        } else {
             Database raw;
             raw.open(env.dbPath(), databasePassword());
             raw.executeScript(QStringLiteral("PRAGMA user_version = %1").arg(stored));
@@ -326,4 +351,32 @@ void TestDatabase::olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone() {
         QVERIFY(ConnectDatabase(env.ctx()));
         QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());
     }
+}
+
+void TestDatabase::olderDatabaseGetsDeliveryControl() {
+    // A first-layout database with rows waiting and sent gets the columns of failed tries,
+    // sending later and delivery reports, the sent parts, and a count of given-up rows.
+    TestEnv env(TestEnv::Db::None);
+    makeFirstLayoutDatabase(env.dbPath());
+    {
+        Database raw;
+        raw.open(env.dbPath(), databasePassword());
+        raw.execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                                   "OutBoxDateTime,DeliveryDatetime) values (0,'+1','a',"
+                                   "'2026-01-01 09:00:00',null),(0,'+2','b','2026-01-01 "
+                                   "09:00:00','2026-01-01 09:01:00')"));
+    }
+    QVERIFY(ConnectDatabase(env.ctx()));
+    Database& db = env.ctx().DBConnection;
+    const QueryResult r = db.query(QStringLiteral(
+        "select SendTries,LastError,SendAfter,DeliveryReport,DeliveryReportAt,"
+        "DeliveryReportStatus from Message_OutBox order by Outbox_Id"));
+    QCOMPARE(r.count(), 2);
+    QCOMPARE(r.value(0, "SendTries").toInt(), 0);
+    QVERIFY(r.value(0, "SendAfter").isNull() && r.value(1, "DeliveryReport").isNull());
+    QCOMPARE(env.scalar("select GiveUpAfterTries + AskDeliveryReports from Timer_setting"), 0);
+    QCOMPARE(env.scalar("select count(*) from Message_SentParts"), 0);
+    db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus='FAILED' where "
+                              "RecipientMobileNo='+1'"));
+    QCOMPARE(env.scalar("select OutboxFailed from MessageFolderTotals"), 1);
 }

@@ -740,6 +740,10 @@ void TestMessageBox::folderTotalsFollowEveryChange() {
         "update Message_OutBox set DeliveryStatus='SENT', DeliveryDatetime='2026-01-03' where "
         "Outbox_Id % 3 = 0",
         "update Message_OutBox set DeliveryDatetime=null where Outbox_Id = 4",
+        "update Message_OutBox set DeliveryStatus='FAILED' where Outbox_Id % 2 = 1",
+        "update Message_OutBox set DeliveryStatus='' where Outbox_Id % 5 = 1",
+        "update Message_OutBox set DeliveryDatetime='2026-01-04' where Outbox_Id = 7",
+        "delete from Message_OutBox where Outbox_Id % 11 = 0",
         "update Message_OutBox set DeliveryStatus='SENDING'",
         "delete from Message_OutBox where Outbox_Id % 7 = 0",
         "delete from Message_InBox",

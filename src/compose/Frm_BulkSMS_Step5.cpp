@@ -1,5 +1,7 @@
 #include "compose/Frm_BulkSMS_Step5.h"
 
+#include "compose/SendAtChooser.h"
+
 #include "compose/Frm_ImportProgress.h"
 #include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
@@ -89,6 +91,8 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     body()->addLayout(counts);
     body()->addWidget(ListNumbers, 1);
     body()->addWidget(Frame1);
+    fraSendAt = new SendAtChooser(this);
+    body()->addWidget(fraSendAt);
 
     connect(Check1, &QCheckBox::clicked, this, &Frm_BulkSMS_Step5::Check1_Click);
     connect(listModel, &NumberListModel::itemChecked, this,
@@ -261,6 +265,7 @@ void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
         ui::MsgBox(e.description() + QStringLiteral("\n\nNothing was put in the Out box."));
         return;
     }
+    q->sendAfter = fraSendAt->sendAfter();
     auto* progress = new Frm_ImportProgress(
         QStringLiteral("Putting the messages in the Out box..."), this);
     q->progress = progress;
@@ -339,10 +344,10 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
         try {
             db.transaction([&] {
                 db.execute(QStringLiteral("insert into Message_OutBox "
-                                          "(RecipientMobileNo,Message,OutBoxDateTime) select "
-                                          "RecipientMobileNo,Message,? from temp.OutboxQueueing "
-                                          "order by rowid"),
-                           {q->at});
+                                          "(RecipientMobileNo,Message,OutBoxDateTime,SendAfter) "
+                                          "select RecipientMobileNo,Message,?,? from "
+                                          "temp.OutboxQueueing order by rowid"),
+                           {q->at, q->sendAfter});
             });
         } catch (const DbError& e) {
             error = e.description();

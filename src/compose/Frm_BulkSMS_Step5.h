@@ -10,6 +10,7 @@ class ImportReader;
 class NumberListModel;
 class QCheckBox;
 class QGroupBox;
+class SendAtChooser;
 class QPlainTextEdit;
 class QTreeView;
 
@@ -40,6 +41,7 @@ public:
     QTreeView* ListNumbers;
     NumberListModel* listModel;
     QGroupBox* Frame1; // "Compose Common SMS"
+    SendAtChooser* fraSendAt; // "Send at": now, or a date and time
     QLabel* Label2;
     QPlainTextEdit* txtMessage;
 
@@ -61,6 +63,7 @@ private:
         std::vector<qsizetype> rows;
         QString message;
         QString at;
+        QVariant sendAfter; // null: at once
         qsizetype done = 0;
         bool cancelled = false;
         QPointer<Frm_ImportProgress> progress;

@@ -1,5 +1,7 @@
 #include "compose/frm_ComposeSMS.h"
 
+#include "compose/SendAtChooser.h"
+
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/Notifier.h"
@@ -54,6 +56,8 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     v->addWidget(Label3);
     v->addWidget(Message, 1);
     v->addWidget(Label4);
+    fraSendAt = new SendAtChooser(this);
+    v->addWidget(fraSendAt);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(Command1);
@@ -157,12 +161,13 @@ void frm_ComposeSMS::Command1_Click() {
         // again cannot queue a recipient twice.
         const QStringList entries = recipientEntries(shown);
         const QString queuedAt = nowText();
+        const QVariant sendAfter = fraSendAt->sendAfter();
         ctx_.DBConnection.transaction([&] {
             ctx_.DBConnection.executeEach(
                 QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                               "OutBoxDateTime) values (0,?,?,?)"),
+                               "OutBoxDateTime,SendAfter) values (0,?,?,?,?)"),
                 entries.size(),
-                [&](qsizetype i) { return QVariantList{entries[i], text, queuedAt}; });
+                [&](qsizetype i) { return QVariantList{entries[i], text, queuedAt, sendAfter}; });
         });
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

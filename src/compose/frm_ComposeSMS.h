@@ -9,6 +9,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class SendAtChooser;
 
 // The compose window: one message to one or more typed numbers. Sending queues one
 // Outbox row per number (the dispatcher sends them later) and closes the window.
@@ -36,6 +37,7 @@ public:
     QPlainTextEdit* Message;
     QLabel* Label4;
     QPushButton* Command1;
+    SendAtChooser* fraSendAt; // "Send at": now, or a date and time
 
 private:
     // The message box refuses typing beyond MessageMaxLength characters.

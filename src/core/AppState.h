@@ -60,6 +60,14 @@ struct ModemState {
     int ConfirmWaitMs = 60000;
     // Why the last send failed, for the activity log ("" after a send that went out).
     QString LastSendFailure;
+    // The message reference (TP-MR) the modem gave each part of the last send, in the
+    // order of the parts (-1 where its answer gave none).
+    QList<int> LastSendReferences;
+    // Delivery reports: asked for in the settings (applied when the modem is set up),
+    // and switched on in the modem (the status-report request of every send, and the
+    // reports' route to the program).
+    bool AskDeliveryReports = false;
+    bool DeliveryReportsOn = false;
 
     // Result of the last SIM listing: entries 0..SimMessageCount-1, one spare slot.
     int SimMessageCount = 0;
@@ -68,6 +76,9 @@ struct ModemState {
     QStringList SimMessageNumber;
     QStringList SimMessageText;
     QStringList SimMessageTime; // the network's time stamp of a received message
+    // A listed status report kept on the SIM: its fields from the first octet on
+    // ("6,12,\"+447700900123\",145,...") in the report's slot, "" for a message.
+    QStringList SimMessageReport;
 };
 
 // A pass over the Outbox: the rows it took, the next one to handle and whether the last
@@ -90,6 +101,7 @@ struct ReceivePass {
     QStringList times;
     int next = 0;
     int stored = 0;
+    QStringList reports; // status reports among the entries (ModemState::SimMessageReport)
 };
 
 // The message engine and its windows.
@@ -120,7 +132,12 @@ struct EngineState {
     // at the next pass. Such a row stays "SENDING" meanwhile, so it is not sent again:
     // sent rows with the moment they went out, failed ones to be put back to waiting.
     QHash<qint64, QString> SentNotRecorded;
-    QSet<qint64> FailedNotRecorded;
+    QHash<qint64, QString> FailedNotRecorded; // with why the send failed
+    // Status reports of sent messages taken from the modem's line and not applied yet:
+    // they wait while a send is under way, whose parts they may be about.
+    QStringList StatusReportsWaiting;
+    // A status report was put on the SIM (+CDSI): the next listing reads and deletes it.
+    bool StoredReportsWaiting = false;
     // Received messages stored in the Inbox whose SIM copy is not deleted yet: when the
     // SIM lists one again it is deleted, not stored twice.
     QSet<QString> StoredNotDeleted;

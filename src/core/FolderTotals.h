@@ -7,12 +7,14 @@
 class Database;
 
 // The sizes of the message folders: all received messages, the unread ones, the
-// messages waiting to be sent (no delivery moment) and the sent ones.
+// messages waiting to be sent (no delivery moment, not given up), the sent ones, and
+// those the dispatcher gave up on ("FAILED", no delivery moment).
 struct FolderTotals {
     qint64 inboxTotal = 0;
     qint64 inboxUnread = 0;
     qint64 outboxWaiting = 0;
     qint64 sentTotal = 0;
+    qint64 outboxFailed = 0;
 };
 
 // Reads the folder sizes. The database keeps them up to date in table

@@ -3,6 +3,7 @@
 #include "core/Database.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 namespace {
 
@@ -76,7 +77,8 @@ const QList<SchemaStep>& steps() {
         // it already.
         {1, "the first layout", {}},
         // Every step below can run again on a database that has it (a file whose version
-        // was set back): each replaces what it makes.
+        // was set back): each replaces what it makes or makes only what is missing (a
+        // column that is there already is not added again).
         {2,
          "folder totals kept without a copy of every page an insert changes; the totals "
          "counted afresh",
@@ -155,8 +157,77 @@ const QList<SchemaStep>& steps() {
                          "GROUP BY 2;")
               .arg(dayOf(QStringLiteral("InboxDateTime")), dayOf(QStringLiteral("OutBoxDateTime")),
                    dayOf(QStringLiteral("DeliveryDatetime")))}},
+        // Delivery control: failed tries counted per row, rows that gave up ("FAILED",
+        // with the last error, out of the Outbox's total), a moment before which a row is
+        // not sent, the network's delivery reports, and the sent parts with the message
+        // reference the modem gave each, by which a report finds its row.
+        {5,
+         "failed tries, scheduled sending and delivery reports",
+         {QStringLiteral("ALTER TABLE Message_OutBox ADD COLUMN SendTries INTEGER NOT NULL "
+                         "DEFAULT 0;"),
+          QStringLiteral("ALTER TABLE Message_OutBox ADD COLUMN LastError TEXT;"),
+          QStringLiteral("ALTER TABLE Message_OutBox ADD COLUMN SendAfter TEXT;"),
+          QStringLiteral("ALTER TABLE Message_OutBox ADD COLUMN DeliveryReport TEXT;"),
+          QStringLiteral("ALTER TABLE Message_OutBox ADD COLUMN DeliveryReportAt TEXT;"),
+          QStringLiteral("ALTER TABLE Message_OutBox ADD COLUMN DeliveryReportStatus INTEGER;"),
+          QStringLiteral("ALTER TABLE Timer_setting ADD COLUMN GiveUpAfterTries INTEGER NOT NULL "
+                         "DEFAULT 0;"),
+          QStringLiteral("ALTER TABLE Timer_setting ADD COLUMN AskDeliveryReports INTEGER NOT "
+                         "NULL DEFAULT 0;"),
+          QStringLiteral("CREATE TABLE IF NOT EXISTS Message_SentParts ("
+                         "Outbox_Id INTEGER NOT NULL, PartNo INTEGER NOT NULL, "
+                         "RecipientMobileNo TEXT, MessageRef INTEGER NOT NULL, SentAt TEXT, "
+                         "ReportState TEXT, ReportStatus INTEGER, ReportAt TEXT, "
+                         "PRIMARY KEY (Outbox_Id, PartNo));"),
+          QStringLiteral("CREATE INDEX IF NOT EXISTS Message_SentParts_Ref ON Message_SentParts (MessageRef);"),
+          QStringLiteral("CREATE TRIGGER IF NOT EXISTS Message_OutBox_PartsDeleted AFTER DELETE ON "
+                         "Message_OutBox BEGIN DELETE FROM Message_SentParts WHERE "
+                         "Outbox_Id = OLD.Outbox_Id; END;"),
+          // The failed rows among those without a delivery moment: the Outbox is those
+          // rows less the failed ones. Kept by triggers of their own, beside the others.
+          QStringLiteral("ALTER TABLE MessageFolderTotals ADD COLUMN OutboxFailed INTEGER NOT "
+                         "NULL DEFAULT 0;"),
+          QStringLiteral(
+              "CREATE TRIGGER IF NOT EXISTS Message_OutBox_FailedInserted AFTER INSERT ON Message_OutBox "
+              "WHEN NEW.DeliveryDatetime IS NULL AND NEW.DeliveryStatus = 'FAILED' BEGIN "
+              "UPDATE MessageFolderTotals SET OutboxFailed = OutboxFailed + 1; END;"),
+          QStringLiteral(
+              "CREATE TRIGGER IF NOT EXISTS Message_OutBox_FailedDeleted AFTER DELETE ON Message_OutBox "
+              "WHEN OLD.DeliveryDatetime IS NULL AND OLD.DeliveryStatus = 'FAILED' BEGIN "
+              "UPDATE MessageFolderTotals SET OutboxFailed = OutboxFailed - 1; END;"),
+          QStringLiteral(
+              "CREATE TRIGGER IF NOT EXISTS Message_OutBox_FailedChanged AFTER UPDATE OF DeliveryStatus, "
+              "DeliveryDatetime ON Message_OutBox WHEN (OLD.DeliveryDatetime IS NULL AND "
+              "OLD.DeliveryStatus IS 'FAILED') <> (NEW.DeliveryDatetime IS NULL AND "
+              "NEW.DeliveryStatus IS 'FAILED') BEGIN UPDATE MessageFolderTotals SET "
+              "OutboxFailed = OutboxFailed - (OLD.DeliveryDatetime IS NULL AND "
+              "OLD.DeliveryStatus IS 'FAILED') + (NEW.DeliveryDatetime IS NULL AND "
+              "NEW.DeliveryStatus IS 'FAILED'); END;"),
+          QStringLiteral("UPDATE MessageFolderTotals SET OutboxFailed = (SELECT count(*) FROM "
+                         "Message_OutBox WHERE DeliveryDatetime IS NULL AND DeliveryStatus = "
+                         "'FAILED');"),
+          // The dispatcher's pass asks for the waiting rows that are due.
+          QStringLiteral("CREATE INDEX IF NOT EXISTS Message_OutBox_Due ON Message_OutBox (SendAfter) WHERE "
+                         "DeliveryDatetime IS NULL;")}},
     };
     return all;
+}
+
+} // namespace
+
+namespace {
+
+// True when `sql` adds a column ("ALTER TABLE t ADD COLUMN c ...") that the table has.
+bool columnAddedAlready(Database& db, const QString& sql) {
+    static const QRegularExpression addColumn(
+        QStringLiteral("^\\s*ALTER\\s+TABLE\\s+(\\w+)\\s+ADD\\s+COLUMN\\s+(\\w+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = addColumn.match(sql);
+    if (!m.hasMatch()) return false;
+    const QueryResult columns =
+        db.query(QStringLiteral("select 1 from pragma_table_info(?) where name = ? collate nocase"),
+                 {m.captured(1), m.captured(2)});
+    return !columns.isEmpty();
 }
 
 } // namespace
@@ -177,7 +248,7 @@ QStringList upgradeSchema(Database& db) {
         for (const SchemaStep& step : steps()) {
             if (step.version <= from) continue;
             for (const QString& sql : step.statements)
-                db.executeScript(sql);
+                if (!columnAddedAlready(db, sql)) db.executeScript(sql);
             applied << QStringLiteral("version %1: %2")
                            .arg(step.version)
                            .arg(QString::fromLatin1(step.summary));

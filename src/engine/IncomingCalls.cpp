@@ -4,7 +4,10 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "engine/DeliveryReports.h"
+#include "engine/Receiver.h"
 #include "modem/AtAnswer.h"
+#include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/SerialPort.h"
 #include "ui/Ui.h"
@@ -153,6 +156,21 @@ void MDI_Frmmanage::handleReports() {
             else
                 onCallerReport(report);
         }
+    }
+    // Delivery reports of sent messages; those kept on the SIM are read by a listing
+    // as soon as the modem is free.
+    HandleStatusReports(ctx_);
+    if (ctx_.engine.StoredReportsWaiting && !storedReportsListing_) {
+        storedReportsListing_ = true;
+        whenModemFree(ctx_, this, [this] {
+            storedReportsListing_ = false;
+            const ModemState& m = ctx_.modem;
+            if (ctx_.engine.StoredReportsWaiting && m.ModemConnected && m.ModemInitialized &&
+                !m.ModemBusy && !m.ListingInProgress && !ctx_.engine.ReceivePassInProgress) {
+                ui::BackgroundScope inBackground;
+                ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
+            }
+        });
     }
 }
 

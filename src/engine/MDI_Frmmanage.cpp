@@ -304,6 +304,12 @@ void MDI_Frmmanage::connectModem() {
         const int port = rs.value(0, QStringLiteral("CommPortNo")).toInt(&portOk);
         if (!portOk) throw DbError(QStringLiteral("Type mismatch"));
 
+        // Delivery reports are asked for when the modem is set up.
+        const QueryResult ts = ctx_.DBConnection.query(
+            QStringLiteral("select AskDeliveryReports from Timer_setting"));
+        ctx_.modem.AskDeliveryReports =
+            !ts.isEmpty() && ts.value(0, QStringLiteral("AskDeliveryReports")).toLongLong() != 0;
+
         WriteActivityLog(ctx_, QStringLiteral("Initializing the modem on COM Port: %1").arg(port));
         SerialPort& comm = ctx_.MSComm1();
         ConfigurePort(ctx_, comm, port, settings.trimmed());

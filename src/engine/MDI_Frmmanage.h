@@ -186,6 +186,7 @@ private:
     // The last call rang while the reply was on, and its reply is not queued yet.
     bool replyDue_ = false;
     bool reportsQueued_ = false;
+    bool storedReportsListing_ = false; // a listing for reports kept on the SIM is due
     bool handlingReports_ = false;
     bool timer1Deferred_ = false;
     bool timer2Deferred_ = false;

@@ -2,10 +2,12 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "engine/DeliveryReports.h"
 #include "engine/Dispatcher.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/SmsCommands.h"
+#include "modem/StatusReport.h"
 #include "ui/Ui.h"
 
 QString normaliseSender(const QString& number) {
@@ -51,6 +53,17 @@ void continuePass(AppContext& ctx) {
             WriteActivityLog(ctx, QStringLiteral("**ERROR** The modem listed a message with the "
                                                  "storage index '%1'; it is left on the SIM card.")
                                       .arg(pass.indexes.value(i)));
+        } else if (!pass.reports.value(i).isEmpty()) {
+            // A delivery report kept on the SIM: applied to its sent message, then deleted
+            // like a message (one that cannot be read would come back at every listing).
+            const StatusReport r = parseStatusReportFields(pass.reports.value(i));
+            if (r.valid)
+                RecordStatusReport(ctx, r);
+            else
+                WriteActivityLog(ctx, QStringLiteral("A delivery report the program cannot read "
+                                                     "is dropped: ") +
+                                          pass.reports.value(i));
+            DeleteMessage(ctx, comm, index);
         } else {
             const QString sender = normaliseSender(pass.numbers.value(i));
             const QString text = pass.texts.value(i);
@@ -99,8 +112,11 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         if (ctx.modem.ModemBusy) return;
         SerialPort& comm = ctx.MSComm1();
         ctx.modem.ListingInProgress = true;
+        ctx.engine.StoredReportsWaiting = false; // this listing reads them
         ListMessages(ctx, comm, QStringLiteral("ALL"), wait);
         ctx.modem.ListingInProgress = false;
+        // Delivery reports the modem put between the listing's entries.
+        HandleStatusReports(ctx);
 
         const ModemState& m = ctx.modem;
         if (m.SimMessageCount == 0) {
@@ -113,7 +129,7 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         // Copies: what runs between two messages may list the SIM again.
         ctx.engine.Receive = ReceivePass{m.SimMessageCount, m.SimMessageIndex, m.SimMessageStatus,
                                          m.SimMessageNumber, m.SimMessageText, m.SimMessageTime,
-                                         0, 0};
+                                         0, 0, m.SimMessageReport};
         ctx.engine.ReceivePassInProgress = true;
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

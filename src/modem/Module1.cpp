@@ -79,7 +79,8 @@ QString pull(AppContext& ctx, SerialPort& comm) {
     const QString data = comm.input();
     if (!data.isEmpty()) {
         at::lineOf(ctx.modem).feed(data);
-        if (at::lineOf(ctx.modem).hasReports() && ctx.modemReports) ctx.modemReports();
+        const at::ModemLine& line = at::lineOf(ctx.modem);
+        if ((line.hasReports() || line.hasStatusReports()) && ctx.modemReports) ctx.modemReports();
     }
     return data;
 }

@@ -10,7 +10,8 @@ class SerialPort;
 // The text-mode SMS commands. Every exchange goes through ExecuteCommand; the answers
 // are kept in ctx.modem.LastResponse. A send result that contains "ERROR" is a failure
 // (ctx.modem.LastSendFailure then says why), anything else a success: a message counts
-// as sent only once the modem confirmed it ("+CMGS: n" / "+CMSS: n", then OK). Texts go
+// as sent only once the modem confirmed it ("+CMGS: n" / "+CMSS: n", then OK), and the
+// reference n of each part is kept in ctx.modem.LastSendReferences. Texts go
 // out in the modem's character set (modem/SmsText.h); one it cannot carry is not sent.
 
 // Longest part of a message; longer texts go out as independent parts.

@@ -60,10 +60,13 @@ const FolderDef& inboxDef() {
     return d;
 }
 const FolderDef& outboxDef() {
+    // Rows given up on are in Failed Items, not here.
     static const FolderDef d{
         QStringLiteral("Message_OutBox"),
-        QStringLiteral("DeliveryDatetime is Null"),
-        QStringLiteral("RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,DeliveryStatus"),
+        QStringLiteral("DeliveryDatetime is Null and (DeliveryStatus is null or "
+                       "DeliveryStatus<>'FAILED')"),
+        QStringLiteral(
+            "RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,DeliveryStatus,SendAfter"),
         QStringLiteral("Outbox_Id"),
         QStringLiteral("OutBoxDateTime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
@@ -78,7 +81,8 @@ const FolderDef& sentDef() {
     static const FolderDef d{
         QStringLiteral("Message_OutBox"),
         QStringLiteral("DeliveryDatetime is not Null"),
-        QStringLiteral("RecipientMobileNo,Message,DeliveryDatetime,Outbox_Id"),
+        QStringLiteral("RecipientMobileNo,Message,DeliveryDatetime,Outbox_Id,DeliveryReport,"
+                       "DeliveryReportAt,DeliveryReportStatus"),
         QStringLiteral("Outbox_Id"),
         QStringLiteral("DeliveryDatetime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
@@ -88,6 +92,32 @@ const FolderDef& sentDef() {
         QStringLiteral("DeliveryDatetime"),
         sentDays};
     return d;
+}
+
+// The rows the dispatcher gave up on, with their last error and number of tries.
+const FolderDef& failedDef() {
+    static const FolderDef d{
+        QStringLiteral("Message_OutBox"),
+        QStringLiteral("DeliveryDatetime is Null and DeliveryStatus='FAILED'"),
+        QStringLiteral("RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,SendTries,LastError"),
+        QStringLiteral("Outbox_Id"),
+        QStringLiteral("OutBoxDateTime"),
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
+         QStringLiteral("OutBoxDateTime")},
+        {}};
+    return d;
+}
+
+// What Sent Items says of a row's delivery report.
+QString deliveryReportText(const QueryResult& rows, int r) {
+    const QString state = rows.value(r, QStringLiteral("DeliveryReport")).toString();
+    const QString at = rows.value(r, QStringLiteral("DeliveryReportAt")).toString();
+    if (state == QLatin1String("DELIVERED")) return QStringLiteral("Delivered ") + at;
+    if (state == QLatin1String("FAILED"))
+        return QStringLiteral("Not delivered (status %1)")
+            .arg(rows.value(r, QStringLiteral("DeliveryReportStatus")).toInt());
+    if (state == QLatin1String("PENDING")) return QStringLiteral("Waiting for report");
+    return QString();
 }
 
 // A sort order as the window keeps it ("InboxDateTime desc", "Message"), checked
@@ -177,7 +207,7 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     TreeView1->setHeaderHidden(true);
     TreeView1->setColumnCount(1);
     connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
-        for (int i = 1; i <= 4; ++i)
+        for (int i = 1; i <= 5; ++i)
             if (node(i) == item) TreeView1_NodeClick(i);
     });
 
@@ -242,6 +272,19 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     paging->addWidget(lblPages, 1);
     paging->addWidget(cmdPrevious);
     paging->addWidget(cmdNext);
+    // The actions of Failed Items, shown while it is listed.
+    cmdSendAgain = new QPushButton(QStringLiteral("Send Again"), this);
+    cmdSendAgain->setObjectName(QStringLiteral("cmdSendAgain"));
+    cmdDeleteFailed = new QPushButton(QStringLiteral("Delete"), this);
+    cmdDeleteFailed->setObjectName(QStringLiteral("cmdDeleteFailed"));
+    for (QPushButton* b : {cmdSendAgain, cmdDeleteFailed}) {
+        b->setAutoDefault(false);
+        b->setVisible(false);
+    }
+    connect(cmdSendAgain, &QPushButton::clicked, this, &Frm_MessageBox::cmdSendAgain_Click);
+    connect(cmdDeleteFailed, &QPushButton::clicked, this, &Frm_MessageBox::DeleteSMS);
+    paging->addWidget(cmdSendAgain);
+    paging->addWidget(cmdDeleteFailed);
     auto* listSide = new QWidget(this);
     auto* listLayout = new QVBoxLayout(listSide);
     listLayout->setContentsMargins(0, 0, 0, 0);
@@ -301,11 +344,12 @@ void Frm_MessageBox::done(int result) {
 
 void Frm_MessageBox::Form_Load() {
     ctx_.engine.MessageBoxOpen = true;
-    isInBoxSelected = isOutBoxSelected = isSentItemsSelected = false;
+    isInBoxSelected = isOutBoxSelected = isSentItemsSelected = isFailedItemsSelected = false;
     CurrentPage = 1;
     InboxSortOrder = QStringLiteral("InboxDateTime desc");
     OutboxSortOrder = QStringLiteral("OutBoxDateTime");
     SentSortOrder = QStringLiteral("DeliveryDatetime");
+    FailedSortOrder = QStringLiteral("OutBoxDateTime");
     resize(ui::twips(13410), ui::twips(9075));
     loaded_ = true;
 
@@ -348,6 +392,7 @@ Frm_MessageBox::Folder Frm_MessageBox::listedFolder() const {
     if (isInBoxSelected) return Folder::Inbox;
     if (isOutBoxSelected) return Folder::Outbox;
     if (isSentItemsSelected) return Folder::Sent;
+    if (isFailedItemsSelected) return Folder::Failed;
     return Folder::None;
 }
 
@@ -357,6 +402,8 @@ QString& Frm_MessageBox::sortOrder(Folder folder) {
         return InboxSortOrder;
     case Folder::Outbox:
         return OutboxSortOrder;
+    case Folder::Failed:
+        return FailedSortOrder;
     default:
         return SentSortOrder;
     }
@@ -377,6 +424,12 @@ void Frm_MessageBox::fillTreeView() {
         add(QStringLiteral("Inbox"), totals.inboxUnread, true);
         add(QStringLiteral("Outbox"), totals.outboxWaiting, true);
         add(QStringLiteral("Sent Items"), 0, false);
+        // Failed Items: while messages are given up on, or some are there.
+        const QueryResult limit = ctx_.DBConnection.query(
+            QStringLiteral("select GiveUpAfterTries from Timer_setting"));
+        if (totals.outboxFailed > 0 ||
+            (!limit.isEmpty() && limit.value(0, QStringLiteral("GiveUpAfterTries")).toInt() > 0))
+            add(QStringLiteral("Failed Items"), totals.outboxFailed, true);
         setBold(root, true);
         root->setExpanded(true);
         // No node is selected now: a caller that wants the listed folder marked selects
@@ -395,6 +448,9 @@ void Frm_MessageBox::fillListOutbox() {
 void Frm_MessageBox::fillListSent() {
     fillList(Folder::Sent);
 }
+void Frm_MessageBox::fillListFailed() {
+    fillList(Folder::Failed);
+}
 
 void Frm_MessageBox::refillListedFolder(bool keepReading) {
     const Folder f = listedFolder();
@@ -409,10 +465,14 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
     try {
         const FolderDef& def = folder == Folder::Inbox    ? inboxDef()
                                : folder == Folder::Outbox ? outboxDef()
+                               : folder == Folder::Failed ? failedDef()
                                                           : sentDef();
         isInBoxSelected = folder == Folder::Inbox;
         isOutBoxSelected = folder == Folder::Outbox;
         isSentItemsSelected = folder == Folder::Sent;
+        isFailedItemsSelected = folder == Folder::Failed;
+        cmdSendAgain->setVisible(isFailedItemsSelected);
+        cmdDeleteFailed->setVisible(isFailedItemsSelected);
         const Order order = parseOrder(def, sortOrder(folder), folder == Folder::Sent);
 
         // What the user is looking at survives a refresh from the engine.
@@ -439,16 +499,28 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
             const int widths[] = {2000, 4000, 2000, 0, 1500};
             for (int c = 0; c < 5; ++c)
                 ListMessage->setColumnWidth(c, ui::twips(widths[c]));
-        } else {
-            ListMessage->setColumnCount(4);
+        } else if (folder == Folder::Failed) {
+            ListMessage->setColumnCount(6);
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"),
-                                          QStringLiteral("Message"),
-                                          folder == Folder::Inbox ? QStringLiteral("Received On")
-                                                                  : QStringLiteral("Delivered On"),
-                                          QString()});
+                                          QStringLiteral("Message"), QStringLiteral("Outbox Date"),
+                                          QString(), QStringLiteral("Tries"),
+                                          QStringLiteral("Error")});
+            const int widths[] = {2000, 3000, 2000, 0, 700, 3500};
+            for (int c = 0; c < 6; ++c)
+                ListMessage->setColumnWidth(c, ui::twips(widths[c]));
+        } else {
+            const bool sent = folder == Folder::Sent;
+            ListMessage->setColumnCount(sent ? 5 : 4);
+            QStringList labels{QStringLiteral("Mobile Number"), QStringLiteral("Message"),
+                               sent ? QStringLiteral("Delivered On")
+                                    : QStringLiteral("Received On"),
+                               QString()};
+            if (sent) labels << QStringLiteral("Delivery Report");
+            ListMessage->setHeaderLabels(labels);
             for (int c = 0; c < 3; ++c)
                 ListMessage->setColumnWidth(c, third);
             ListMessage->setColumnWidth(3, 0);
+            if (sent) ListMessage->setColumnWidth(4, ui::twips(2500));
         }
         // The key column holds each row's key and is never shown.
         ListMessage->setColumnHidden(3, true);
@@ -567,7 +639,16 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
                     if (folder == Folder::Outbox) {
                         const QString status =
                             cellText(rows.value(r, QStringLiteral("DeliveryStatus")));
-                        if (!status.isEmpty()) item->setText(4, status);
+                        const QString after = cellText(rows.value(r, QStringLiteral("SendAfter")));
+                        if (!status.isEmpty())
+                            item->setText(4, status);
+                        else if (!after.isEmpty() && after > dateTimeText(ctx_.now()))
+                            item->setText(4, QStringLiteral("Send at ") + after.left(16));
+                    } else if (folder == Folder::Failed) {
+                        item->setText(4, cellText(rows.value(r, QStringLiteral("SendTries"))));
+                        item->setText(5, listText(rows.value(r, QStringLiteral("LastError"))));
+                    } else if (folder == Folder::Sent) {
+                        item->setText(4, deliveryReportText(rows, r));
                     }
                 }
                 items << item;
@@ -617,6 +698,7 @@ qint64 Frm_MessageBox::showTotals(Folder folder) {
     const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
     const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
                      : folder == Folder::Outbox ? totals.outboxWaiting
+                     : folder == Folder::Failed ? totals.outboxFailed
                                                 : totals.sentTotal;
     const qint64 size = pageSize();
     if (n <= 0) {
@@ -651,6 +733,8 @@ void Frm_MessageBox::TreeView1_NodeClick(int index) {
             fillListOutbox();
         else if (index == 4)
             fillListSent();
+        else if (index == 5 && node(5))
+            fillListFailed();
         else
             return;
         selectNode(index);
@@ -708,6 +792,7 @@ void Frm_MessageBox::ListMessage_ColumnClick(int column) {
     if (f == Folder::None || column < 1 || column > 3) return;
     const FolderDef& def = f == Folder::Inbox    ? inboxDef()
                            : f == Folder::Outbox ? outboxDef()
+                           : f == Folder::Failed ? failedDef()
                                                  : sentDef();
     sortOrder(f) = def.sortColumns[column - 1];
     refillListedFolder();
@@ -738,13 +823,13 @@ void Frm_MessageBox::readRow(QTreeWidgetItem* item) {
             setBold(item, false);
             fillTreeView();
             selectNode(2);
-        } else if (isOutBoxSelected || isSentItemsSelected) {
+        } else if (isOutBoxSelected || isSentItemsSelected || isFailedItemsSelected) {
             LblNo->setText(trimSpaces(item->text(0)));
             const QueryResult r = ctx_.DBConnection.query(
                 QStringLiteral("select * from Message_OutBox where Outbox_Id=?"), {key});
             if (!r.isEmpty())
                 txtMessage->setPlainText(cellText(r.value(0, QStringLiteral("Message"))));
-            selectNode(isOutBoxSelected ? 3 : 4);
+            selectNode(isOutBoxSelected ? 3 : isSentItemsSelected ? 4 : 5);
         }
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
@@ -780,6 +865,9 @@ void Frm_MessageBox::deleteSelected() {
         else if (isSentItemsSelected)
             sql = QStringLiteral(
                 "delete from Message_Outbox where DeliveryDatetime is not Null and Outbox_Id=?");
+        else if (isFailedItemsSelected)
+            sql = QStringLiteral("delete from Message_Outbox where DeliveryDatetime is Null and "
+                                 "DeliveryStatus='FAILED' and Outbox_Id=?");
         else
             return;
         // All selected rows go together, or none (and the list stays as it was).
@@ -795,6 +883,36 @@ void Frm_MessageBox::deleteSelected() {
         showTotals(listedFolder());
         cmdNext->setEnabled(TotalPages > CurrentPage);
         cmdPrevious->setEnabled(CurrentPage > 1);
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
+    }
+}
+
+void Frm_MessageBox::cmdSendAgain_Click() {
+    if (!isFailedItemsSelected) return;
+    try {
+        QList<qint64> keys;
+        for (QTreeWidgetItem* item : ListMessage->selectedItems())
+            keys << item->text(3).trimmed().toLongLong();
+        if (keys.isEmpty()) {
+            ui::MsgBox(QStringLiteral("Please select message which you want to send again."),
+                       ui::Icon::None);
+            return;
+        }
+        // Back to waiting, with a fresh count of tries.
+        ctx_.DBConnection.transaction([&] {
+            for (const qint64 key : keys)
+                ctx_.DBConnection.execute(
+                    QStringLiteral("update Message_OutBox set DeliveryStatus='', SendTries=0, "
+                                   "LastError=null where Outbox_Id=? and DeliveryDatetime is "
+                                   "Null and DeliveryStatus='FAILED'"),
+                    {key});
+        });
+        LblNo->clear();
+        txtMessage->clear();
+        fillTreeView();
+        refillListedFolder();
+        selectNode(5);
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }

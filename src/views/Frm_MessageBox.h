@@ -15,7 +15,8 @@ class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// The message box: a folder tree (Inbox, Outbox, Sent Items) with counts, one page of
+// The message box: a folder tree (Inbox, Outbox, Sent Items, and Failed Items while
+// messages are given up on) with counts, one page of
 // the chosen folder at a time, sorting by column, the message panel, and deleting.
 //
 // A folder is never read whole: each fill counts the folder and reads only the rows of
@@ -34,11 +35,17 @@ public:
     void fillListInbox();
     void fillListOutbox();
     void fillListSent();
+    // Failed Items: the messages the dispatcher gave up on (shown while a limit of
+    // tries is set, or some are there), tree node 5.
+    void fillListFailed();
     // Deletes the selected rows of the listed folder after asking.
     void DeleteSMS();
 
     // Event handlers.
-    void TreeView1_NodeClick(int index); // 1 Message, 2 Inbox, 3 Outbox, 4 Sent Items
+    void TreeView1_NodeClick(int index); // 1 Message, 2 Inbox, 3 Outbox, 4 Sent Items,
+                                         // 5 Failed Items
+    // The selected failed messages go back to the Outbox with no tries counted.
+    void cmdSendAgain_Click();
     void cmdNext_Click();
     void cmdPrevious_Click();
     void txtPages_Change();
@@ -62,11 +69,13 @@ public:
     bool isInBoxSelected = false;
     bool isOutBoxSelected = false;
     bool isSentItemsSelected = false;
+    bool isFailedItemsSelected = false;
     qint64 CurrentPage = 1;
     qint64 TotalPages = 0;
     QString InboxSortOrder;
     QString OutboxSortOrder;
     QString SentSortOrder;
+    QString FailedSortOrder;
 
     // Controls.
     QToolBar* Toolbar1;
@@ -79,6 +88,8 @@ public:
     QLabel* lblPages;
     QPushButton* cmdPrevious;
     QPushButton* cmdNext;
+    QPushButton* cmdSendAgain;    // "Send Again" (Failed Items)
+    QPushButton* cmdDeleteFailed; // "Delete" (Failed Items)
     QLabel* Label3;
     QLabel* LblNo;
     QPlainTextEdit* txtMessage;
@@ -96,7 +107,7 @@ protected:
 private:
     // The Yes of DeleteSMS: the selected rows go, all together or none.
     void deleteSelected();
-    enum class Folder { None, Inbox, Outbox, Sent };
+    enum class Folder { None, Inbox, Outbox, Sent, Failed };
     // Where the rows on screen sit in their folder, so that the next and previous
     // pages continue from them.
     struct Anchor {

@@ -68,11 +68,12 @@ bool TestEnv::settle(int timeoutMs) {
 bool keptTotalsExact(Database& db, QString* why) {
     const FolderTotals kept = readFolderTotals(db), counted = countFolderTotals(db);
     auto text = [](const FolderTotals& t) {
-        return QStringLiteral("%1/%2/%3/%4")
+        return QStringLiteral("%1/%2/%3/%4/%5")
             .arg(t.inboxTotal)
             .arg(t.inboxUnread)
             .arg(t.outboxWaiting)
-            .arg(t.sentTotal);
+            .arg(t.sentTotal)
+            .arg(t.outboxFailed);
     };
     QStringList differs;
     if (text(kept) != text(counted))
