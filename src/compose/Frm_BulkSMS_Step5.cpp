@@ -76,9 +76,13 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     Label2->setBuddy(txtMessage);
     txtMessage->setAccessibleName(QStringLiteral("Common SMS, max 160 characters"));
     ListNumbers->setAccessibleName(QStringLiteral("Found Numbers"));
+    lblCount = new QLabel(Frame1);
+    lblCount->setObjectName(QStringLiteral("lblCount"));
+    lblCount->setWordWrap(true);
     auto* fv = new QVBoxLayout(Frame1);
     fv->addWidget(Label2);
     fv->addWidget(txtMessage);
+    fv->addWidget(lblCount);
 
     auto* counts = new QHBoxLayout;
     counts->addWidget(Label1);
@@ -97,17 +101,8 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     connect(Check1, &QCheckBox::clicked, this, &Frm_BulkSMS_Step5::Check1_Click);
     connect(listModel, &NumberListModel::itemChecked, this,
             &Frm_BulkSMS_Step5::ListNumbers_ItemCheck);
-    // The box takes at most 160 characters, as typed or pasted.
-    connect(txtMessage, &QPlainTextEdit::textChanged, this, [this] {
-        const QString text = txtMessage->toPlainText();
-        if (text.size() <= maxMessageLength) return;
-        QTextCursor c = txtMessage->textCursor();
-        const int pos = std::min(c.position(), maxMessageLength);
-        txtMessage->setPlainText(text.left(maxMessageLength));
-        c = txtMessage->textCursor();
-        c.setPosition(pos);
-        txtMessage->setTextCursor(c);
-    });
+    // The box takes one message, as typed or pasted.
+    connect(txtMessage, &QPlainTextEdit::textChanged, this, &Frm_BulkSMS_Step5::limitMessageLength);
     connect(cmdNext, &QPushButton::clicked, this, &Frm_BulkSMS_Step5::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &Frm_BulkSMS_Step5::cmdBack_Click);
     connect(cmdClose, &QPushButton::clicked, this, &Frm_BulkSMS_Step5::cmdClose_Click);
@@ -122,6 +117,21 @@ Frm_BulkSMS_Step5::Source Frm_BulkSMS_Step5::sourceOf(const QString& path) {
     return Source::None;
 }
 
+void Frm_BulkSMS_Step5::limitMessageLength() {
+    const QString text = txtMessage->toPlainText();
+    const QString fitting = fitMessage(text, pduMode_, characterSet_);
+    if (fitting.size() != text.size()) {
+        QTextCursor c = txtMessage->textCursor();
+        const int pos = std::min<int>(c.position(), static_cast<int>(fitting.size()));
+        const QSignalBlocker block(txtMessage);
+        txtMessage->setPlainText(fitting);
+        c = txtMessage->textCursor();
+        c.setPosition(pos);
+        txtMessage->setTextCursor(c);
+    }
+    lblCount->setText(measureMessage(fitting, pduMode_, characterSet_).shown);
+}
+
 void Frm_BulkSMS_Step5::showCounts() {
     lblNoItems->setText(QString::number(listModel->size()));
     lblSelectedItems->setText(QString::number(listModel->tickedCount()));
@@ -134,6 +144,15 @@ void Frm_BulkSMS_Step5::Form_Load() {
     IsCommonSMS = !((source == Source::Access && !w.fromStep3.SMSColumnName.isEmpty()) ||
                     (source == Source::Excel && !w.fromStep4.SMSColumnName.isEmpty()));
     Frame1->setVisible(IsCommonSMS);
+    try {
+        pduMode_ = storedPduMode(ctx());
+        characterSet_ = storedCharacterSet(ctx());
+    } catch (const std::exception&) {
+        pduMode_ = false; // no settings to be read: text mode, as a new database has
+    }
+    Label2->setText(pduMode_ ? QStringLiteral("Max 10 SMS, sent as one long message :")
+                             : QStringLiteral("Max 160 Characters :"));
+    limitMessageLength();
     BulkWizardStep::Form_Load();
     Check1->setChecked(true);
     Check1_Click();
@@ -205,14 +224,28 @@ void Frm_BulkSMS_Step5::ListNumbers_ItemCheck(qsizetype, bool) {
 
 bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
     QString set = storedCharacterSet(ctx());
+    const bool pdu = storedPduMode(ctx());
     const QString setName = set.isEmpty() ? QStringLiteral("ASCII") : set;
+    // What keeps a message from going: characters the set cannot carry (text mode), or
+    // more SMS than one message may take (PDU mode).
+    auto problem = [&](const QString& message) {
+        if (pdu) {
+            const MessageSize size = measureMessage(message, true, set);
+            return size.tooLong ? QStringLiteral("%1 SMS, more than 10").arg(size.parts) : QString();
+        }
+        const QString bad = uncarriableCharacters(message, set);
+        return bad.isEmpty() ? QString() : describeCharacters(bad);
+    };
     if (IsCommonSMS) {
-        const QString bad = uncarriableCharacters(commonMessage, set);
+        const QString bad = problem(commonMessage);
         if (bad.isEmpty()) return true;
-        ui::MsgBox(QStringLiteral("The message cannot be sent in the modem's character set (%1): "
-                                  "it holds %2. Please change the message; nothing was put in "
-                                  "the Out box.")
-                       .arg(setName, describeCharacters(bad)),
+        ui::MsgBox(pdu ? QStringLiteral("The message is too long: it needs %1. Please shorten it; "
+                                        "nothing was put in the Out box.")
+                             .arg(bad)
+                       : QStringLiteral("The message cannot be sent in the modem's character set "
+                                        "(%1): it holds %2. Please change the message; nothing "
+                                        "was put in the Out box.")
+                             .arg(setName, bad),
                    ui::Icon::None);
         txtMessage->setFocus();
         return false;
@@ -222,25 +255,24 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
     const QList<ImportEntry>& entries = listModel->entries();
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (!listModel->isTicked(i)) continue;
-        const QString bad = uncarriableCharacters(trimSpacesOnly(entries[i].message), set);
+        const QString bad = problem(trimSpacesOnly(entries[i].message));
         if (bad.isEmpty()) continue;
         if (++refused <= refusedShown)
-            lines << QStringLiteral("%1 (entry %2): %3")
-                         .arg(entries[i].number)
-                         .arg(i + 1)
-                         .arg(describeCharacters(bad));
+            lines << QStringLiteral("%1 (entry %2): %3").arg(entries[i].number).arg(i + 1).arg(bad);
         listModel->setTicked(i, false);
     }
     if (refused == 0) return true;
     if (refused > refusedShown)
         lines << QStringLiteral("... and %1 more.").arg(refused - refusedShown);
     showCounts();
-    ui::MsgBox(QStringLiteral("%1 of the messages cannot be sent in the modem's character set "
-                              "(%2), so nothing was put in the Out box:\n\n%3\n\nThese entries "
-                              "are now unticked: change their messages in the file, or press "
-                              "Send again to queue the others.")
+    const QString why = pdu ? QStringLiteral("are too long (more than 10 SMS each)")
+                            : QStringLiteral("cannot be sent in the modem's character set (%1)")
+                                  .arg(setName);
+    ui::MsgBox(QStringLiteral("%1 of the messages %2, so nothing was put in the Out box:\n\n%3"
+                              "\n\nThese entries are now unticked: change their messages in the "
+                              "file, or press Send again to queue the others.")
                    .arg(refused)
-                   .arg(setName, lines.join(QLatin1Char('\n'))),
+                   .arg(why, lines.join(QLatin1Char('\n'))),
                ui::Icon::None);
     return false;
 }

@@ -44,6 +44,8 @@ public:
     SendAtChooser* fraSendAt; // "Send at": now, or a date and time
     QLabel* Label2;
     QPlainTextEdit* txtMessage;
+    // What the common message takes in the modem's message format.
+    QLabel* lblCount;
 
     // The file the numbers come from (decides the reader and where Back leads).
     QString SourceFile;
@@ -54,6 +56,10 @@ private:
     enum class Source { None, Text, Access, Excel };
     static Source sourceOf(const QString& path);
     void showCounts();
+    // Keeps the common message within one message's limit and shows its counter.
+    void limitMessageLength();
+    bool pduMode_ = false;
+    QString characterSet_;
     // Refuses messages that the modem's character set cannot carry; true when all can go.
     bool messagesCarriable(const QString& commonMessage);
     // Lists what the reader found, or goes back to the file step.

@@ -39,8 +39,19 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     Message = new QPlainTextEdit(this);
     Message->setObjectName(QStringLiteral("Message"));
     Message->setTabChangesFocus(true);
-    Label4 = new QLabel(QStringLiteral("(Max. 160 characters)"), this);
+    try {
+        pduMode_ = storedPduMode(ctx_);
+        characterSet_ = storedCharacterSet(ctx_);
+    } catch (const std::exception&) {
+        // No settings to be read: text mode, as a new database has.
+    }
+    Label4 = new QLabel(pduMode_ ? QStringLiteral("(Max. 10 SMS, sent as one long message)")
+                                 : QStringLiteral("(Max. 160 characters)"),
+                        this);
     Label4->setObjectName(QStringLiteral("Label4"));
+    lblCount = new QLabel(this);
+    lblCount->setObjectName(QStringLiteral("lblCount"));
+    lblCount->setWordWrap(true);
     Command1 = new QPushButton(QStringLiteral("Send SMS"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     // Enter in the numbers box must not send.
@@ -56,6 +67,7 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     v->addWidget(Label3);
     v->addWidget(Message, 1);
     v->addWidget(Label4);
+    v->addWidget(lblCount);
     fraSendAt = new SendAtChooser(this);
     v->addWidget(fraSendAt);
     auto* buttons = new QHBoxLayout;
@@ -66,17 +78,23 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
 
     connect(Message, &QPlainTextEdit::textChanged, this, &frm_ComposeSMS::limitMessageLength);
     connect(Command1, &QPushButton::clicked, this, &frm_ComposeSMS::Command1_Click);
+    limitMessageLength();
 }
 
 void frm_ComposeSMS::limitMessageLength() {
     const QString text = Message->toPlainText();
-    if (text.size() <= MessageMaxLength) return;
-    // Cut at a whole character: a surrogate pair is kept or dropped as one.
-    qsizetype keep = MessageMaxLength;
-    if (text.at(keep - 1).isHighSurrogate()) --keep;
-    const QSignalBlocker block(Message);
-    Message->setPlainText(text.left(keep));
-    Message->moveCursor(QTextCursor::End);
+    const QString fitting = fitMessage(text, pduMode_, characterSet_);
+    if (fitting.size() != text.size()) {
+        // Cut at a whole character: a surrogate pair is kept or dropped as one.
+        const QSignalBlocker block(Message);
+        Message->setPlainText(fitting);
+        Message->moveCursor(QTextCursor::End);
+    }
+    QString shown = measureMessage(fitting, pduMode_, characterSet_).shown;
+    if (!pduMode_)
+        shown += QStringLiteral(". For longer messages, other languages or characters such as "
+                                "€, choose the message format PDU in the settings.");
+    lblCount->setText(shown);
 }
 
 QStringList frm_ComposeSMS::recipientEntries(const QString& numbersText) {
@@ -142,7 +160,8 @@ void frm_ComposeSMS::Command1_Click() {
         // A text the modem cannot carry in its character set would fail at every send
         // attempt; it is refused here, before anything is queued.
         const QString characterSet = storedCharacterSet(ctx_);
-        const QString refused = uncarriableCharacters(text, characterSet);
+        const QString refused =
+            storedPduMode(ctx_) ? QString() : uncarriableCharacters(text, characterSet);
         if (!refused.isEmpty()) {
             ui::MsgBox(QStringLiteral("The message cannot be sent: the modem's character set (%1) "
                                       "cannot carry these characters:\r\n\r\n%2\r\n\r\nPlease "
