@@ -225,9 +225,12 @@ bool columnAddedAlready(Database& db, const QString& sql) {
     const QRegularExpressionMatch m = addColumn.match(sql);
     if (!m.hasMatch()) return false;
     const QueryResult columns =
-        db.query(QStringLiteral("select 1 from pragma_table_info(?) where name = ? collate nocase"),
-                 {m.captured(1), m.captured(2)});
-    return !columns.isEmpty();
+        db.query(QStringLiteral("PRAGMA table_info(%1)").arg(m.captured(1)));
+    for (int i = 0; i < columns.count(); ++i)
+        if (columns.value(i, QStringLiteral("name")).toString().compare(
+                m.captured(2), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
