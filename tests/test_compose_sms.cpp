@@ -4,6 +4,7 @@
 #include "support/TestEnv.h"
 #include "ui/FormTopMost.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -153,9 +154,13 @@ void TestComposeSms::refusesCharactersTheModemCannotCarry_data() {
     QTest::addColumn<QString>("characterSet");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("refused"); // empty: queued
-    QTest::newRow("GSM carries euro and braces") << "GSM"
-                                                 << "Price {10} \u20AC"
-                                                 << "";
+    QTest::newRow("GSM carries its default alphabet") << "GSM"
+                                                      << "Price \u00A310 @ \u00E9\u0394_"
+                                                      << "";
+    // Text mode would write these as ESC + code, and ESC cancels the message.
+    QTest::newRow("GSM refuses its extension table") << "GSM"
+                                                     << "Price {10} \u20AC"
+                                                     << "{ (U+007B), } (U+007D), \u20AC (U+20AC)";
     QTest::newRow("GSM refuses emoji and cedilla") << "GSM"
                                                    << "Hi \U0001F600 \u015F \U0001F600"
                                                    << "\U0001F600 (U+1F600), \u015F (U+015F)";
@@ -200,9 +205,13 @@ void TestComposeSms::messageBoxTakesAtMost160Characters() {
     frm_ComposeSMS w(env.ctx());
     w.Message->setPlainText(QString(170, QLatin1Char('a')));
     QCOMPARE(w.Message->toPlainText(), QString(160, QLatin1Char('a')));
-    // A character made of two code units is not cut in half at the limit.
+    // The limit counts characters of the modem's set, not UTF-16 code units: a character
+    // made of two is one, and is never cut in half.
     w.Message->setPlainText(QString(159, QLatin1Char('b')) + QStringLiteral("\U0001F600"));
-    QCOMPARE(w.Message->toPlainText(), QString(159, QLatin1Char('b')));
+    QCOMPARE(w.Message->toPlainText(), QString(159, QLatin1Char('b')) + QStringLiteral("\U0001F600"));
+    w.Message->setPlainText(QString(160, QLatin1Char('b')) + QStringLiteral("\U0001F600"));
+    QCOMPARE(w.Message->toPlainText(), QString(160, QLatin1Char('b')));
+    QCOMPARE(w.lblCount->text().left(21), QStringLiteral("160 of 160 characters"));
 }
 
 void TestComposeSms::failingInsertQueuesNothing() {

@@ -73,6 +73,7 @@ private slots:
     void sendDirect();
     void sendViaSim();
     void rejectedSends();
+    void extensionCharactersAreNeverWrittenInTextMode();
     void fullSim();
     void callStateDuringARing();
 };
@@ -213,6 +214,45 @@ void TestModemIntegration::rejectedSends() {
              QStringList{QStringLiteral("Error occured while executing this command: AT+CMSS")});
     QVERIFY(!b.ctx().engine.SendingInProgress);
     QVERIFY(!b.ctx().modem.ModemBusy);
+}
+
+void TestModemIntegration::extensionCharactersAreNeverWrittenInTextMode() {
+    SimBench b;
+    QVERIFY(b.connect());
+    // What the program used to write for "costs 5€" in the GSM set: the euro as ESC + 'e'.
+    // The modem cancels the text at the ESC: nothing is sent and no +CMGS comes.
+    ExecuteCommand(b.ctx(), b.comm(), QStringLiteral("AT+CMGS=\"+15550195\"\r"), 100,
+                   QStringLiteral("> "), 5, QString());
+    QVERIFY(b.ctx().modem.CommandSucceeded);
+    const QString answer =
+        ExecuteCommand(b.ctx(), b.comm(),
+                       QStringLiteral("costs 5") + QChar(27) + QStringLiteral("e") + QChar(26), 250,
+                       QStringLiteral("OK"), 5, QString())
+            .toString();
+    QVERIFY2(!answer.contains(QLatin1String("+CMGS")), qPrintable(answer));
+    QVERIFY(b.sim.waitForEvents(QStringLiteral("text-dropped"), 1));
+    QCOMPARE(b.sim.transcript(QStringLiteral("text-dropped"))
+                 .first()
+                 .value(QLatin1String("reason"))
+                 .toString(),
+             QStringLiteral("esc"));
+    QVERIFY(b.sim.transcript(QStringLiteral("sent")).isEmpty());
+
+    // The program refuses such a text before writing anything, and the modem stays ready
+    // for the next message.
+    const qsizetype commands = b.sim.commands().size();
+    QString euro = QStringLiteral("costs 5\u20AC");
+    QCOMPARE(SendMessageDirect(b.ctx(), b.comm(), QStringLiteral("+15550195"), euro).toString(),
+             QStringLiteral("ERROR"));
+    QVERIFY(b.ctx().modem.LastSendFailure.contains(QStringLiteral("\u20AC (U+20AC)")));
+    QCOMPARE(b.sim.commands().size(), commands);
+    QString plain = QStringLiteral("costs 5 EUR");
+    QVERIFY(SendMessageDirect(b.ctx(), b.comm(), QStringLiteral("+15550195"), plain)
+                .toString()
+                .contains(QLatin1String("+CMGS")));
+    QVERIFY(b.sim.waitForEvents(QStringLiteral("sent"), 1));
+    QCOMPARE(b.sim.transcript(QStringLiteral("sent")).first().value(QLatin1String("text")).toString(),
+             QStringLiteral("costs 5 EUR"));
 }
 
 void TestModemIntegration::fullSim() {

@@ -32,6 +32,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -84,6 +85,7 @@ private slots:
     void everyInputControlHasAName();
     void foundModemsKeepTheirColumnsAndTakeTheKeyboard();
     void boxesWithoutAnIcon();
+    void longWorkShowsTheBusyCursor();
 };
 
 void TestWindowAccess::everyInputControlHasAName() {
@@ -220,6 +222,68 @@ void TestWindowAccess::boxesWithoutAnIcon() {
     }
     QCOMPARE(env.ctx().DBConnection.count(QStringLiteral("select * from MissedCallStatistics")),
              1); // the questions were not answered Yes
+}
+
+// Work a click starts that may take a moment shows the busy cursor, and takes it away when
+// it is over; a refresh that follows the engine does not flicker it.
+void TestWindowAccess::longWorkShowsTheBusyCursor() {
+    TestEnv env;
+    AppContext& ctx = env.ctx();
+    Database& db = ctx.DBConnection;
+    db.execute(QStringLiteral(
+        "with recursive n(i) as (select 1 union all select i+1 from n where i<%1) "
+        "insert into MissedCallStatistics (callDateTime,callerNumber,IsMissCall) "
+        "select datetime('now','localtime'),'+4477009'||i,-1 from n")
+                   .arg(Frm_MissedCallsList::FillChunk + 10));
+    auto* main = new MDI_Frmmanage(ctx); // the context deletes it
+    ctx.mainWindow = main;
+    frm_ComposeSMS compose(ctx);
+    compose.show();
+    Frm_MessageBox box(ctx);
+    box.show();
+    Frm_MissedCallsList calls(ctx);
+    calls.show();
+    QTRY_VERIFY(!calls.isFilling());
+
+    const struct {
+        const char* what;
+        std::function<void()> work;
+        bool busy;
+    } cases[] = {
+        {"queueing typed numbers",
+         [&] {
+             compose.MobileNumbers->setText(QStringLiteral("111,222"));
+             compose.Message->setPlainText(QStringLiteral("Hello"));
+             compose.Command1_Click();
+         },
+         true},
+        {"listing a folder", [&] { box.TreeView1_NodeClick(3); }, true},
+        {"following the engine",
+         [&] {
+             db.execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,"
+                                       "Message,OutBoxDateTime) values (0,'333','Hi','2026-01-01')"));
+             box.refreshFromEngine();
+             QCOMPARE(box.ListMessage->topLevelItemCount(), 3); // refilled all the same
+         },
+         false},
+        {"connecting", [&] { main->start_Click(); }, true},
+        {"listing missed calls in chunks",
+         [&] {
+             calls.cmdSearch_Click();
+             QVERIFY(calls.isFilling() && QApplication::overrideCursor()); // until the last
+             QTRY_VERIFY(!calls.isFilling());
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        const int before = ui::busyCursorsShown();
+        c.work();
+        QVERIFY2((ui::busyCursorsShown() > before) == c.busy, c.what);
+        QVERIFY2(QApplication::overrideCursor() == nullptr, c.what);
+    }
+    QCOMPARE(db.count(QStringLiteral("select * from Message_OutBox")), 3);
+    QCOMPARE(calls.logs->rowCount(), Frm_MissedCallsList::FillChunk + 10);
+    ctx.mainWindow = nullptr;
 }
 
 QTEST_MAIN(TestWindowAccess)

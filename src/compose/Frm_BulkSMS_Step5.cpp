@@ -14,6 +14,7 @@
 #include "ui/Ui.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -26,9 +27,12 @@
 
 namespace {
 
-// Rows per transaction when queueing: big enough to be fast, small enough that the
-// windows stay live between batches.
-constexpr qsizetype batchRows = 2000;
+// Queueing gathers the rows in batches, between which the windows and the program's
+// timers run: a batch takes as many rows as it can put in within batchMs, up to batchRows.
+constexpr qsizetype batchRows = 10000;
+constexpr qint64 batchMs = 150;
+// Rows put in between two looks at the clock.
+constexpr qsizetype chunkRows = 500;
 // How many refused entries a message lists by name.
 constexpr int refusedShown = 10;
 
@@ -72,9 +76,13 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     Label2->setBuddy(txtMessage);
     txtMessage->setAccessibleName(QStringLiteral("Common SMS, max 160 characters"));
     ListNumbers->setAccessibleName(QStringLiteral("Found Numbers"));
+    lblCount = new QLabel(Frame1);
+    lblCount->setObjectName(QStringLiteral("lblCount"));
+    lblCount->setWordWrap(true);
     auto* fv = new QVBoxLayout(Frame1);
     fv->addWidget(Label2);
     fv->addWidget(txtMessage);
+    fv->addWidget(lblCount);
 
     auto* counts = new QHBoxLayout;
     counts->addWidget(Label1);
@@ -93,17 +101,8 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     connect(Check1, &QCheckBox::clicked, this, &Frm_BulkSMS_Step5::Check1_Click);
     connect(listModel, &NumberListModel::itemChecked, this,
             &Frm_BulkSMS_Step5::ListNumbers_ItemCheck);
-    // The box takes at most 160 characters, as typed or pasted.
-    connect(txtMessage, &QPlainTextEdit::textChanged, this, [this] {
-        const QString text = txtMessage->toPlainText();
-        if (text.size() <= maxMessageLength) return;
-        QTextCursor c = txtMessage->textCursor();
-        const int pos = std::min(c.position(), maxMessageLength);
-        txtMessage->setPlainText(text.left(maxMessageLength));
-        c = txtMessage->textCursor();
-        c.setPosition(pos);
-        txtMessage->setTextCursor(c);
-    });
+    // The box takes one message, as typed or pasted.
+    connect(txtMessage, &QPlainTextEdit::textChanged, this, &Frm_BulkSMS_Step5::limitMessageLength);
     connect(cmdNext, &QPushButton::clicked, this, &Frm_BulkSMS_Step5::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &Frm_BulkSMS_Step5::cmdBack_Click);
     connect(cmdClose, &QPushButton::clicked, this, &Frm_BulkSMS_Step5::cmdClose_Click);
@@ -118,6 +117,21 @@ Frm_BulkSMS_Step5::Source Frm_BulkSMS_Step5::sourceOf(const QString& path) {
     return Source::None;
 }
 
+void Frm_BulkSMS_Step5::limitMessageLength() {
+    const QString text = txtMessage->toPlainText();
+    const QString fitting = fitMessage(text, pduMode_, characterSet_);
+    if (fitting.size() != text.size()) {
+        QTextCursor c = txtMessage->textCursor();
+        const int pos = std::min<int>(c.position(), static_cast<int>(fitting.size()));
+        const QSignalBlocker block(txtMessage);
+        txtMessage->setPlainText(fitting);
+        c = txtMessage->textCursor();
+        c.setPosition(pos);
+        txtMessage->setTextCursor(c);
+    }
+    lblCount->setText(measureMessage(fitting, pduMode_, characterSet_).shown);
+}
+
 void Frm_BulkSMS_Step5::showCounts() {
     lblNoItems->setText(QString::number(listModel->size()));
     lblSelectedItems->setText(QString::number(listModel->tickedCount()));
@@ -130,6 +144,15 @@ void Frm_BulkSMS_Step5::Form_Load() {
     IsCommonSMS = !((source == Source::Access && !w.fromStep3.SMSColumnName.isEmpty()) ||
                     (source == Source::Excel && !w.fromStep4.SMSColumnName.isEmpty()));
     Frame1->setVisible(IsCommonSMS);
+    try {
+        pduMode_ = storedPduMode(ctx());
+        characterSet_ = storedCharacterSet(ctx());
+    } catch (const std::exception&) {
+        pduMode_ = false; // no settings to be read: text mode, as a new database has
+    }
+    Label2->setText(pduMode_ ? QStringLiteral("Max 10 SMS, sent as one long message :")
+                             : QStringLiteral("Max 160 Characters :"));
+    limitMessageLength();
     BulkWizardStep::Form_Load();
     Check1->setChecked(true);
     Check1_Click();
@@ -201,14 +224,28 @@ void Frm_BulkSMS_Step5::ListNumbers_ItemCheck(qsizetype, bool) {
 
 bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
     QString set = storedCharacterSet(ctx());
+    const bool pdu = storedPduMode(ctx());
     const QString setName = set.isEmpty() ? QStringLiteral("ASCII") : set;
+    // What keeps a message from going: characters the set cannot carry (text mode), or
+    // more SMS than one message may take (PDU mode).
+    auto problem = [&](const QString& message) {
+        if (pdu) {
+            const MessageSize size = measureMessage(message, true, set);
+            return size.tooLong ? QStringLiteral("%1 SMS, more than 10").arg(size.parts) : QString();
+        }
+        const QString bad = uncarriableCharacters(message, set);
+        return bad.isEmpty() ? QString() : describeCharacters(bad);
+    };
     if (IsCommonSMS) {
-        const QString bad = uncarriableCharacters(commonMessage, set);
+        const QString bad = problem(commonMessage);
         if (bad.isEmpty()) return true;
-        ui::MsgBox(QStringLiteral("The message cannot be sent in the modem's character set (%1): "
-                                  "it holds %2. Please change the message; nothing was put in "
-                                  "the Out box.")
-                       .arg(setName, describeCharacters(bad)),
+        ui::MsgBox(pdu ? QStringLiteral("The message is too long: it needs %1. Please shorten it; "
+                                        "nothing was put in the Out box.")
+                             .arg(bad)
+                       : QStringLiteral("The message cannot be sent in the modem's character set "
+                                        "(%1): it holds %2. Please change the message; nothing "
+                                        "was put in the Out box.")
+                             .arg(setName, bad),
                    ui::Icon::None);
         txtMessage->setFocus();
         return false;
@@ -218,39 +255,48 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
     const QList<ImportEntry>& entries = listModel->entries();
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (!listModel->isTicked(i)) continue;
-        const QString bad = uncarriableCharacters(trimSpacesOnly(entries[i].message), set);
+        const QString bad = problem(trimSpacesOnly(entries[i].message));
         if (bad.isEmpty()) continue;
         if (++refused <= refusedShown)
-            lines << QStringLiteral("%1 (entry %2): %3")
-                         .arg(entries[i].number)
-                         .arg(i + 1)
-                         .arg(describeCharacters(bad));
+            lines << QStringLiteral("%1 (entry %2): %3").arg(entries[i].number).arg(i + 1).arg(bad);
         listModel->setTicked(i, false);
     }
     if (refused == 0) return true;
     if (refused > refusedShown)
         lines << QStringLiteral("... and %1 more.").arg(refused - refusedShown);
     showCounts();
-    ui::MsgBox(QStringLiteral("%1 of the messages cannot be sent in the modem's character set "
-                              "(%2), so nothing was put in the Out box:\n\n%3\n\nThese entries "
-                              "are now unticked: change their messages in the file, or press "
-                              "Send again to queue the others.")
+    const QString why = pdu ? QStringLiteral("are too long (more than 10 SMS each)")
+                            : QStringLiteral("cannot be sent in the modem's character set (%1)")
+                                  .arg(setName);
+    ui::MsgBox(QStringLiteral("%1 of the messages %2, so nothing was put in the Out box:\n\n%3"
+                              "\n\nThese entries are now unticked: change their messages in the "
+                              "file, or press Send again to queue the others.")
                    .arg(refused)
-                   .arg(setName, lines.join(QLatin1Char('\n'))),
+                   .arg(why, lines.join(QLatin1Char('\n'))),
                ui::Icon::None);
     return false;
 }
 
-// The rows of one Send go in in batches, between which the windows and the program's
-// timers run, marked as still being queued so that nothing sends them; when the last batch
-// is in, one statement gives them all to the dispatcher. Cancel, or an error, takes out
-// every row this Send put in: all of them reach the Out box, or none.
+// The rows of one Send are first gathered in batches in a table of the connection's own
+// (temp.OutboxQueueing, which no other part of the program reads and which goes with the
+// connection), between which the windows and the program's timers run; when the last
+// batch is in, one statement puts them all in the Out box, so that the dispatcher and the
+// folder totals see all of them at once. Cancel, an error or the program ending before
+// that leaves nothing in the Out box: all of them reach it, or none.
 void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
     auto q = std::make_shared<Queueing>();
     for (qsizetype i = 0; i < listModel->size(); ++i)
         if (listModel->isTicked(i)) q->rows.push_back(i);
     q->message = commonMessage;
     q->at = nowText();
+    try {
+        ctx().DBConnection.executeScript(QStringLiteral(
+            "CREATE TEMP TABLE IF NOT EXISTS OutboxQueueing (RecipientMobileNo, Message); "
+            "DELETE FROM temp.OutboxQueueing;"));
+    } catch (const DbError& e) {
+        ui::MsgBox(e.description() + QStringLiteral("\n\nNothing was put in the Out box."));
+        return;
+    }
     q->sendAfter = fraSendAt->sendAfter();
     auto* progress = new Frm_ImportProgress(
         QStringLiteral("Putting the messages in the Out box..."), this);
@@ -261,14 +307,11 @@ void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
     QTimer::singleShot(0, this, [this, q] { queueBatch(q); });
 }
 
-QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing& q) {
-    if (q.first == 0) return QString();
+QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing&) {
     try {
-        ctx().DBConnection.execute(QStringLiteral("delete from Message_OutBox where Outbox_Id "
-                                                  "between ? and ? and DeliveryStatus=?"),
-                                   {q.first, q.last, QLatin1String(queueingStatus)});
+        ctx().DBConnection.execute(QStringLiteral("delete from temp.OutboxQueueing"));
     } catch (const DbError& e) {
-        // Rows marked as being queued are never sent, and go at the next start.
+        // What is gathered there is never sent, and goes with the connection.
         return e.description();
     }
     return QString();
@@ -291,28 +334,36 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
     const qsizetype total = static_cast<qsizetype>(q->rows.size());
     QString error;
     if (!q->cancelled && q->done < total) {
-        const qsizetype n = std::min(batchRows, total - q->done);
+        const qsizetype limit = std::min(batchRows, total - q->done);
         const QList<ImportEntry>& entries = listModel->entries();
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype n = 0;
         try {
-            db.transaction([&] {
+            // A transaction of the connection's own table only: the database file is not
+            // locked by it.
+            db.execute(QStringLiteral("BEGIN"));
+            while (n < limit && (n == 0 || clock.elapsed() < batchMs)) {
+                const qsizetype from = q->done + n;
+                const qsizetype chunk = std::min(chunkRows, limit - n);
                 db.executeEach(
-                    QStringLiteral("insert into Message_OutBox "
-                                   "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus,"
-                                   "SendAfter) values (?,?,?,?,?)"),
-                    n, [&](qsizetype k) {
-                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(q->done + k)]];
+                    QStringLiteral("insert into temp.OutboxQueueing (RecipientMobileNo,Message) "
+                                   "values (?,?)"),
+                    chunk, [&](qsizetype k) {
+                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(from + k)]];
                         return QVariantList{trimSpacesOnly(e.number),
-                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message),
-                                            q->at, QLatin1String(queueingStatus),
-                                            q->sendAfter};
+                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message)};
                     });
-                const qint64 last = db.lastInsertId();
-                if (q->first == 0) q->first = last - n + 1;
-                q->last = last;
-            });
+                n += chunk;
+            }
+            db.execute(QStringLiteral("COMMIT"));
             q->done += n;
         } catch (const DbError& e) {
             error = e.description();
+            try {
+                db.execute(QStringLiteral("ROLLBACK"));
+            } catch (const DbError&) {
+            }
         }
         if (q->progress) q->progress->setProgress(q->done, total);
         if (error.isEmpty() && !q->cancelled && q->done < total) {
@@ -321,17 +372,20 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
         }
     }
     // Every row in, or none.
-    const QVariantList range{q->first, q->last, QLatin1String(queueingStatus)};
     if (error.isEmpty() && !q->cancelled) {
         try {
-            db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus=null where "
-                                      "Outbox_Id between ? and ? and DeliveryStatus=?"),
-                       range);
+            db.transaction([&] {
+                db.execute(QStringLiteral("insert into Message_OutBox "
+                                          "(RecipientMobileNo,Message,OutBoxDateTime,SendAfter) "
+                                          "select RecipientMobileNo,Message,?,? from "
+                                          "temp.OutboxQueueing order by rowid"),
+                           {q->at, q->sendAfter});
+            });
         } catch (const DbError& e) {
             error = e.description();
         }
     }
-    if (!error.isEmpty() || q->cancelled) takeOutQueued(*q);
+    takeOutQueued(*q);
     if (q->progress) q->progress->done();
     queueing_.reset();
     wizard().setBusy(false);

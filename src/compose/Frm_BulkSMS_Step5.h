@@ -44,6 +44,8 @@ public:
     SendAtChooser* fraSendAt; // "Send at": now, or a date and time
     QLabel* Label2;
     QPlainTextEdit* txtMessage;
+    // What the common message takes in the modem's message format.
+    QLabel* lblCount;
 
     // The file the numbers come from (decides the reader and where Back leads).
     QString SourceFile;
@@ -54,6 +56,10 @@ private:
     enum class Source { None, Text, Access, Excel };
     static Source sourceOf(const QString& path);
     void showCounts();
+    // Keeps the common message within one message's limit and shows its counter.
+    void limitMessageLength();
+    bool pduMode_ = false;
+    QString characterSet_;
     // Refuses messages that the modem's character set cannot carry; true when all can go.
     bool messagesCarriable(const QString& commonMessage);
     // Lists what the reader found, or goes back to the file step.
@@ -65,14 +71,13 @@ private:
         QString at;
         QVariant sendAfter; // null: at once
         qsizetype done = 0;
-        qint64 first = 0, last = 0; // the Outbox rows put in so far
         bool cancelled = false;
         QPointer<Frm_ImportProgress> progress;
     };
     // Appends one Outbox row per ticked entry, all or none, with progress and Cancel.
     void queueTicked(const QString& commonMessage);
     void queueBatch(const std::shared_ptr<Queueing>& q);
-    // Takes out the rows a Send put in so far; returns the error, if any.
+    // Forgets the rows a Send gathered so far; returns the error, if any.
     QString takeOutQueued(const Queueing& q);
     std::shared_ptr<Queueing> queueing_;
 

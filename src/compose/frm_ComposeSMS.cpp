@@ -39,8 +39,19 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     Message = new QPlainTextEdit(this);
     Message->setObjectName(QStringLiteral("Message"));
     Message->setTabChangesFocus(true);
-    Label4 = new QLabel(QStringLiteral("(Max. 160 characters)"), this);
+    try {
+        pduMode_ = storedPduMode(ctx_);
+        characterSet_ = storedCharacterSet(ctx_);
+    } catch (const std::exception&) {
+        // No settings to be read: text mode, as a new database has.
+    }
+    Label4 = new QLabel(pduMode_ ? QStringLiteral("(Max. 10 SMS, sent as one long message)")
+                                 : QStringLiteral("(Max. 160 characters)"),
+                        this);
     Label4->setObjectName(QStringLiteral("Label4"));
+    lblCount = new QLabel(this);
+    lblCount->setObjectName(QStringLiteral("lblCount"));
+    lblCount->setWordWrap(true);
     Command1 = new QPushButton(QStringLiteral("Send SMS"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     // Enter in the numbers box must not send.
@@ -56,6 +67,7 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     v->addWidget(Label3);
     v->addWidget(Message, 1);
     v->addWidget(Label4);
+    v->addWidget(lblCount);
     fraSendAt = new SendAtChooser(this);
     v->addWidget(fraSendAt);
     auto* buttons = new QHBoxLayout;
@@ -66,17 +78,23 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
 
     connect(Message, &QPlainTextEdit::textChanged, this, &frm_ComposeSMS::limitMessageLength);
     connect(Command1, &QPushButton::clicked, this, &frm_ComposeSMS::Command1_Click);
+    limitMessageLength();
 }
 
 void frm_ComposeSMS::limitMessageLength() {
     const QString text = Message->toPlainText();
-    if (text.size() <= MessageMaxLength) return;
-    // Cut at a whole character: a surrogate pair is kept or dropped as one.
-    qsizetype keep = MessageMaxLength;
-    if (text.at(keep - 1).isHighSurrogate()) --keep;
-    const QSignalBlocker block(Message);
-    Message->setPlainText(text.left(keep));
-    Message->moveCursor(QTextCursor::End);
+    const QString fitting = fitMessage(text, pduMode_, characterSet_);
+    if (fitting.size() != text.size()) {
+        // Cut at a whole character: a surrogate pair is kept or dropped as one.
+        const QSignalBlocker block(Message);
+        Message->setPlainText(fitting);
+        Message->moveCursor(QTextCursor::End);
+    }
+    QString shown = measureMessage(fitting, pduMode_, characterSet_).shown;
+    if (!pduMode_)
+        shown += QStringLiteral(". For longer messages, other languages or characters such as "
+                                "€, choose the message format PDU in the settings.");
+    lblCount->setText(shown);
 }
 
 QStringList frm_ComposeSMS::recipientEntries(const QString& numbersText) {
@@ -136,11 +154,14 @@ void frm_ComposeSMS::Command1_Click() {
         MobileNumbers->setFocus();
         return;
     }
+    // Many numbers take a moment to queue, and the open message box is refilled after.
+    const ui::BusyCursor busy;
     try {
         // A text the modem cannot carry in its character set would fail at every send
         // attempt; it is refused here, before anything is queued.
         const QString characterSet = storedCharacterSet(ctx_);
-        const QString refused = uncarriableCharacters(text, characterSet);
+        const QString refused =
+            storedPduMode(ctx_) ? QString() : uncarriableCharacters(text, characterSet);
         if (!refused.isEmpty()) {
             ui::MsgBox(QStringLiteral("The message cannot be sent: the modem's character set (%1) "
                                       "cannot carry these characters:\r\n\r\n%2\r\n\r\nPlease "
@@ -161,11 +182,11 @@ void frm_ComposeSMS::Command1_Click() {
         const QString queuedAt = nowText();
         const QVariant sendAfter = fraSendAt->sendAfter();
         ctx_.DBConnection.transaction([&] {
-            for (const QString& entry : entries)
-                ctx_.DBConnection.execute(
-                    QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                                   "OutBoxDateTime,SendAfter) values (0,?,?,?,?)"),
-                    {entry, text, queuedAt, sendAfter});
+            ctx_.DBConnection.executeEach(
+                QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                               "OutBoxDateTime,SendAfter) values (0,?,?,?,?)"),
+                entries.size(),
+                [&](qsizetype i) { return QVariantList{entries[i], text, queuedAt, sendAfter}; });
         });
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

@@ -16,6 +16,7 @@ class SendAtChooser;
 class frm_ComposeSMS : public QDialog {
     Q_OBJECT
 public:
+    // The longest text in text mode; in PDU mode a text may take up to pdu::MaxParts SMS.
     static constexpr int MessageMaxLength = 160;
 
     explicit frm_ComposeSMS(AppContext& ctx, QWidget* parent = nullptr);
@@ -36,14 +37,19 @@ public:
     QLabel* Label3;
     QPlainTextEdit* Message;
     QLabel* Label4;
+    // What the text takes: units of the message format (or character set) and SMS.
+    QLabel* lblCount;
     QPushButton* Command1;
     SendAtChooser* fraSendAt; // "Send at": now, or a date and time
 
 private:
-    // The message box refuses typing beyond MessageMaxLength characters.
+    // The message box refuses typing beyond what one message may take, and the counter
+    // follows the text.
     void limitMessageLength();
 
     AppContext& ctx_;
+    bool pduMode_ = false;
+    QString characterSet_;
 };
 
 // Opens the compose window modally over `parent`.

@@ -59,8 +59,10 @@ public:
     // News of changes, and windows' requests to the engine.
     Notifier notifier;
 
-    // The blocking pause of the modem routines ("the whole program stops"). Tests
-    // replace it to count sleeps without waiting.
+    // The blocking pause of the modem routines ("the whole program stops"). Unset: a real
+    // pause, and the pause before each read of a command's answer ends as soon as the
+    // answer is complete. Tests and benchmarks set it to count or shorten the pauses;
+    // each pause then lasts as long as it says.
     std::function<void(int ms)> sleep;
     // A pause that lets window events run (long waits for the modem: the window stays
     // responsive). Tests replace it to count waits without waiting.

@@ -41,3 +41,45 @@ FolderTotals readFolderTotals(Database& db) {
     }
     return countFolderTotals(db);
 }
+
+namespace {
+
+QList<DayTotal> dayList(const QueryResult& r) {
+    QList<DayTotal> days;
+    days.reserve(r.count());
+    for (const QVariantList& row : r.rows)
+        days.append({row.value(0).toString(), row.value(1).toLongLong()});
+    return days;
+}
+
+} // namespace
+
+QList<DayTotal> readDayTotals(Database& db, char folder) {
+    const bool kept =
+        db.count(QStringLiteral(
+            "select name from sqlite_master where type='table' and name='MessageDayTotals'")) > 0;
+    if (!kept) return {};
+    return dayList(db.query(QStringLiteral("select Day, Messages from MessageDayTotals where "
+                                           "Folder=? and Messages<>0 order by Day"),
+                            {QString(QLatin1Char(folder))}));
+}
+
+QList<DayTotal> countDayTotals(Database& db, char folder) {
+    QString table = QStringLiteral("Message_OutBox"), column, filter;
+    switch (folder) {
+    case inboxDays:
+        table = QStringLiteral("Message_InBox");
+        column = QStringLiteral("InboxDateTime");
+        break;
+    case outboxDays:
+        column = QStringLiteral("OutBoxDateTime");
+        filter = QStringLiteral(" and DeliveryDatetime is null");
+        break;
+    default:
+        column = QStringLiteral("DeliveryDatetime");
+        break;
+    }
+    return dayList(db.query(QStringLiteral("select substr(%1,1,10) as d, count(*) from %2 where "
+                                           "typeof(%1)='text'%3 group by d order by d")
+                                .arg(column, table, filter)));
+}

@@ -241,6 +241,8 @@ void continuePass(AppContext& ctx) {
         // leaves it True until the next row or a disconnect clears it.
         e.SendingInProgress = true;
         const int i = pass.next++;
+        // Only this row's failure counts below: a skipped row must not carry the last one's.
+        ctx.modem.LastSendFailure.clear();
         pass.lastRowSent = sendRow(ctx, comm, pass.rows, i, pass.lastRowSent);
         e.SendingInProgress = false;
         // Reports that came during the send: its parts are kept now.

@@ -279,6 +279,8 @@ void MDI_Frmmanage::start_Click() {
 
 void MDI_Frmmanage::connectModem() {
     modemDeviceMissing_ = false;
+    // Opening the port and setting the modem up take a few exchanges with it.
+    const ui::BusyCursor busy;
     try {
         // Outcomes of sends that could not be recorded yet go first: those rows must not
         // be taken for interrupted sends.

@@ -209,8 +209,20 @@ void setShowHandler(ShowHandler handler) {
     showHandler() = std::move(handler);
 }
 
+namespace {
+int& busyCursorCount() {
+    static int count = 0;
+    return count;
+}
+} // namespace
+
 BusyCursor::BusyCursor() {
+    ++busyCursorCount();
     QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+int busyCursorsShown() {
+    return busyCursorCount();
 }
 
 BusyCursor::~BusyCursor() {

@@ -80,6 +80,8 @@ public:
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
+// How many busy cursors have been shown since the program started (tests look at it).
+int busyCursorsShown();
 
 // Gives `field` its label: the label's text (without its "&" and a closing colon)
 // becomes the field's name for screen readers, and the label its buddy, so that

@@ -31,7 +31,15 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* p
     Label1->setWordWrap(true);
     chkSetMsg = new QCheckBox(QStringLiteral("Enable Autoreply SMS on Missed Calls"), this);
     chkSetMsg->setObjectName(QStringLiteral("chkSetMsg"));
-    Label2 = new QLabel(QStringLiteral("Message (Max.Length 160 Characters) :"), this);
+    try {
+        pduMode_ = storedPduMode(ctx_);
+        characterSet_ = storedCharacterSet(ctx_);
+    } catch (const std::exception&) {
+        // No settings to be read: text mode, as a new database has.
+    }
+    Label2 = new QLabel(pduMode_ ? QStringLiteral("Message (Max. 10 SMS, sent as one long message) :")
+                                 : QStringLiteral("Message (Max.Length 160 Characters) :"),
+                        this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label5 = new QLabel(QStringLiteral("*"), this);
     Label5->setObjectName(QStringLiteral("Label5"));
@@ -46,6 +54,9 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* p
     Cmdsend->setObjectName(QStringLiteral("Cmdsend"));
     Cmdsend->setDefault(false);
     Cmdsend->setAutoDefault(false);
+    lblCount = new QLabel(this);
+    lblCount->setObjectName(QStringLiteral("lblCount"));
+    lblCount->setWordWrap(true);
     CmdExit = new QPushButton(QStringLiteral("E&xit"), this);
     CmdExit->setObjectName(QStringLiteral("CmdExit"));
     CmdExit->setAutoDefault(false);
@@ -64,6 +75,7 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* p
     v->addWidget(chkSetMsg);
     v->addWidget(Label2);
     v->addLayout(messageRow, 1);
+    v->addWidget(lblCount);
     v->addLayout(buttons);
 
     connect(Text_Message, &QPlainTextEdit::textChanged, this,
@@ -72,6 +84,7 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* p
     connect(CmdExit, &QPushButton::clicked, this, &Frm_AutoReplyOnMissedCall::CmdExit_Click);
 
     Form_Load();
+    limitMessageLength();
 }
 
 void Frm_AutoReplyOnMissedCall::Form_Load() {
@@ -91,14 +104,15 @@ void Frm_AutoReplyOnMissedCall::Form_Load() {
 
 void Frm_AutoReplyOnMissedCall::limitMessageLength() {
     const QString text = Text_Message->toPlainText();
-    if (text.size() <= MaxMessageLength) return;
     // Typing or pasting past the limit keeps the first characters, as a length-limited
     // text box does, without splitting a surrogate pair.
-    qsizetype keep = MaxMessageLength;
-    if (text.at(keep - 1).isHighSurrogate()) --keep;
-    QSignalBlocker block(Text_Message);
-    Text_Message->setPlainText(text.left(keep));
-    Text_Message->moveCursor(QTextCursor::End);
+    const QString fitting = fitMessage(text, pduMode_, characterSet_);
+    if (fitting.size() != text.size()) {
+        QSignalBlocker block(Text_Message);
+        Text_Message->setPlainText(fitting);
+        Text_Message->moveCursor(QTextCursor::End);
+    }
+    lblCount->setText(measureMessage(fitting, pduMode_, characterSet_).shown);
 }
 
 void Frm_AutoReplyOnMissedCall::Cmdsend_Click() {
@@ -115,7 +129,8 @@ void Frm_AutoReplyOnMissedCall::Cmdsend_Click() {
         }
         // A reply the modem cannot carry would fail at every missed call: refuse it now.
         const QString characterSet = storedCharacterSet(ctx_);
-        const QString refused = uncarriableCharacters(message, characterSet);
+        const QString refused =
+            storedPduMode(ctx_) ? QString() : uncarriableCharacters(message, characterSet);
         if (!refused.isEmpty()) {
             ui::MsgBox(QStringLiteral("The message cannot be sent in the modem's character set "
                                       "(%1): %2. Please remove these characters.")

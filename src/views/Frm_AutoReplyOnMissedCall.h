@@ -16,7 +16,7 @@ class Frm_AutoReplyOnMissedCall : public QDialog {
 public:
     explicit Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* parent = nullptr);
 
-    // Longest reply the text box takes.
+    // Longest reply the text box takes in text mode; in PDU mode up to pdu::MaxParts SMS.
     static constexpr int MaxMessageLength = 160;
 
     // Stores the text and the tick, updates the engine and closes. A failing save, a text
@@ -31,6 +31,8 @@ public:
     QLabel* Label2;
     QLabel* Label5;
     QPlainTextEdit* Text_Message;
+    // What the reply takes in the modem's message format.
+    QLabel* lblCount;
     QPushButton* Cmdsend;
     QPushButton* CmdExit;
 
@@ -38,4 +40,6 @@ private:
     void Form_Load();
     void limitMessageLength();
     AppContext& ctx_;
+    bool pduMode_ = false;
+    QString characterSet_;
 };

@@ -25,6 +25,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -40,6 +41,8 @@ struct FolderDef {
     QStringList indexedColumns;
     // A column the folder's condition keeps from being null.
     QString neverNull = {};
+    // The folder's key in the kept day totals (by its date column).
+    char days = inboxDays;
 };
 
 const FolderDef& inboxDef() {
@@ -50,7 +53,10 @@ const FolderDef& inboxDef() {
                              QStringLiteral("InboxDateTime"),
                              {QStringLiteral("SenderMobileNo"), QStringLiteral("Message"),
                               QStringLiteral("InboxDateTime")},
-                             {QStringLiteral("SenderMobileNo"), QStringLiteral("InboxDateTime")}};
+                             {QStringLiteral("SenderMobileNo"), QStringLiteral("Message"),
+                              QStringLiteral("InboxDateTime")},
+                             QString(),
+                             inboxDays};
     return d;
 }
 const FolderDef& outboxDef() {
@@ -65,7 +71,10 @@ const FolderDef& outboxDef() {
         QStringLiteral("OutBoxDateTime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
          QStringLiteral("OutBoxDateTime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("OutBoxDateTime")}};
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
+         QStringLiteral("OutBoxDateTime")},
+        QString(),
+        outboxDays};
     return d;
 }
 const FolderDef& sentDef() {
@@ -78,8 +87,10 @@ const FolderDef& sentDef() {
         QStringLiteral("DeliveryDatetime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
          QStringLiteral("DeliveryDatetime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("DeliveryDatetime")},
-        QStringLiteral("DeliveryDatetime")};
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
+         QStringLiteral("DeliveryDatetime")},
+        QStringLiteral("DeliveryDatetime"),
+        sentDays};
     return d;
 }
 
@@ -447,6 +458,10 @@ void Frm_MessageBox::refillListedFolder(bool keepReading) {
 }
 
 void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
+    // A fill the user asked for shows the busy cursor (a large folder takes a moment to
+    // count and sort); one that follows the engine does not flicker it.
+    std::optional<ui::BusyCursor> busy;
+    if (!keepReading) busy.emplace();
     try {
         const FolderDef& def = folder == Folder::Inbox    ? inboxDef()
                                : folder == Folder::Outbox ? outboxDef()
@@ -553,6 +568,46 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
                                                {value, value, key, onPage});
                 if (!forward) std::reverse(rows.rows.begin(), rows.rows.end());
                 found = rows.count() == onPage;
+            }
+            // A jump in a folder sorted by date starts at the day the page begins in,
+            // found from the folder's day totals: only the rows of that day before the
+            // page are counted, not the whole folder before it.
+            if (!found && order.column == def.dateColumn) {
+                const QList<DayTotal> days = readDayTotals(ctx_.DBConnection, def.days);
+                qint64 all = 0;
+                for (const DayTotal& d : days)
+                    all += d.messages;
+                // Days that add up to less than the folder (a date that is no text)
+                // cannot place the page: then the rows are counted.
+                if (all == n && !days.isEmpty()) {
+                    const qsizetype last = days.size() - 1;
+                    qsizetype i = order.descending ? last : 0;
+                    const qsizetype towards = order.descending ? -1 : 1;
+                    qint64 before = 0;
+                    while (before + days[i].messages <= offset && i + towards >= 0 &&
+                           i + towards <= last) {
+                        before += days[i].messages;
+                        i += towards;
+                    }
+                    // Rows of that day and the days after it in list order. A date
+                    // begins with its day, so a row of a later day (newest first: an
+                    // earlier one) sorts past every row of an earlier day.
+                    QString range;
+                    QVariantList params;
+                    if (!order.descending) {
+                        range = order.column + QStringLiteral(">=?");
+                        params << days[i].day;
+                    } else if (i < last) {
+                        range = order.column + QStringLiteral("<?");
+                        params << days[i + 1].day;
+                    }
+                    params << onPage << offset - before;
+                    rows = ctx_.DBConnection.query(select + whereClause(def, range) +
+                                                       orderClause(def, order, false) +
+                                                       QStringLiteral(" limit ? offset ?"),
+                                                   params);
+                    found = rows.count() == onPage;
+                }
             }
             if (!found) {
                 // Counted in from the nearer end of the folder.

@@ -22,7 +22,8 @@ class QTreeWidgetItem;
 // A folder is never read whole: each fill counts the folder and reads only the rows of
 // the page shown, on an index of the sort column, so a folder of a million rows opens
 // as fast as a small one. Moving to the next or previous page continues from the rows
-// on screen; other jumps count their way in from the nearer end of the folder.
+// on screen; a jump in a folder sorted by date starts at the day the page begins in (from
+// the kept day totals); other jumps count their way in from the nearer end of the folder.
 class Frm_MessageBox : public QDialog {
     Q_OBJECT
 public:

@@ -265,6 +265,8 @@ void Frm_MissedCallsList::FillLogList() {
     lastDateTime_.clear();
     lastId_ = 0;
     filling_ = true;
+    // The busy cursor until the last chunk is in (one for fills that replace each other).
+    if (!fillBusy_) fillBusy_ = std::make_unique<ui::BusyCursor>();
     fillNextChunk(fillGeneration_);
 }
 
@@ -304,11 +306,13 @@ void Frm_MissedCallsList::fillNextChunk(quint64 generation) {
         if (tick && !rows.isEmpty()) ListLogs_ItemCheck();
         if (r.count() < FillChunk) {
             filling_ = false;
+            fillBusy_.reset();
             return;
         }
         QTimer::singleShot(0, this, [this, generation] { fillNextChunk(generation); });
     } catch (const std::exception& e) {
         filling_ = false;
+        fillBusy_.reset();
         ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }

@@ -25,7 +25,10 @@ struct SoakResult {
     int sentEvents = 0;   // texts that reached the network
     int misdelivered = 0; // a text to a number that is not its row's
     int sentWithoutGoingOut = 0;
-    int stuck = 0;     // rows still waiting at the end
+    int stuck = 0;     // rows still waiting at the end (not counting those below)
+    int skippedExpected = 0; // rows whose text text mode cannot carry
+    int skipped = 0; // of them, left waiting, never sent, named once in the log
+    int escCancelled = 0; // texts the modem dropped at an ESC written inside them
     int delivered = 0; // SMS the network put on the SIM
     int stored = 0;    // Inbox rows
     int lost = 0;      // delivered, not in the Inbox
@@ -43,6 +46,7 @@ struct SoakResult {
 
     bool passed() const {
         return misdelivered == 0 && sentWithoutGoingOut == 0 && stuck == 0 && lost == 0 &&
+               skipped == skippedExpected && escCancelled == 0 &&
                altered == 0 && callsLogged == rung && rung == expectedCalls && unreplied == 0;
     }
     int expectedCalls = 0;
