@@ -22,6 +22,7 @@ SendAtChooser::SendAtChooser(QWidget* parent) : QGroupBox(QStringLiteral("Send a
     DtpSendAt->setObjectName(QStringLiteral("DtpSendAt"));
     DtpSendAt->setCalendarPopup(true);
     DtpSendAt->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    DtpSendAt->setAccessibleName(QStringLiteral("Send at date and time"));
     // The box holds a wall-clock date and time, not a moment of this machine's zone: in
     // that zone a time in the hour a clock change skips would be moved by the box.
     DtpSendAt->setTimeSpec(Qt::UTC);

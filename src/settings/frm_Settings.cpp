@@ -144,6 +144,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     txtGiveUpTries = new QSpinBox(Frame2);
     txtGiveUpTries->setObjectName(QStringLiteral("txtGiveUpTries"));
     txtGiveUpTries->setRange(0, 20);
+    txtGiveUpTries->setAccessibleName(QStringLiteral("Give up after failed tries (0 = never)"));
     chkDeliveryReports = new QCheckBox(QStringLiteral("Ask for delivery reports"), Frame2);
     chkDeliveryReports->setObjectName(QStringLiteral("chkDeliveryReports"));
     auto* options = new QButtonGroup(Frame2);
