@@ -224,10 +224,16 @@ bool columnAddedAlready(Database& db, const QString& sql) {
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = addColumn.match(sql);
     if (!m.hasMatch()) return false;
+    // The pragma's statement form: the SQLite under SQLCipher 3.4 has no pragma functions.
+    // The table name is a plain word (the pattern above), so it can stand in the statement.
     const QueryResult columns =
-        db.query(QStringLiteral("select 1 from pragma_table_info(?) where name = ? collate nocase"),
-                 {m.captured(1), m.captured(2)});
-    return !columns.isEmpty();
+        db.query(QStringLiteral("PRAGMA table_info(%1)").arg(m.captured(1)));
+    for (int i = 0; i < columns.count(); ++i)
+        if (columns.value(i, QStringLiteral("name"))
+                .toString()
+                .compare(m.captured(2), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
