@@ -224,10 +224,12 @@ bool columnAddedAlready(Database& db, const QString& sql) {
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = addColumn.match(sql);
     if (!m.hasMatch()) return false;
+    // (The table's name is a word, as the pattern says; the pragma takes no parameter.)
     const QueryResult columns =
-        db.query(QStringLiteral("select 1 from pragma_table_info(?) where name = ? collate nocase"),
-                 {m.captured(1), m.captured(2)});
-    return !columns.isEmpty();
+        db.query(QStringLiteral("PRAGMA table_info(%1)").arg(m.captured(1)));
+    for (const QVariantList& row : columns.rows)
+        if (row.value(1).toString().compare(m.captured(2), Qt::CaseInsensitive) == 0) return true;
+    return false;
 }
 
 } // namespace
