@@ -19,6 +19,21 @@ const QList<SchemaStep>& steps() {
         // The layout of data/schema.sql; databases made before versions were kept have
         // it already.
         {1, "the first layout", {}},
+        // Messages as PDUs: the message format of the modem settings (none: text mode),
+        // and the parts of concatenated messages received so far, kept until the rest
+        // arrives (or for a day).
+        {2,
+         "message format setting, parts of long received messages",
+         {QStringLiteral("ALTER TABLE ModemSetting ADD COLUMN MessageFormat TEXT"),
+          QStringLiteral("CREATE TABLE SmsPartsWaiting ("
+                         " Sender TEXT NOT NULL,"
+                         " Ref INTEGER NOT NULL,"
+                         " Parts INTEGER NOT NULL,"
+                         " Part INTEGER NOT NULL,"
+                         " Message TEXT,"
+                         " SentAt TEXT,"
+                         " ReceivedAt TEXT NOT NULL,"
+                         " PRIMARY KEY (Sender, Ref, Parts, Part))")}},
     };
     return all;
 }

@@ -432,6 +432,7 @@ QList<ListedMessage> parseListing(const QStringList& lines) {
             m.status = QString(fields.value(1)).remove(u'"').trimmed();
             m.number = QString(fields.value(2)).remove(u'"').trimmed();
             m.time = QString(fields.value(4)).remove(u'"').trimmed();
+            m.fields = fields;
             entries << m;
             continue;
         }

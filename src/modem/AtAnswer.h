@@ -149,6 +149,8 @@ struct ListedMessage {
     QString number; // without quotes
     QString time;   // the time stamp, without quotes ("" for stored messages)
     QString text;   // the message text, exactly (inner line breaks kept)
+    QStringList fields; // the header's fields after "+CMGL: ", as listed (in PDU mode the
+                        // fourth is the PDU's length)
 };
 
 // The entries of a listing's answer lines (Judgement::lines of an AT+CMGL). An entry

@@ -15,11 +15,12 @@ public:
 };
 
 // Puts the open modem into the state the program relies on: AT+FLO (unless flow control
-// is "0"), ATE0, AT+CSCS, AT+CLIP=1 (with caller id), AT+CMGF=1. Sets ModemInitialized
-// when all succeeded; a failed step closes the port. A flow-control text that is not a
-// number throws std::invalid_argument("Type mismatch").
+// is "0"), ATE0, AT+CSCS, AT+CLIP=1 (with caller id), AT+CMGF=1 (text mode) or AT+CMGF=0
+// (PDU mode, `pduMode`). Sets ModemInitialized (and ctx.modem.PduMode) when all
+// succeeded; a failed step closes the port. A flow-control text that is not a number
+// throws std::invalid_argument("Type mismatch").
 void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowControl,
-                     const QString& characterSet, bool enableCallerId);
+                     const QString& characterSet, bool enableCallerId, bool pduMode = false);
 
 // The second line of the answer to AT+CGMI / AT+CGMM, without blanks around it.
 // Throws ModemAnswerError when the answer has no second line.
