@@ -121,8 +121,15 @@ void Modem::emitAt(int64_t when, std::string bytes) {
 }
 
 void Modem::respond(std::string bytes, int64_t now) {
-    emitAt(now + delayMs_, std::move(bytes));
-    if (delayMs_ > 0) busyUntil_ = now + delayMs_;
+    const int64_t delay = delayMs_ + answerExtraMs_;
+    emitAt(now + delay, std::move(bytes));
+    if (delay > 0) busyUntil_ = std::max(busyUntil_, now + delay);
+}
+
+void Modem::networkAnswer(std::string bytes, int64_t now, size_t middle) {
+    answerExtraMs_ = networkDelayMs_;
+    answer(std::move(bytes), now, middle);
+    answerExtraMs_ = 0;
 }
 
 std::string Modem::takeOutput(int64_t now) {
@@ -323,7 +330,10 @@ void Modem::executeLine(const std::string& line, int64_t now) {
         return;
     }
     const size_t middle = std::min(ex.middle, ex.out.size());
-    answer(ex.out + finalText(ex.final, ex.cms), now, middle);
+    if (ex.network)
+        networkAnswer(ex.out + finalText(ex.final, ex.cms), now, middle);
+    else
+        answer(ex.out + finalText(ex.final, ex.cms), now, middle);
 }
 
 void Modem::runBody(const std::string& body, Exec& ex, int64_t now) {

@@ -114,6 +114,11 @@ public:
     // The caller hangs up now: NO CARRIER. False when there was no call.
     bool hangup(int64_t now);
     void setDelay(int ms) { delayMs_ = ms < 0 ? 0 : ms; }
+    // The network takes `ms` to take a message: the result of a send (+CMGS / +CMSS, or
+    // the network's +CMS ERROR) comes that long after the text is complete or AT+CMSS
+    // is read, and the modem reads no further command meanwhile.
+    void setNetworkDelay(int ms) { networkDelayMs_ = ms < 0 ? 0 : ms; }
+    int networkDelay() const { return networkDelayMs_; }
     void setSilent(bool on) { silent_ = on; }
     void setRejectSends(int cmsCode) { rejectCode_ = cmsCode; }
     void setFull(bool on) { full_ = on; }
@@ -170,6 +175,7 @@ private:
         bool textEntry = false;
         bool swallowed = false;            // a send that gets no answer at all
         size_t middle = std::string::npos; // where in `out` a held report may go
+        bool network = false;              // the answer is the network's (a send)
     };
     struct Param {
         std::string value;
@@ -271,6 +277,8 @@ private:
     // unsolicited lines and, with noise on, garbage around it. Held reports go at
     // `middle` (an offset into `bytes`: 0 before everything).
     void answer(std::string bytes, int64_t now, size_t middle = 0);
+    // The answer to a send, which the network gives after networkDelay().
+    void networkAnswer(std::string bytes, int64_t now, size_t middle = 0);
     std::string noiseLine();
     void startRinging(int64_t now);
     void emitRing(int64_t now);
@@ -303,6 +311,8 @@ private:
     std::vector<std::string> deferred_;
 
     int delayMs_ = 0;
+    int networkDelayMs_ = 0;
+    int answerExtraMs_ = 0; // added to the delay of the answer being made
     bool silent_ = false;
     int rejectCode_ = 0;
     bool full_ = false;

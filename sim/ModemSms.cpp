@@ -89,14 +89,16 @@ bool Modem::smsCommand(const std::string& name, char op, const std::vector<Param
         }
         if (rejectCode_ > 0) {
             transcript(event("rejected").num("code", rejectCode_).done());
+            ex.network = true;
             return cmsError(rejectCode_);
         }
+        ex.network = true;
         const int ref = nextRef();
         const bool srr = (sending.fo & 0x20) != 0;
         if (slot.used) slot.stat = "STO SENT";
         transcript(event("sent").num("ref", ref).boolean("srr", srr).done());
         ex.out += info("+CMSS: " + std::to_string(ref));
-        sent("CMSS", number, ref, srr, now);
+        sent("CMSS", number, ref, srr, now + networkDelayMs_);
         return true;
     }
 

@@ -122,7 +122,7 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                            .str("text", text)
                            .num("code", rejectCode_)
                            .done());
-            answer(finalText(Final::CmsError, rejectCode_), now);
+            networkAnswer(finalText(Final::CmsError, rejectCode_), now);
             return;
         }
         const int ref = nextRef();
@@ -137,8 +137,8 @@ void Modem::finishText(bool send, int64_t now, const char* how) {
                        .boolean("srr", srr)
                        .done());
         const std::string line = info("+CMGS: " + std::to_string(ref));
-        answer(line + finalText(Final::Ok, 0), now, line.size());
-        sent("CMGS", t.number, ref, srr, now);
+        networkAnswer(line + finalText(Final::Ok, 0), now, line.size());
+        sent("CMGS", t.number, ref, srr, now + networkDelayMs_);
         return;
     }
     int index = full_ ? 0 : freeSlot();
@@ -220,15 +220,15 @@ void Modem::finishPdu(TextEntry& t, int64_t now) {
         }
         if (rejectCode_ > 0) {
             transcript(event("rejected").num("code", rejectCode_).done());
-            answer(finalText(Final::CmsError, rejectCode_), now);
+            networkAnswer(finalText(Final::CmsError, rejectCode_), now);
             return;
         }
         const int ref = nextRef();
         const bool srr = (pdu.firstOctet & 0x20) != 0;
         transcript(event("sent").num("ref", ref).boolean("srr", srr).done());
         const std::string line = info("+CMGS: " + std::to_string(ref));
-        answer(line + finalText(Final::Ok, 0), now, line.size());
-        sent("CMGS", pdu.number, ref, srr, now);
+        networkAnswer(line + finalText(Final::Ok, 0), now, line.size());
+        sent("CMGS", pdu.number, ref, srr, now + networkDelayMs_);
         return;
     }
     const int index = full_ ? 0 : freeSlot();

@@ -25,6 +25,9 @@ Options:
                        (default: GSM,IRA,UCS2,HEX,PCCP437,8859-1,ANSI,ASCII)
   --text-mode          start in SMS text mode (AT+CMGF=1); real modems start in PDU mode
   --delay MS           answer every command MS milliseconds late (default: 0)
+  --network-delay MS   the network takes MS ms to take a sent message: +CMGS / +CMSS
+                       (or its +CMS ERROR) comes MS ms after the text is complete or
+                       AT+CMSS is read, and no command is read meanwhile (default: 0)
   --text-timeout MS    drop a message text that got no byte for MS ms, answering ERROR
                        (default: 60000)
   --max-line N         longest command line; a longer one answers ERROR (default: 4096)
@@ -53,6 +56,8 @@ answered on the same channel with one line "OK ..." or "ERROR reason"):
                        caller hangs up (NO CARRIER) one interval after the last RING
   hangup               the caller hangs up now (NO CARRIER)
   delay MS             answer every command MS milliseconds late (0: at once)
+  network-delay MS     the result of a send comes MS ms after the text (or AT+CMSS),
+                       no command read meanwhile (0: at once)
   silent on|off        on: the modem executes and answers nothing (a dead modem)
   reject-sends CODE|off
                        AT+CMGS and AT+CMSS answer +CMS ERROR: CODE (e.g. 331, 500)
@@ -167,6 +172,9 @@ int parseOptions(const std::vector<std::string>& args, Options& opt) {
         } else if (a == "--delay") {
             if (!number(0, 3600000, n)) return fail("--delay needs milliseconds");
             opt.delay = static_cast<int>(n);
+        } else if (a == "--network-delay") {
+            if (!number(0, 3600000, n)) return fail("--network-delay needs milliseconds");
+            opt.networkDelay = static_cast<int>(n);
         } else if (a == "--text-timeout") {
             if (!number(1, 86400000, n)) return fail("--text-timeout needs milliseconds");
             opt.config.textTimeoutMs = n;

@@ -15,6 +15,7 @@ struct Options {
     std::string control;
     std::string transcript;
     int delay = 0;
+    int networkDelay = 0;
     bool quitOnEof = false;
     ModemConfig config;
 };

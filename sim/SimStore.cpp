@@ -193,6 +193,7 @@ std::string Modem::statusJson() const {
         .num("slots", slots())
         .boolean("full", full_)
         .num("delay", delayMs_)
+        .num("networkDelay", networkDelayMs_)
         .boolean("silent", silent_)
         .num("rejectSends", rejectCode_)
         .num("latePromptMs", latePromptMs_)

@@ -20,6 +20,7 @@ class Simulator {
 public:
     explicit Simulator(Options opt) : opt_(std::move(opt)), modem_(opt_.config) {
         modem_.setDelay(opt_.delay);
+        modem_.setNetworkDelay(opt_.networkDelay);
         modem_.onTranscript = [this](const std::string& json) { writeTranscript(json); };
         modem_.onSend = [this](int64_t) { runOnSend(); };
     }

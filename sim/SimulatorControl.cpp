@@ -137,7 +137,8 @@ const char* const ControlCommands[] = {
     "sms",     "ring",       "hangup",    "delay",   "silent",      "reject-sends",  "full",
     "fill",    "clear",      "delete",    "raw",     "unplug",      "plug",          "status",
     "list",    "ping",       "help",      "quit",    "late-prompt", "swallow",       "noise",
-    "garbage", "urc-before", "urc-after", "on-send", "fate",        "reports-inside"};
+    "garbage", "urc-before", "urc-after", "on-send", "fate",        "reports-inside",
+    "network-delay"};
 
 } // namespace
 
@@ -207,6 +208,14 @@ std::string Simulator::handle(const std::string& rawLine) {
                 reply = "OK";
             } else {
                 reply = "ERROR usage: delay MS";
+            }
+        } else if (cmd == "network-delay" && w.size() == 2) {
+            int ms = static_cast<int>(parseInt(w[1].text.c_str(), 0, 3600000, ok));
+            if (ok) {
+                modem_.setNetworkDelay(ms);
+                reply = "OK";
+            } else {
+                reply = "ERROR usage: network-delay MS";
             }
         } else if (cmd == "silent") {
             bool on = false;

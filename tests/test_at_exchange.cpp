@@ -21,6 +21,7 @@ private slots:
     void immediateOkEndsAfterOneRead();
     void lateAndPiecewiseAnswersAreCollected();
     void silentModemCostsMaxEmptyReadsPlusOne();
+    void waitsEndWhenTheAnswerIsComplete();
     void errorAnswersShowTheCallersMessageOnce();
     void errorWithoutMessageShowsNothing();
     void twoNoCarrierAnswersShowTheDialingMessage();
@@ -123,6 +124,64 @@ void TestAtExchange::silentModemCostsMaxEmptyReadsPlusOne() {
     QVERIFY(b.messages().isEmpty());
     QVERIFY(b.log().isEmpty());
     QVERIFY(!b.modem().ModemBusy);
+}
+
+// Without a pause of the test's own, the wait before each read ends as soon as the answer
+// is complete; the waits stay upper limits and the counters count the same reads.
+// (Time here is the scripted port's waiting time, not a clock.)
+void TestAtExchange::waitsEndWhenTheAnswerIsComplete() {
+    using Pieces = QList<QPair<QString, int>>;
+    const QString header =
+        QStringLiteral("\r\n+CMGL: 1,\"REC UNREAD\",\"+919812345678\",,\"26/12/08,10:00:00+22\"\r\n");
+    struct Case {
+        const char* what;
+        QString command;
+        QString expected;
+        int delay;
+        int maxEmptyReads;
+        Pieces pieces; // empty: the modem stays silent
+        int waited;    // waiting time the exchange took
+        QList<int> waits;
+        bool succeeded;
+        QString answerHolds;
+    };
+    const QList<Case> cases{
+        {"final line", QStringLiteral("AT\r"), QStringLiteral("OK"), 500, 5,
+         Pieces{{kOkAnswer, 40}}, 40, {500}, true, QStringLiteral("OK")},
+        {"prompt", QStringLiteral("AT+CMGS=\"123\"\r"), QStringLiteral("> "), 200, 10,
+         Pieces{{QStringLiteral("\r\n> "), 15}}, 15, {200}, true, QStringLiteral(">")},
+        {"confirmation after the network's time", QStringLiteral("Hello\x1a"), QStringLiteral("OK"),
+         250, 10, Pieces{{QStringLiteral("\r\n+CMGS: 7\r\n"), 600}, {kOkAnswer, 0}}, 600,
+         {250, 250, 250}, true, QStringLiteral("+CMGS: 7")},
+        // An "OK" line in a message text: the line did not stay quiet, the listing went on.
+        {"listing", QStringLiteral("AT+CMGL=\"ALL\"\r\n"), QStringLiteral("OK"), 200, 5,
+         Pieces{{header + QStringLiteral("See you\r\nOK\r\n"), 20},
+                {QStringLiteral("Bye\r\n\r\nOK\r\n"), 10}},
+         20 + 10 + 30, {200, 30, 30}, true, QStringLiteral("OK\r\nBye")},
+        {"slow answer gets the whole wait, then more", QStringLiteral("AT\r"), QStringLiteral("OK"),
+         500, 5, Pieces{{kOkAnswer, 900}}, 900, {500, 500}, true, QStringLiteral("OK")},
+        {"silent modem", QStringLiteral("AT\r"), QStringLiteral("OK"), 50, 5, Pieces{}, 7 * 50,
+         QList<int>(7, 50), false, QString()},
+        {"error answers counted without waiting again", QStringLiteral("AT+CMGD=4\r"),
+         QStringLiteral("OK"), 150, 5, Pieces{{kErrorAnswer, 30}}, 30, {150}, false,
+         QStringLiteral("ERROR")},
+    };
+    for (const Case& c : cases) {
+        ModemBench b;
+        b.ctx().sleep = nullptr;
+        if (c.pieces.isEmpty())
+            b.port().stayQuiet();
+        else
+            b.port().answerAfterWaiting(c.pieces);
+        const QVariant r = ExecuteCommand(b.ctx(), b.port(), c.command, c.delay, c.expected,
+                                          c.maxEmptyReads, QStringLiteral("failed"));
+        QVERIFY2(b.port().waitedMs == c.waited,
+                 qPrintable(QStringLiteral("%1: waited %2").arg(c.what).arg(b.port().waitedMs)));
+        QVERIFY2(b.port().inputWaits == c.waits, c.what);
+        QVERIFY2(b.modem().CommandSucceeded == c.succeeded, c.what);
+        QVERIFY2(r.toString().contains(c.answerHolds), c.what);
+        QVERIFY2(!b.modem().ModemBusy && b.modem().ExchangeDepth == 0, c.what);
+    }
 }
 
 void TestAtExchange::errorAnswersShowTheCallersMessageOnce() {

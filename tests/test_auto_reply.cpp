@@ -3,6 +3,7 @@
 #include "engine/MDI_Frmmanage.h"
 #include "engine/frm_HomePage.h"
 #include "modem/QtSerialPort.h"
+#include "support/ScriptedSerialPort.h"
 #include "support/SimProcess.h"
 #include "support/TestEnv.h"
 #include "views/Frm_AutoReplyOnMissedCall.h"
@@ -39,6 +40,7 @@ class TestAutoReply : public QObject {
 private slots:
     void savingCreatesThenEditsTheOneRow();
     void refusedOrFailedSaveKeepsTheWindowOpen();
+    void onlyCallsMissedWhileOnAreAnswered();
     void mainWindowOpensTheViews();
     void savedReplyAnswersTheNextMissedCall();
 };
@@ -103,6 +105,12 @@ void TestAutoReply::savingCreatesThenEditsTheOneRow() {
     QCOMPARE(r.value(0, "Message").toString(), QStringLiteral("first"));
     QCOMPARE(r.value(1, "Message").toString(), QStringLiteral("second row"));
     QVERIFY(env.messages.isEmpty());
+
+    // The box is ticked for a row stored as on (-1) only.
+    ctx.DBConnection.execute(QStringLiteral("update AutoReply_OnMissedCall set IsActive=1"));
+    w = openReply(env);
+    QVERIFY(!w->chkSetMsg->isChecked());
+    w->close();
 }
 
 void TestAutoReply::refusedOrFailedSaveKeepsTheWindowOpen() {
@@ -112,6 +120,15 @@ void TestAutoReply::refusedOrFailedSaveKeepsTheWindowOpen() {
         "StopBits,FlowControl,CharacterSet) values (1,'9600','n','8','1','0','GSM')"));
     auto w = openReply(env);
     w->chkSetMsg->setChecked(true);
+
+    // Switched on without a text: the next missed caller would get nothing.
+    w->Text_Message->setPlainText(QStringLiteral("   "));
+    w->Cmdsend_Click();
+    QCOMPARE(env.messages.size(), 1);
+    QVERIFY2(env.messages.takeFirst().contains(QLatin1String("Please enter the message")),
+             "no refusal");
+    QVERIFY(w && w->isVisible());
+    QCOMPARE(replyRows(env).count(), 0);
 
     // A character the modem's set cannot carry is refused before anything is stored; in
     // text mode that includes the GSM extension table (the euro sign).
@@ -137,6 +154,56 @@ void TestAutoReply::refusedOrFailedSaveKeepsTheWindowOpen() {
     QCOMPARE(w->Text_Message->toPlainText(), QStringLiteral("Call you back"));
     QVERIFY(!env.ctx().engine.AutoReplyActive);
     w->close();
+}
+
+void TestAutoReply::onlyCallsMissedWhileOnAreAnswered() {
+    ModemBench b(true, TestEnv::Db::Connected);
+    b.port().setRThreshold(1);
+    b.modem().ModemInitialized = true;
+    b.port().answerAlways(QStringLiteral("AT+CLCC"), QStringLiteral("\r\nOK\r\n"));
+    MDI_Frmmanage w(b.ctx());
+    w.timerRefreshHomePage->setEnabled(false);
+    auto call = [&](const QString& number) {
+        b.port().inject(QStringLiteral("\r\nRING\r\n\r\n+CLIP: \"%1\",145,,,,0\r\n"
+                                       "\r\nNO CARRIER\r\n")
+                            .arg(number));
+        QTRY_VERIFY(w.LastCallerNumber == number && !w.CallRinging);
+    };
+    auto switchReply = [&](bool on) {
+        auto window = openReply(b.env);
+        window->Text_Message->setPlainText(QStringLiteral("Sorry"));
+        window->chkSetMsg->setChecked(on);
+        window->Cmdsend_Click();
+        QVERIFY(!window || !window->isVisible());
+    };
+    auto replies = [&] {
+        return b.env.ctx().DBConnection.count(QStringLiteral("select * from Message_OutBox"));
+    };
+
+    // Off while it rang: switching the reply on minutes later answers nobody.
+    call(QStringLiteral("+919812345671"));
+    switchReply(true);
+    w.timerRefreshHomePage_Timer();
+    w.timerRefreshHomePage_Timer();
+    QCOMPARE(replies(), 0);
+
+    // On while it rang: answered once.
+    call(QStringLiteral("+919812345672"));
+    w.timerRefreshHomePage_Timer();
+    w.timerRefreshHomePage_Timer();
+    QCOMPARE(replies(), 1);
+
+    // On while it rang, switched off before the reply went and on again later: off means
+    // that call is not answered.
+    call(QStringLiteral("+919812345673"));
+    switchReply(false);
+    w.timerRefreshHomePage_Timer();
+    switchReply(true);
+    w.timerRefreshHomePage_Timer();
+    QCOMPARE(replies(), 1);
+    QCOMPARE(b.env.ctx().DBConnection.count(QStringLiteral("select * from MissedCallStatistics")),
+             3);
+    QVERIFY2(b.env.messages.isEmpty(), qPrintable(b.env.messages.join('|')));
 }
 
 void TestAutoReply::mainWindowOpensTheViews() {

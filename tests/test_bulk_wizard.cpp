@@ -8,11 +8,15 @@
 #include "compose/Frm_ImportProgress.h"
 #include "compose/ImportReader.h"
 #include "compose/NumberListModel.h"
+#include "core/FolderTotals.h"
+#include "core/Storage.h"
 #include "engine/MDI_Frmmanage.h"
+#include "engine/Startup.h"
 #include "support/TestEnv.h"
 #include "support/Workbooks.h"
 
 #include <QCheckBox>
+#include <QProcess>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -24,6 +28,7 @@
 #include <QTableWidget>
 #include <QToolBar>
 #include <QtTest>
+#include <cstdio>
 
 namespace {
 
@@ -147,6 +152,7 @@ private slots:
     void excelSheet();
     void messagesTheModemCannotCarryAreRefused();
     void bigListQueuesAllOrNone();
+    void totalsStayExactWhenQueueingIsKilled();
     void badFilesKeepTheWizardOnTheFileStep();
     void cancelAtEachStepAndRealSheetNames();
     void mainWindowOpensTheWizard();
@@ -401,7 +407,8 @@ void TestBulkWizard::accessTableWithSeparateMessages() {
     QVERIFY(run.settle());
     QCOMPARE(run.wizard->fromStep3.SMSColumnName, QStringLiteral("Message"));
 
-    // A Null message stops the reading: the entries before it stay and are counted.
+    // A Null message stops the reading: the entries before it stay, the counts are left
+    // as they were before the reading.
     Frm_BulkSMS_Step5* s5 = run.wizard->Step5();
     QVERIFY(!s5->IsCommonSMS);
     QVERIFY(s5->Frame1->isHidden());
@@ -412,8 +419,9 @@ void TestBulkWizard::accessTableWithSeparateMessages() {
     QCOMPARE(shown.size(), 1);
     QVERIFY2(shown[0].contains(QLatin1String("Null")), qPrintable(shown[0]));
     QCOMPARE(s5->listModel->size(), 8);
-    QCOMPARE(s5->lblNoItems->text(), QStringLiteral("8"));
-    QCOMPARE(s5->lblSelectedItems->text(), QStringLiteral("8"));
+    QCOMPARE(s5->listModel->tickedCount(), 8);
+    QCOMPARE(s5->lblNoItems->text(), QStringLiteral("0"));
+    QCOMPARE(s5->lblSelectedItems->text(), QStringLiteral("0"));
 
     s5->cmdNext_Click(); // no typed message needed
     QVERIFY(run.settle());
@@ -589,12 +597,12 @@ void TestBulkWizard::bigListQueuesAllOrNone() {
     QCOMPARE(s5->lblSelectedItems->text(), QString::number(count));
     run.db().execute(QStringLiteral("drop trigger refuse"));
 
-    // Cancel half way: the rows put in so far go again; the dispatcher never saw them.
+    // Cancel half way: the rows gathered so far go again; the Out box never had them.
     s5->cmdNext_Click();
-    QVERIFY(QTest::qWaitFor([&] { return run.outboxRows() > 0; }, 30000));
-    QCOMPARE(run.env.ctx().DBConnection.count(QStringLiteral(
-                 "select * from Message_OutBox where DeliveryStatus is null")),
-             0);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return run.env.scalar(QStringLiteral("select count(*) from temp.OutboxQueueing")) > 0; },
+        30000));
+    QCOMPARE(run.outboxRows(), 0);
     auto* progress = s5->findChild<Frm_ImportProgress*>();
     QVERIFY(progress);
     emit progress->cancelRequested();
@@ -791,5 +799,119 @@ void TestBulkWizard::mainWindowOpensTheWizard() {
     QCOMPARE(env.shown.size(), 3);
 }
 
-QTEST_MAIN(TestBulkWizard)
+// The program killed while it queues 100,000 numbers, at chosen points of its work: at
+// the Send, after its first batch, half-way, and once the Out box has them. The Out box
+// has all of them or none (all once they were in), and the totals the database keeps are
+// those of its rows. The child says where it stands between batches; the kill lands there
+// or somewhere in the batch that follows.
+void TestBulkWizard::totalsStayExactWhenQueueingIsKilled() {
+    struct Point {
+        const char* what;
+        std::function<bool(const QString& line)> reached;
+        bool allIn; // the Out box must hold every row
+    };
+    const QList<Point> points{
+        {"at the Send", [](const QString&) { return true; }, false},
+        {"after the first batch",
+         [](const QString& l) { return l.startsWith(QLatin1String("gathered ")); }, false},
+        {"half-way",
+         [](const QString& l) {
+             return l.startsWith(QLatin1String("gathered ")) && l.mid(9).toInt() >= 50000;
+         },
+         false},
+        {"after the Out box got them", [](const QString& l) { return l == QLatin1String("queued"); },
+         true},
+    };
+    for (const Point& point : points) {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("BULK_QUEUE_CHILD"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForStarted());
+        QString folder;
+        bool reached = false;
+        QStringList said;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         while (!reached && child.canReadLine()) {
+                             const QString line = QString::fromUtf8(child.readLine()).trimmed();
+                             said << line;
+                             if (folder.isEmpty()) folder = line; // said at the Send
+                             reached = point.reached(line);
+                         }
+                         if (reached) child.kill();
+                         return reached || child.state() == QProcess::NotRunning;
+                     },
+                     180000),
+                 point.what);
+        QVERIFY2(reached, qPrintable(QLatin1String(point.what) + QStringLiteral(": ") +
+                                     said.join(QLatin1Char(' '))));
+        QVERIFY(child.waitForFinished());
+        QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
+        struct Cleanup {
+            QString folder;
+            ~Cleanup() { QDir(folder).removeRecursively(); }
+        } cleanup{folder};
+
+        AppContext ctx(folder);
+        QVERIFY(ConnectDatabase(ctx));
+        const qint64 rows = ctx.DBConnection.count(QStringLiteral("select * from Message_OutBox"));
+        QVERIFY2(rows == 100000 || (rows == 0 && !point.allIn),
+                 qPrintable(QStringLiteral("%1: %2 rows").arg(point.what).arg(rows)));
+        QString why;
+        QVERIFY2(keptTotalsExact(ctx.DBConnection, &why), qPrintable(why));
+        QCOMPARE(readFolderTotals(ctx.DBConnection).outboxWaiting, rows);
+    }
+}
+
+namespace {
+
+// The child of totalsStayExactWhenQueueingIsKilled: queues 100,000 numbers, after saying
+// on standard output which folder holds its database, and says between batches how many
+// rows it has gathered ("gathered n"), then "queued" once the Out box has them; it waits
+// to be killed.
+int queueUntilKilled() {
+    auto* run = new Run; // never deleted: the folder must outlive the process
+    QByteArray text;
+    for (int i = 0; i < 100000; ++i)
+        text += QByteArray::number(919600000000LL + i) + "\r\n";
+    Frm_BulkSMS_Step5* s5 = run->fromText(run->write("many.txt", text), QString());
+    if (!s5 || s5->listModel->size() != 100000) return 1;
+    s5->txtMessage->setPlainText(QStringLiteral("Exam results are out."));
+    s5->cmdNext_Click();
+    std::printf("%s\n", qPrintable(run->env.folder()));
+    std::fflush(stdout);
+    // Runs between the batches (each batch is one turn of the event loop).
+    auto* watch = new QTimer;
+    qint64 gathered = 0;
+    QObject::connect(watch, &QTimer::timeout, [&gathered, run, watch] {
+        if (run->outboxRows() > 0) {
+            std::printf("queued\n");
+            std::fflush(stdout);
+            watch->stop();
+            return;
+        }
+        const qint64 n = run->env.scalar(QStringLiteral("select count(*) from temp.OutboxQueueing"));
+        if (n > gathered) {
+            gathered = n;
+            std::printf("gathered %lld\n", static_cast<long long>(n));
+            std::fflush(stdout);
+        }
+    });
+    watch->start(0);
+    run->settle();
+    QTest::qWait(600000);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("BULK_QUEUE_CHILD")) return queueUntilKilled();
+    TestBulkWizard tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "test_bulk_wizard.moc"

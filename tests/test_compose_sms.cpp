@@ -33,6 +33,8 @@ private slots:
     void queuesOneRowPerEntry();
     void refusesMissingInput_data();
     void refusesMissingInput();
+    void refusesEmptyAndNonNumericEntries_data();
+    void refusesEmptyAndNonNumericEntries();
     void refusesCharactersTheModemCannotCarry_data();
     void refusesCharactersTheModemCannotCarry();
     void messageBoxTakesAtMost160Characters();
@@ -52,11 +54,9 @@ void TestComposeSms::queuesOneRowPerEntry_data() {
         << "Hello" << QStringList{"9888812121", "9888812121"} << "9888812121, 98.888.12121";
     QTest::newRow("spaces") << "+44 21 2323 4455"
                             << "Hello" << QStringList{"+442123234455"} << "+44 21 2323 4455";
-    QTest::newRow("empty entries") << "111,,222,"
-                                   << "Hello" << QStringList{"111", "", "222", ""} << "111,,222,";
-    QTest::newRow("apostrophe, tab, outer blanks")
-        << "  O'Brien-1 ;(22)\t3  "
-        << "x" << QStringList{"O'Brien-1", "(22)\t3"} << "O'Brien-1 ,(22)\t3";
+    QTest::newRow("tab, outer blanks")
+        << "  +447700900001 ;22\t  "
+        << "x" << QStringList{"+447700900001", "22\t"} << "+447700900001 ,22\t";
     QTest::newRow("quotes and leading spaces kept")
         << "5"
         << "   He said \"hi\", it's 'fine'\nbye  " << QStringList{"5"} << "5";
@@ -119,6 +119,35 @@ void TestComposeSms::refusesMissingInput() {
     QVERIFY(w.isVisible());
     QCOMPARE(w.MobileNumbers->text(), numbers); // semicolons untouched
     QCOMPARE(queued(env).count(), 0);
+}
+
+void TestComposeSms::refusesEmptyAndNonNumericEntries_data() {
+    QTest::addColumn<QString>("numbers");
+    QTest::addColumn<QStringList>("named"); // what the message must say
+    QTest::newRow("blank and words") << "+441234567001, ,hello;"
+                                     << QStringList{"2 entries are empty", "\"hello\""};
+    QTest::newRow("doubled separators") << "111,,222" << QStringList{"one entry is empty"};
+    QTest::newRow("apostrophe and dashes")
+        << "O'Brien-1 ;98-76, 12 34" << QStringList{"\"O'Brien-1\", \"98-76\""};
+    QTest::newRow("plus sign inside") << "+44+1" << QStringList{"\"+44+1\""};
+}
+
+void TestComposeSms::refusesEmptyAndNonNumericEntries() {
+    QFETCH(QString, numbers);
+    QFETCH(QStringList, named);
+    TestEnv env;
+    frm_ComposeSMS w(env.ctx());
+    w.show();
+    w.MobileNumbers->setText(numbers);
+    w.Message->setPlainText(QStringLiteral("Hello"));
+    w.Command1_Click();
+    QCOMPARE(env.messages.size(), 1);
+    for (const QString& n : named)
+        QVERIFY2(env.messages[0].contains(n), qPrintable(env.messages[0]));
+    QVERIFY(env.messages[0].startsWith(QLatin1String("Nothing was queued")));
+    QCOMPARE(queued(env).count(), 0);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.MobileNumbers->text(), numbers);
 }
 
 void TestComposeSms::refusesCharactersTheModemCannotCarry_data() {
@@ -188,11 +217,11 @@ void TestComposeSms::messageBoxTakesAtMost160Characters() {
 void TestComposeSms::failingInsertQueuesNothing() {
     TestEnv env;
     env.ctx().DBConnection.execute(QStringLiteral(
-        "create trigger refuse before insert on Message_OutBox when NEW.RecipientMobileNo='bad' "
+        "create trigger refuse before insert on Message_OutBox when NEW.RecipientMobileNo='222' "
         "begin select raise(abort, 'database or disk is full'); end"));
     frm_ComposeSMS w(env.ctx());
     w.show();
-    w.MobileNumbers->setText(QStringLiteral("111,bad,222"));
+    w.MobileNumbers->setText(QStringLiteral("111,222,333"));
     w.Message->setPlainText(QStringLiteral("Hello"));
     w.Command1_Click();
     QCOMPARE(env.messages, QStringList{QStringLiteral("database or disk is full")});

@@ -1,4 +1,5 @@
 // The shipped database, the connection and its failures, and what is stored.
+#include "core/FolderTotals.h"
 #include "core/SchemaSteps.h"
 #include "core/Storage.h"
 #include "engine/Startup.h"
@@ -7,6 +8,26 @@
 #include <QFile>
 #include <QtTest>
 #include <sqlite3.h>
+
+namespace {
+
+// A database as the first layout made it (data/schema.sql, no steps, version 0).
+void makeFirstLayoutDatabase(const QString& path) {
+    QFile schema(QStringLiteral(BULKSMS_SOURCE_DIR "/data/schema.sql"));
+    QVERIFY(schema.open(QIODevice::ReadOnly));
+    const QByteArray script = schema.readAll();
+    const QByteArray key = databasePassword();
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open_v2(path.toUtf8().constData(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+             SQLITE_OK);
+    QCOMPARE(sqlite3_key(db, key.constData(), static_cast<int>(key.size())), SQLITE_OK);
+    const int rc = sqlite3_exec(db, script.constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    QCOMPARE(rc, SQLITE_OK);
+}
+
+} // namespace
 
 class TestDatabase : public QObject {
     Q_OBJECT
@@ -20,6 +41,9 @@ private slots:
     void textsAreStoredExactly();
     void failedTransactionLeavesNothing();
     void olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone();
+    void firstLayoutGetsExactTotalsAndCheapUpkeep_data();
+    void firstLayoutGetsExactTotalsAndCheapUpkeep();
+    void olderDatabaseGetsDeliveryControl();
 };
 
 void TestDatabase::shippedFileIsUnreadableWithoutTheKey() {
@@ -48,9 +72,10 @@ void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
     for (const auto& row : tables.rows)
         names << row.value(0).toString();
     QCOMPARE(names,
-             (QStringList{"AutoReply_OnMissedCall", "Country", "MessageFolderTotals",
-                          "Message_InBox", "Message_OutBox", "MissedCallStatistics",
-                          "ModemSetting", "SmsPartsWaiting", "Timer_setting"}));
+             (QStringList{"AutoReply_OnMissedCall", "Country", "MessageDayTotals",
+                          "MessageFolderTotals", "Message_InBox", "Message_OutBox", "Message_SentParts",
+                          "MissedCallStatistics", "ModemSetting", "SmsPartsWaiting",
+                          "Timer_setting"}));
 
     const QueryResult timer = db.query(QStringLiteral("select * from Timer_setting"));
     QCOMPARE(timer.count(), 1);
@@ -216,6 +241,87 @@ void TestDatabase::failedTransactionLeavesNothing() {
     QCOMPARE(env.scalar("select count(*) from MissedCallStatistics"), 0);
 }
 
+void TestDatabase::firstLayoutGetsExactTotalsAndCheapUpkeep_data() {
+    QTest::addColumn<bool>("fromScript"); // made from the first layout's script, or the
+                                          // shipped file set back to version 1
+    QTest::newRow("first layout") << true;
+    QTest::newRow("shipped, version 1") << false;
+}
+
+// A database of the first layout, holding messages and totals that have drifted, is
+// brought up to date when connected: folder totals and days counted afresh, the totals'
+// triggers replaced by ones that keep no statement journal, the message text indexed; and
+// from then on every kind of change keeps the totals exact.
+void TestDatabase::firstLayoutGetsExactTotalsAndCheapUpkeep() {
+    QFETCH(bool, fromScript);
+    TestEnv env(fromScript ? TestEnv::Db::None : TestEnv::Db::Shipped);
+    if (fromScript) {
+        QFile schema(QStringLiteral(BULKSMS_SOURCE_DIR "/data/schema.sql"));
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        sqlite3* made = nullptr;
+        QCOMPARE(sqlite3_open_v2(qPrintable(env.dbPath()), &made,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+                 SQLITE_OK);
+        const QByteArray key = databasePassword();
+        QCOMPARE(sqlite3_key(made, key.constData(), static_cast<int>(key.size())), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(made, schema.readAll().constData(), nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(made);
+    }
+    {
+        Database old;
+        old.open(env.dbPath(), databasePassword());
+        old.executeScript(QStringLiteral(
+            "PRAGMA user_version = 1;"
+            "insert into Message_InBox (SenderMobileNo,Message,InboxDateTime,IsRead) values "
+            "('+1','a','2026-01-01 10:00:00',0),('+2','b','2026-01-02 10:00:00',-1),"
+            "('+3','c','2026-01-02 11:00:00',0);"
+            "insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime,"
+            "DeliveryDatetime) values ('+4','d','2026-01-01 09:00:00',null),"
+            "('+5','e','2026-01-01 09:00:00','2026-01-03 10:00:00');"
+            "update MessageFolderTotals set InboxTotal=9, OutboxWaiting=0;"));
+    }
+    QVERIFY(ConnectDatabase(env.ctx()));
+    Database& db = env.ctx().DBConnection;
+    QCOMPARE(schemaVersion(db), currentSchemaVersion());
+    QCOMPARE(env.ctx().core.SchemaStepsApplied.size(), currentSchemaVersion() - 1);
+    QString why;
+    QVERIFY2(keptTotalsExact(db, &why), qPrintable(why));
+    QCOMPARE(env.scalar(QStringLiteral("select InboxTotal from MessageFolderTotals")), 3);
+    QCOMPARE(env.scalar(QStringLiteral(
+                 "select count(*) from sqlite_master where type='trigger' and "
+                 "sql like '%UPDATE OR FAIL MessageFolderTotals%'")),
+             6);
+    QCOMPARE(env.scalar(QStringLiteral(
+                 "select count(*) from sqlite_master where type='index' and name in "
+                 "('Message_InBox_Message','Message_OutBox_WaitingMessage',"
+                 "'Message_OutBox_SentMessage')")),
+             3);
+
+    // Every writer of the program, and others, keep them exact.
+    const QStringList changes{
+        "insert into Message_OutBox (RecepId,RecipientMobileNo,Message,OutBoxDateTime) "
+        "values (0,'+6','f','2026-01-04 08:00:00')",
+        "insert into Message_OutBox (RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus) "
+        "select '+7',Message,'2026-01-05 08:00:00','QUEUEING' from Message_OutBox",
+        "update Message_OutBox set DeliveryStatus=null where DeliveryStatus='QUEUEING'",
+        "update Message_OutBox set DeliveryStatus='SENDING' where Outbox_Id=1",
+        "update Message_OutBox set DeliveryStatus='SENT',DeliveryDatetime='2026-01-06 "
+        "07:00:00' where Outbox_Id=1",
+        "insert into Message_InBox (SenderMobileNo,SenderId,Message,InboxDateTime) values "
+        "('+8',0,'g','2026-01-06 12:00:00')",
+        "update Message_InBox set IsRead=-1 where InBox_Id in (1,3)",
+        "delete from Message_InBox where InBox_Id in (2,4)",
+        "delete from Message_OutBox where DeliveryStatus is null",
+        "insert or ignore into Message_OutBox (Outbox_Id,RecipientMobileNo,OutBoxDateTime) "
+        "values (1,'+9','2026-01-07 10:00:00'),(100,'+9','2026-01-07 10:00:00')",
+    };
+    for (const QString& sql : changes) {
+        db.execute(sql);
+        QVERIFY2(keptTotalsExact(db, &why), qPrintable(sql + QStringLiteral(": ") + why));
+    }
+}
+
 QTEST_MAIN(TestDatabase)
 #include "test_database.moc"
 
@@ -227,8 +333,11 @@ void TestDatabase::olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone() {
         QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());
     }
     for (const int stored : {0, currentSchemaVersion() + 5}) {
-        TestEnv env(TestEnv::Db::Shipped);
-        {
+        // Version 0: a database made before versions were kept has the first layout.
+        TestEnv env(stored == 0 ? TestEnv::Db::None : TestEnv::Db::Shipped);
+        if (stored == 0) {
+            makeFirstLayoutDatabase(env.dbPath());
+        } else {
             Database raw;
             raw.open(env.dbPath(), databasePassword());
             raw.executeScript(QStringLiteral("PRAGMA user_version = %1").arg(stored));
@@ -257,4 +366,32 @@ void TestDatabase::olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone() {
         QVERIFY(ConnectDatabase(env.ctx()));
         QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());
     }
+}
+
+void TestDatabase::olderDatabaseGetsDeliveryControl() {
+    // A first-layout database with rows waiting and sent gets the columns of failed tries,
+    // sending later and delivery reports, the sent parts, and a count of given-up rows.
+    TestEnv env(TestEnv::Db::None);
+    makeFirstLayoutDatabase(env.dbPath());
+    {
+        Database raw;
+        raw.open(env.dbPath(), databasePassword());
+        raw.execute(QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                                   "OutBoxDateTime,DeliveryDatetime) values (0,'+1','a',"
+                                   "'2026-01-01 09:00:00',null),(0,'+2','b','2026-01-01 "
+                                   "09:00:00','2026-01-01 09:01:00')"));
+    }
+    QVERIFY(ConnectDatabase(env.ctx()));
+    Database& db = env.ctx().DBConnection;
+    const QueryResult r = db.query(QStringLiteral(
+        "select SendTries,LastError,SendAfter,DeliveryReport,DeliveryReportAt,"
+        "DeliveryReportStatus from Message_OutBox order by Outbox_Id"));
+    QCOMPARE(r.count(), 2);
+    QCOMPARE(r.value(0, "SendTries").toInt(), 0);
+    QVERIFY(r.value(0, "SendAfter").isNull() && r.value(1, "DeliveryReport").isNull());
+    QCOMPARE(env.scalar("select GiveUpAfterTries + AskDeliveryReports from Timer_setting"), 0);
+    QCOMPARE(env.scalar("select count(*) from Message_SentParts"), 0);
+    db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus='FAILED' where "
+                              "RecipientMobileNo='+1'"));
+    QCOMPARE(env.scalar("select OutboxFailed from MessageFolderTotals"), 1);
 }

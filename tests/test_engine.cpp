@@ -86,6 +86,7 @@ void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
         b.queue(QStringLiteral("+919812345678"), QStringLiteral("  Hello \"you\"  "));
     const qint64 spaced = b.queue(QStringLiteral("+91 9812345678"), QStringLiteral("x"));
     const qint64 letters = b.queue(QStringLiteral("abcdef"), QStringLiteral("x"));
+    const qint64 blank = b.queue(QStringLiteral(" "), QStringLiteral("x"));
     const qint64 sending =
         b.queue(QStringLiteral("9812345678"), QStringLiteral("x"), QStringLiteral("SENDING"));
     const qint64 empty =
@@ -107,12 +108,20 @@ void TestEngine::dispatcherSendsOnlyValidWaitingRows() {
         QCOMPARE(r.value(0, "DeliveryStatus").toString(), QStringLiteral("SENT"));
         QVERIFY(moment.match(r.value(0, "DeliveryDatetime").toString()).hasMatch());
     }
-    for (qint64 id : {spaced, letters}) {
+    for (qint64 id : {spaced, letters, blank}) {
         QVERIFY(b.row(id).value(0, "DeliveryStatus").isNull());
         QVERIFY(b.row(id).value(0, "DeliveryDatetime").isNull());
     }
     QCOMPARE(b.row(sending).value(0, "DeliveryStatus").toString(), QStringLiteral("SENDING"));
-    QVERIFY(b.log().contains(QLatin1String("Total 4 SMS to be sent.")));
+    QVERIFY(b.log().contains(QLatin1String("Total 5 SMS to be sent.")));
+    // Each row skipped is named in the log once per run, however many passes skip it.
+    SendPendingOutbox(b.ctx());
+    QVERIFY(b.env.settle());
+    for (const QString& line :
+         {QStringLiteral("row %1 is not sent: '+91 9812345678' is not a mobile number").arg(spaced),
+          QStringLiteral("row %1 is not sent: 'abcdef' is not a mobile number").arg(letters),
+          QStringLiteral("row %1 is not sent: it has no mobile number").arg(blank)})
+        QVERIFY2(b.log().count(line) == 1, qPrintable(line + '\n' + b.log()));
     QVERIFY(b.log().contains(QLatin1String(
         "Sending SMS to +919812345678 using GSM modem and method - DIRECT DELIVERY.")));
     QCOMPARE(b.log().count(QLatin1String("SMS sent successfully. Now removing it from outbox.")),

@@ -245,6 +245,7 @@ void TestEngineEndToEnd::unpluggedModemDuringSendingDoesNotStopTheProgram() {
     QTRY_VERIFY_WITH_TIMEOUT(w.isReconnecting(), slow);
     QVERIFY(live.log().contains(QLatin1String("Lost the modem on COM Port: 1")));
     QCOMPARE(w.toolButton1->text(), QStringLiteral("Connect"));
+    QCOMPARE(w.toolButton1->toolTip(), QStringLiteral("Connect to Modem."));
     QCOMPARE(w.toolButton1Image(), 2);
     QVERIFY(w.start->isEnabled() && w.mnustop->isEnabled());
     QVERIFY(!live.ctx().modem.ModemConnected);
@@ -258,6 +259,7 @@ void TestEngineEndToEnd::unpluggedModemDuringSendingDoesNotStopTheProgram() {
     QVERIFY2(live.ctx().modem.ModemInitialized, qPrintable(live.log()));
     QVERIFY(live.log().contains(QLatin1String("Reconnected to the modem.")));
     QCOMPARE(w.toolButton1->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(w.toolButton1->toolTip(), QStringLiteral("Disconnect from Modem."));
     QVERIFY(!w.start->isEnabled() && w.mnustop->isEnabled());
     for (qint64 id : ids)
         QTRY_COMPARE_WITH_TIMEOUT(live.status(id), QStringLiteral("SENT"), slow);

@@ -81,6 +81,8 @@ private slots:
     void workbookEntries();
     void badFilesGiveTheirDescription_data();
     void badFilesGiveTheirDescription();
+    void filesOfAnotherKindGiveTheExcelVersionMessage_data();
+    void filesOfAnotherKindGiveTheExcelVersionMessage();
     void plainNumbers();
     void textEncodingsAndLimits_data();
     void textEncodingsAndLimits();
@@ -359,13 +361,10 @@ void TestImportReaders::workbookEntries() {
 void TestImportReaders::badFilesGiveTheirDescription_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
-    const QByteArray text = "9888812121\r\n919876543210\r\n";
     const QByteArray xlsx = bytesOf(fixture("contacts.xlsx"));
     const QByteArray xls = bytesOf(fixture("contacts.xls"));
     const QByteArray mdb = bytesOf(fixture("contacts.mdb"));
     QTest::newRow("text named .mdb") << "list.mdb" << bytesOf(fixture("not-an-access-file.mdb"));
-    QTest::newRow("text named .xls") << "list.xls" << bytesOf(fixture("not-a-workbook.xls"));
-    QTest::newRow("text named .xlsx") << "list.xlsx" << text;
     QTest::newRow("empty .mdb") << "empty.mdb" << QByteArray();
     QTest::newRow("empty .xls") << "empty.xls" << QByteArray();
     QTest::newRow("empty .xlsx") << "empty.xlsx" << QByteArray();
@@ -397,6 +396,46 @@ void TestImportReaders::badFilesGiveTheirDescription() {
     } catch (const SourceError& e) {
         QVERIFY2(e.description().contains(name), qPrintable(e.description()));
     }
+}
+
+void TestImportReaders::filesOfAnotherKindGiveTheExcelVersionMessage_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("text named .xls") << "list.xls" << bytesOf(fixture("not-a-workbook.xls"));
+    QTest::newRow("text named .xlsx") << "list.xlsx" << QByteArray("9888812121\r\n");
+    // An Excel 4.0 worksheet starts with its BOF record, no compound file around it.
+    QTest::newRow("Excel 4.0 worksheet")
+        << "old.xls" << QByteArray("\x09\x04\x06\x00\x00\x00\x10\x00\x00\x00", 10);
+    // A compound file whose only stream is not a workbook (as a word processor's file).
+    QByteArray xls = bytesOf(fixture("contacts.xls"));
+    const QByteArray name("W\0o\0r\0k\0b\0o\0o\0k\0", 16);
+    QVERIFY(xls.contains(name));
+    xls.replace(name, QByteArray("D\0o\0c\0u\0m\0e\0n\0t\0", 16));
+    QTest::newRow("compound file without a workbook") << "letter.xls" << xls;
+    // A zip package without a workbook part (as an OpenDocument file).
+    QByteArray xlsx = bytesOf(fixture("contacts.xlsx"));
+    QVERIFY(xlsx.contains("xl/workbook.xml"));
+    xlsx.replace("xl/workbook.xml", "xl/document.xml");
+    QTest::newRow("package without a workbook") << "sheet.xlsx" << xlsx;
+}
+
+// A file the workbook readers do not know the kind of gets the message that the workbook
+// is of a version the program does not read; a damaged workbook gets its own description
+// (badFilesGiveTheirDescription).
+void TestImportReaders::filesOfAnotherKindGiveTheExcelVersionMessage() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = write(dir, name, content);
+    try {
+        openWorkbook(path);
+        QFAIL("opened");
+    } catch (const SourceError& e) {
+        QCOMPARE(e.description(), excelVersionMessage());
+    }
+    QCOMPARE(excelVersionMessage(),
+             QStringLiteral("Version of MS Excel on your computer is not match with this "
+                            "software. Please install Excel of version 8.0"));
 }
 
 void TestImportReaders::plainNumbers() {

@@ -101,7 +101,7 @@ void TestMessageBoxEndToEnd::composedMessageGoesOutAndMovesToSentItems() {
     QVERIFY(live.env.ctx().modem.ModemInitialized);
     QTRY_COMPARE_WITH_TIMEOUT(box->ListMessage->topLevelItemCount(), 0, slow);
     QTRY_COMPARE_WITH_TIMEOUT(box->node(3)->text(0), QStringLiteral("Outbox"), slow);
-    QCOMPARE(box->TreeView1->currentItem(), box->node(3));
+    QVERIFY(box->TreeView1->selectedItems().isEmpty()); // the rebuilt tree marks none
     box->TreeView1_NodeClick(4);
     QCOMPARE(box->ListMessage->topLevelItemCount(), 2);
     QCOMPARE(box->lblPages->text(), QStringLiteral("of 1 Pages. Total records: 2"));

@@ -101,7 +101,9 @@ void TestModemSearch::initTestCase() {
 }
 
 void TestModemSearch::findsTheModemsAndTakesOneIntoTheSettings() {
-    SearchWorld world({{3, {"--manufacturer", "Acme Wireless", "--model", "AW-100"}}, {5, {}}});
+    // Commas inside a manufacturer or model keep the columns of the rows after it.
+    SearchWorld world(
+        {{3, {"--manufacturer", "Acme Wireless, Inc.", "--model", "AW-100, rev 2"}}, {5, {}}});
     QVERIFY(world.startSims());
     frm_Settings settings(world.ctx());
     settings.Form_Load();
@@ -121,9 +123,9 @@ void TestModemSearch::findsTheModemsAndTakesOneIntoTheSettings() {
     QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("Port Number"));
     const QString pts3 = QFileInfo(SimProcess::portLink(world.env.folder(), 3)).canonicalFilePath();
     QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("COM3 (%1)").arg(pts3));
-    QCOMPARE(grid->item(0, 2)->text(), QStringLiteral("Acme Wireless"));
+    QCOMPARE(grid->item(0, 2)->text(), QStringLiteral("Acme Wireless, Inc."));
     QCOMPARE(grid->item(0, 2)->foreground().color(), QColor(0, 0, 255));
-    QCOMPARE(grid->item(0, 3)->text(), QStringLiteral("AW-100"));
+    QCOMPARE(grid->item(0, 3)->text(), QStringLiteral("AW-100, rev 2"));
     QCOMPARE(grid->item(1, 2)->text(), QStringLiteral("SIMCOM_Ltd"));
     QCOMPARE(grid->item(1, 3)->text(), QStringLiteral("SIMCOM_SIM800"));
     QVERIFY(world.ctx().engine.ModalFormOpen);

@@ -1420,6 +1420,56 @@ private slots:
         QCOMPARE(at("AT\r"), Ok);
     }
 
+    // The network's time to take a message: a send's result comes that long after the
+    // text (or AT+CMSS), the modem reading nothing meanwhile; the modem's own answers and
+    // refusals do not wait for it. Told apart by the simulator's own clock (transcript).
+    void networkDelayHoldsTheSendsResult() {
+        QVERIFY(startTextMode({"--network-delay", "700"}));
+        QCOMPARE(sim_->status()["networkDelay"].toInt(), 700);
+        auto cmdAt = [&](const QString& text) {
+            for (const QJsonObject& c : sim_->transcript(QStringLiteral("cmd")))
+                if (c["text"].toString() == text) return c["ms"].toInteger();
+            return qint64(-1);
+        };
+        QCOMPARE(at("AT+CMGS=\"+919812345678\"\r"), QStringLiteral("\r\n> "));
+        // A command written right after the text waits for the send's result.
+        port_->output(QStringLiteral("Hello") + CtrlZ + QStringLiteral("AT+CGMI\r"));
+        QCOMPARE(line_->collect([](const QString& t) { return t.count(QStringLiteral("OK")) == 2; },
+                                5000),
+                 QStringLiteral("\r\n+CMGS: 1\r\n\r\nOK\r\n\r\nSIMCOM_Ltd\r\n\r\nOK\r\n"));
+        const qint64 sentAt = sim_->transcript(QStringLiteral("sent")).value(0)["ms"].toInteger();
+        QVERIFY(cmdAt(QStringLiteral("AT+CGMI")) >= sentAt + 700);
+
+        // Stored at once, sent from the SIM after the delay; the modem's own refusal at once.
+        QCOMPARE(at(QStringLiteral("AT+CMGW=\"123\"\rstored") + CtrlZ),
+                 QStringLiteral("\r\n> \r\n+CMGW: 1\r\n\r\nOK\r\n"));
+        port_->output(QStringLiteral("AT+CMSS=1\rAT+CGMM\r"));
+        QCOMPARE(line_->collect([](const QString& t) { return t.count(QStringLiteral("OK")) == 2; },
+                                5000),
+                 QStringLiteral("\r\n+CMSS: 2\r\n\r\nOK\r\n\r\nSIMCOM_SIM800\r\n\r\nOK\r\n"));
+        QVERIFY(cmdAt(QStringLiteral("AT+CGMM")) >= cmdAt(QStringLiteral("AT+CMSS=1")) + 700);
+        port_->output(QStringLiteral("AT+CMSS=9\rAT+CGSN\r"));
+        QVERIFY(line_->collect([](const QString& t) { return t.contains(QStringLiteral("OK")); },
+                               5000)
+                    .startsWith(cms(321)));
+        QVERIFY(cmdAt(QStringLiteral("AT+CGSN")) < cmdAt(QStringLiteral("AT+CMSS=9")) + 700);
+
+        // The network's refusal comes after the delay too; without a delay all at once.
+        QVERIFY(sim_->rejectSends(331));
+        QCOMPARE(at("AT+CMGS=\"123\"\r"), QStringLiteral("\r\n> "));
+        port_->output(QStringLiteral("refused") + CtrlZ + QStringLiteral("AT+CSQ\r"));
+        QVERIFY(line_->collect([](const QString& t) { return t.contains(QStringLiteral("OK")); },
+                               5000)
+                    .startsWith(cms(331)));
+        QVERIFY(cmdAt(QStringLiteral("AT+CSQ")) >=
+                sim_->transcript(QStringLiteral("rejected")).value(0)["ms"].toInteger() + 700);
+        QVERIFY(sim_->rejectSends(0));
+        QVERIFY(sim_->command(QStringLiteral("network-delay soon")).startsWith(QStringLiteral("ERROR")));
+        QVERIFY(sim_->ok(QStringLiteral("network-delay 0")));
+        QCOMPARE(sim_->status()["networkDelay"].toInt(), 0);
+        QCOMPARE(at(QStringLiteral("AT+CMSS=1\r")), QStringLiteral("\r\n+CMSS: 3\r\n\r\nOK\r\n"));
+    }
+
     void startsSlow() {
         QVERIFY(startTextMode({"--delay", "300"}));
         QElapsedTimer timer;
@@ -1585,7 +1635,8 @@ private slots:
                                  "noise",          "garbage",
                                  "urc-before",     "urc-after",
                                  "on-send",        "--split",
-                                 "fate",           "reports-inside"})
+                                 "fate",           "reports-inside",
+                                 "network-delay",  "--network-delay"})
             QVERIFY2(help.contains(QLatin1String(word)), word);
         // Bad invocations fail with a message.
         p.start(SimProcess::executable(), {});

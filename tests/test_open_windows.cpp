@@ -18,15 +18,16 @@ void TestOpenWindows::theEngineGoesOnUnderEveryOpenWindow() {
     const OpenWindowsResult r = runOpenWindows(OpenWindowsConfig{});
     qInfo().noquote() << r.report();
     QVERIFY2(r.problems.isEmpty(), qPrintable(r.report()));
-    QCOMPARE(r.periods.size(), openWindowNames().size() + 1);
-    const PeriodCounts& none = r.periods.first();
-    QVERIFY2(none.sends > 10 && none.listings > 5 && none.polls > 5, qPrintable(r.report()));
-    for (const PeriodCounts& p : r.periods) {
-        const QString at = p.window + QStringLiteral(":\n") + r.report();
-        QVERIFY2(p.opened, qPrintable(at));
-        QVERIFY2(p.sends >= 0.8 * none.sends, qPrintable(at));
-        QVERIFY2(p.listings >= 0.8 * none.listings, qPrintable(at));
-        QVERIFY2(p.polls >= 0.8 * none.polls, qPrintable(at));
+    QCOMPARE(r.periods.size(), 2 * openWindowNames().size() + 1);
+    for (const PeriodCounts& none : r.periods)
+        if (none.window.isEmpty())
+            QVERIFY2(none.sends > 3 && none.listings > 3 && none.polls > 3, qPrintable(r.report()));
+    for (const WindowRatios& w : r.ratios()) {
+        const QString at = w.window + QStringLiteral(":\n") + r.report();
+        QVERIFY2(w.opened, qPrintable(at));
+        QVERIFY2(w.sends >= 0.8, qPrintable(at));
+        QVERIFY2(w.listings >= 0.8, qPrintable(at));
+        QVERIFY2(w.polls >= 0.8, qPrintable(at));
     }
     QCOMPARE(r.sentTwice, 0);
     QCOMPARE(r.lost, 0);

@@ -7,6 +7,7 @@
 #include "support/TestEnv.h"
 #include "ui/Ui.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -296,7 +298,18 @@ void TestSettingsWindow::connectedSaveKeepsModemFieldsAndSetsTimers() {
 
     w.txttime->setText(QStringLiteral("65"));
     w.chkEnableSend->setChecked(false);
+    // The delivery options can change while connected.
+    QCOMPARE(w.txtGiveUpTries->value(), 0);
+    QVERIFY(!w.chkDeliveryReports->isChecked());
+    w.txtGiveUpTries->setValue(5);
+    w.chkDeliveryReports->setChecked(true);
+    // The busy cursor while the save works, gone when it is over.
+    bool busyWhileSaving = false;
+    QObject::connect(&env.ctx().notifier, &Notifier::pollingTimersChanged, &w,
+                     [&] { busyWhileSaving = QApplication::overrideCursor() != nullptr; });
     w.cmdSave1_Click();
+    QVERIFY(busyWhileSaving);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QCOMPARE(env.messages, QStringList{"Settings Saved Successfully!!!"});
     QCOMPARE(env.endRequests, 0);
     QCOMPARE(main.Timer1->interval(), 65000);
@@ -313,6 +326,14 @@ void TestSettingsWindow::connectedSaveKeepsModemFieldsAndSetsTimers() {
     QCOMPARE(m.value(0, "EnabledCallerId").toInt(), 0);
     QCOMPARE(m.value(0, "ModemDelayFactor").toDouble(), 1.5);
     QCOMPARE(row(env, "Timer_setting").value(0, "EnableSendTimer").toInt(), 0);
+    QCOMPARE(row(env, "Timer_setting").value(0, "GiveUpAfterTries").toInt(), 5);
+    QCOMPARE(row(env, "Timer_setting").value(0, "AskDeliveryReports").toInt(), -1);
+    QVERIFY(env.ctx().modem.AskDeliveryReports);
+    {
+        Window again(env);
+        QCOMPARE(again.w.txtGiveUpTries->value(), 5);
+        QVERIFY(again.w.chkDeliveryReports->isChecked());
+    }
 
     // The search is not started on a port the program is listening on.
     env.messages.clear();

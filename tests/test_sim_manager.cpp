@@ -7,6 +7,7 @@
 #include "support/TestEnv.h"
 #include "views/Frm_ManageSIMMsg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QThread>
@@ -93,6 +94,7 @@ private slots:
     void showListsTickedKindsInOrder();
     void deleteByKindUsesOnlyTheKindsTickedAtYes();
     void deletingTickedRowsReopensTheWindowEmpty();
+    void aPlaceThatChangedSinceTheListingIsNotDeleted();
     void fiftyMessageSimListsCompletely();
 };
 
@@ -140,6 +142,9 @@ void TestSimManager::showListsTickedKindsInOrder() {
     w->Chkshowread->setChecked(true);
     w->Chkshowsent->setChecked(true);
     w->CmdShow_Click();
+    // The busy cursor until the last kind is listed.
+    QVERIFY(QApplication::overrideCursor() &&
+            QApplication::overrideCursor()->shape() == Qt::WaitCursor);
     // One listing per turn of the event loop.
     QTRY_COMPARE(rows(w), (QStringList{"read one|READ|+15550002", "read two|READ|+15550005",
                                        "sent one|SENT|+15550001"}));
@@ -242,6 +247,40 @@ void TestSimManager::deletingTickedRowsReopensTheWindowEmpty() {
     QCOMPARE(third->Listmessage->topLevelItemCount(), 0);
     third->close();
     QTRY_VERIFY(!w); // the closed windows go away
+}
+
+void TestSimManager::aPlaceThatChangedSinceTheListingIsNotDeleted() {
+    Bench b;
+    QVERIFY(b.connect());
+    QCOMPARE(b.sim.deliverSms("+15550031", "stored long ago", {}, "read", 2), 2);
+    QCOMPARE(b.sim.deliverSms("+15550032", "still here", {}, "read", 4), 4);
+    QCOMPARE(b.sim.deliverSms("+15550033", "same sender", {}, "read", 6), 6);
+    Frm_ManageSIMMsg* w = b.open();
+    w->Chkshowall->setChecked(true);
+    w->CmdShow_Click();
+    QTRY_COMPARE(w->Listmessage->topLevelItemCount(), 3);
+    for (int row = 0; row < 3; ++row)
+        tick(w, row);
+
+    // Meanwhile the message at place 2 went (into the Inbox, say) and a new one took its
+    // place; the one at place 6 was replaced by another text from the same sender.
+    QVERIFY(b.sim.ok(QStringLiteral("delete 2")));
+    QCOMPARE(b.sim.deliverSms("+15550099", "never stored", {}, {}, 2), 2);
+    QVERIFY(b.sim.ok(QStringLiteral("delete 6")));
+    QCOMPARE(b.sim.deliverSms("+15550033", "a new text", {}, {}, 6), 6);
+
+    w->CmdDelFromList_Click();
+    QVERIFY(QApplication::overrideCursor() != nullptr); // busy until the last place
+    QTRY_VERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(b.deletes(), QStringList{"AT+CMGD=4"});
+    QCOMPARE(b.simNumbers(), (QStringList{"+15550099", "+15550033"}));
+    QCOMPARE(b.env.messages.size(), 2);
+    const QString notice = b.env.messages[1];
+    QVERIFY2(notice.contains(QLatin1String("Place 2: from +15550031, \"stored long ago\"")) &&
+                 notice.contains(QLatin1String("Place 6: from +15550033")) &&
+                 !notice.contains(QLatin1String("Place 4")),
+             qPrintable(notice));
+    b.env.shown.last()->close();
 }
 
 void TestSimManager::fiftyMessageSimListsCompletely() {

@@ -33,6 +33,11 @@ QString notAWorkbook(const QString& path) {
 
 } // namespace excel
 
+QString excelVersionMessage() {
+    return QStringLiteral("Version of MS Excel on your computer is not match with this software. "
+                          "Please install Excel of version 8.0");
+}
+
 using namespace excel;
 
 namespace {
@@ -183,5 +188,8 @@ std::unique_ptr<TabularSource> openWorkbook(const QString& path) {
     if (head.startsWith("PK\x03\x04")) return openXlsx(path);
     if (head == QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
         return openXls(path);
-    throw SourceError(notAWorkbook(path));
+    // Something else: an older Excel's workbook, or another program's file. An empty one
+    // is rather a file that was never written out.
+    if (head.isEmpty()) throw SourceError(notAWorkbook(path));
+    throw SourceError(excelVersionMessage());
 }

@@ -66,6 +66,9 @@ Frm_BulkSMS_Step2::Frm_BulkSMS_Step2(BulkWizard& wizard)
     cmdBrowse = new QPushButton(QStringLiteral("Browse"), this);
     cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
 
+    ui::labelField(Label2, txtFileName);
+    cmbNoSeperatedBy->setAccessibleName(ui::fieldName(OptNoSeperatedBy->text()));
+
     auto* sources = new QGroupBox(this);
     auto* sv = new QVBoxLayout(sources);
     sv->addWidget(OptTxt);

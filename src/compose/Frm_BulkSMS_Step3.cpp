@@ -48,6 +48,10 @@ Frm_BulkSMS_Step3::Frm_BulkSMS_Step3(BulkWizard& wizard)
     Label5->setWordWrap(true);
     cmbSMSField = combo("cmbSMSField");
 
+    ui::labelField(Label2, cmbTableName);
+    ui::labelField(Label3, CmbFieldName);
+    ui::labelField(Label5, cmbSMSField);
+
     auto* grid = new QGridLayout;
     grid->addWidget(Label2, 0, 0);
     grid->addWidget(cmbTableName, 0, 1);

@@ -71,6 +71,11 @@ Frm_BulkSMS_Step4::Frm_BulkSMS_Step4(BulkWizard& wizard)
     Label6->setWordWrap(true);
     cmbSMSField = combo("cmbSMSField");
 
+    ui::labelField(Label3, CmbSheetName);
+    ui::labelField(Label2, cmbColumnName);
+    ui::labelField(Label4, MshRecords);
+    ui::labelField(Label6, cmbSMSField);
+
     auto* grid = new QGridLayout;
     grid->addWidget(Label3, 0, 0);
     grid->addWidget(CmbSheetName, 0, 1);

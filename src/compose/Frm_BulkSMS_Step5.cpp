@@ -1,5 +1,7 @@
 #include "compose/Frm_BulkSMS_Step5.h"
 
+#include "compose/SendAtChooser.h"
+
 #include "compose/Frm_ImportProgress.h"
 #include "compose/ImportReader.h"
 #include "compose/ImportSource.h"
@@ -12,6 +14,7 @@
 #include "ui/Ui.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,9 +27,12 @@
 
 namespace {
 
-// Rows per transaction when queueing: big enough to be fast, small enough that the
-// windows stay live between batches.
-constexpr qsizetype batchRows = 2000;
+// Queueing gathers the rows in batches, between which the windows and the program's
+// timers run: a batch takes as many rows as it can put in within batchMs, up to batchRows.
+constexpr qsizetype batchRows = 10000;
+constexpr qint64 batchMs = 150;
+// Rows put in between two looks at the clock.
+constexpr qsizetype chunkRows = 500;
 // How many refused entries a message lists by name.
 constexpr int refusedShown = 10;
 
@@ -67,6 +73,9 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     txtMessage = new QPlainTextEdit(Frame1);
     txtMessage->setObjectName(QStringLiteral("txtMessage"));
     txtMessage->setMaximumHeight(ui::twips(1200));
+    Label2->setBuddy(txtMessage);
+    txtMessage->setAccessibleName(QStringLiteral("Common SMS, max 160 characters"));
+    ListNumbers->setAccessibleName(QStringLiteral("Found Numbers"));
     lblCount = new QLabel(Frame1);
     lblCount->setObjectName(QStringLiteral("lblCount"));
     lblCount->setWordWrap(true);
@@ -86,6 +95,8 @@ Frm_BulkSMS_Step5::Frm_BulkSMS_Step5(BulkWizard& wizard)
     body()->addLayout(counts);
     body()->addWidget(ListNumbers, 1);
     body()->addWidget(Frame1);
+    fraSendAt = new SendAtChooser(this);
+    body()->addWidget(fraSendAt);
 
     connect(Check1, &QCheckBox::clicked, this, &Frm_BulkSMS_Step5::Check1_Click);
     connect(listModel, &NumberListModel::itemChecked, this,
@@ -185,7 +196,7 @@ void Frm_BulkSMS_Step5::entriesRead(ImportReader& r) {
     // A file that cannot be read, or a reading cancelled, takes the wizard back to the
     // file: nothing of it is listed.
     if (r.outcome() != ImportReader::Outcome::Done) {
-        if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error());
+        if (r.outcome() == ImportReader::Outcome::Failed) ui::MsgBox(r.error(), ui::Icon::None);
         wizard().backToFileStep();
         return;
     }
@@ -193,10 +204,12 @@ void Frm_BulkSMS_Step5::entriesRead(ImportReader& r) {
     const QString stopped = r.stopped();
     listModel->setEntries(r.takeEntries(), !IsCommonSMS);
     ListNumbers->setColumnWidth(0, ui::twips(2500));
-    showCounts();
+    // A reading that stopped with an error keeps the entries found before it, and leaves
+    // the counts as they were.
+    if (stopped.isEmpty()) showCounts();
     for (const QString& notice : notices)
-        ui::MsgBox(notice);
-    if (!stopped.isEmpty()) ui::MsgBox(stopped);
+        ui::MsgBox(notice, ui::Icon::None);
+    if (!stopped.isEmpty()) ui::MsgBox(stopped, ui::Icon::None);
 }
 
 void Frm_BulkSMS_Step5::Check1_Click() {
@@ -232,7 +245,8 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
                        : QStringLiteral("The message cannot be sent in the modem's character set "
                                         "(%1): it holds %2. Please change the message; nothing "
                                         "was put in the Out box.")
-                             .arg(setName, bad));
+                             .arg(setName, bad),
+                   ui::Icon::None);
         txtMessage->setFocus();
         return false;
     }
@@ -258,20 +272,32 @@ bool Frm_BulkSMS_Step5::messagesCarriable(const QString& commonMessage) {
                               "\n\nThese entries are now unticked: change their messages in the "
                               "file, or press Send again to queue the others.")
                    .arg(refused)
-                   .arg(why, lines.join(QLatin1Char('\n'))));
+                   .arg(why, lines.join(QLatin1Char('\n'))),
+               ui::Icon::None);
     return false;
 }
 
-// The rows of one Send go in in batches, between which the windows and the program's
-// timers run, marked as still being queued so that nothing sends them; when the last batch
-// is in, one statement gives them all to the dispatcher. Cancel, or an error, takes out
-// every row this Send put in: all of them reach the Out box, or none.
+// The rows of one Send are first gathered in batches in a table of the connection's own
+// (temp.OutboxQueueing, which no other part of the program reads and which goes with the
+// connection), between which the windows and the program's timers run; when the last
+// batch is in, one statement puts them all in the Out box, so that the dispatcher and the
+// folder totals see all of them at once. Cancel, an error or the program ending before
+// that leaves nothing in the Out box: all of them reach it, or none.
 void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
     auto q = std::make_shared<Queueing>();
     for (qsizetype i = 0; i < listModel->size(); ++i)
         if (listModel->isTicked(i)) q->rows.push_back(i);
     q->message = commonMessage;
     q->at = nowText();
+    try {
+        ctx().DBConnection.executeScript(QStringLiteral(
+            "CREATE TEMP TABLE IF NOT EXISTS OutboxQueueing (RecipientMobileNo, Message); "
+            "DELETE FROM temp.OutboxQueueing;"));
+    } catch (const DbError& e) {
+        ui::MsgBox(e.description() + QStringLiteral("\n\nNothing was put in the Out box."));
+        return;
+    }
+    q->sendAfter = fraSendAt->sendAfter();
     auto* progress = new Frm_ImportProgress(
         QStringLiteral("Putting the messages in the Out box..."), this);
     q->progress = progress;
@@ -281,14 +307,11 @@ void Frm_BulkSMS_Step5::queueTicked(const QString& commonMessage) {
     QTimer::singleShot(0, this, [this, q] { queueBatch(q); });
 }
 
-QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing& q) {
-    if (q.first == 0) return QString();
+QString Frm_BulkSMS_Step5::takeOutQueued(const Queueing&) {
     try {
-        ctx().DBConnection.execute(QStringLiteral("delete from Message_OutBox where Outbox_Id "
-                                                  "between ? and ? and DeliveryStatus=?"),
-                                   {q.first, q.last, QLatin1String(queueingStatus)});
+        ctx().DBConnection.execute(QStringLiteral("delete from temp.OutboxQueueing"));
     } catch (const DbError& e) {
-        // Rows marked as being queued are never sent, and go at the next start.
+        // What is gathered there is never sent, and goes with the connection.
         return e.description();
     }
     return QString();
@@ -311,27 +334,36 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
     const qsizetype total = static_cast<qsizetype>(q->rows.size());
     QString error;
     if (!q->cancelled && q->done < total) {
-        const qsizetype n = std::min(batchRows, total - q->done);
+        const qsizetype limit = std::min(batchRows, total - q->done);
         const QList<ImportEntry>& entries = listModel->entries();
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype n = 0;
         try {
-            db.transaction([&] {
+            // A transaction of the connection's own table only: the database file is not
+            // locked by it.
+            db.execute(QStringLiteral("BEGIN"));
+            while (n < limit && (n == 0 || clock.elapsed() < batchMs)) {
+                const qsizetype from = q->done + n;
+                const qsizetype chunk = std::min(chunkRows, limit - n);
                 db.executeEach(
-                    QStringLiteral("insert into Message_OutBox "
-                                   "(RecipientMobileNo,Message,OutBoxDateTime,DeliveryStatus) "
-                                   "values (?,?,?,?)"),
-                    n, [&](qsizetype k) {
-                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(q->done + k)]];
+                    QStringLiteral("insert into temp.OutboxQueueing (RecipientMobileNo,Message) "
+                                   "values (?,?)"),
+                    chunk, [&](qsizetype k) {
+                        const ImportEntry& e = entries[q->rows[static_cast<size_t>(from + k)]];
                         return QVariantList{trimSpacesOnly(e.number),
-                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message),
-                                            q->at, QLatin1String(queueingStatus)};
+                                            IsCommonSMS ? q->message : trimSpacesOnly(e.message)};
                     });
-                const qint64 last = db.lastInsertId();
-                if (q->first == 0) q->first = last - n + 1;
-                q->last = last;
-            });
+                n += chunk;
+            }
+            db.execute(QStringLiteral("COMMIT"));
             q->done += n;
         } catch (const DbError& e) {
             error = e.description();
+            try {
+                db.execute(QStringLiteral("ROLLBACK"));
+            } catch (const DbError&) {
+            }
         }
         if (q->progress) q->progress->setProgress(q->done, total);
         if (error.isEmpty() && !q->cancelled && q->done < total) {
@@ -340,29 +372,33 @@ void Frm_BulkSMS_Step5::queueBatch(const std::shared_ptr<Queueing>& q) {
         }
     }
     // Every row in, or none.
-    const QVariantList range{q->first, q->last, QLatin1String(queueingStatus)};
     if (error.isEmpty() && !q->cancelled) {
         try {
-            db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus=null where "
-                                      "Outbox_Id between ? and ? and DeliveryStatus=?"),
-                       range);
+            db.transaction([&] {
+                db.execute(QStringLiteral("insert into Message_OutBox "
+                                          "(RecipientMobileNo,Message,OutBoxDateTime,SendAfter) "
+                                          "select RecipientMobileNo,Message,?,? from "
+                                          "temp.OutboxQueueing order by rowid"),
+                           {q->at, q->sendAfter});
+            });
         } catch (const DbError& e) {
             error = e.description();
         }
     }
-    if (!error.isEmpty() || q->cancelled) takeOutQueued(*q);
+    takeOutQueued(*q);
     if (q->progress) q->progress->done();
     queueing_.reset();
     wizard().setBusy(false);
     if (!error.isEmpty()) {
-        ui::MsgBox(error + QStringLiteral("\n\nNothing was put in the Out box."));
+        ui::MsgBox(error + QStringLiteral("\n\nNothing was put in the Out box."), ui::Icon::None);
         return;
     }
     if (q->cancelled) {
-        ui::MsgBox(QStringLiteral("Sending was cancelled: nothing was put in the Out box."));
+        ui::MsgBox(QStringLiteral("Sending was cancelled: nothing was put in the Out box."),
+                   ui::Icon::None);
         return;
     }
-    ui::MsgBox(QStringLiteral("Message has been sent successfully to Out box."));
+    ui::MsgBox(QStringLiteral("Message has been sent successfully to Out box."), ui::Icon::None);
     AppContext& c = ctx();
     wizard().unload(5);
     RefreshMessageBoxIfOpen(c);
@@ -376,19 +412,19 @@ void Frm_BulkSMS_Step5::cmdNext_Click() {
             message = trimSpacesOnly(
                 txtMessage->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
             if (message.isEmpty()) {
-                ui::MsgBox(QStringLiteral("Please enter message."));
+                ui::MsgBox(QStringLiteral("Please enter message."), ui::Icon::None);
                 return;
             }
         }
         if (listModel->tickedCount() == 0) {
-            ui::MsgBox(QStringLiteral("Please select mobile number from list."));
+            ui::MsgBox(QStringLiteral("Please select mobile number from list."), ui::Icon::None);
             return;
         }
         if (!messagesCarriable(message)) return;
         if (wizard().isBusy()) return;
         queueTicked(message);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 

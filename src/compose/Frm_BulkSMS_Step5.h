@@ -10,6 +10,7 @@ class ImportReader;
 class NumberListModel;
 class QCheckBox;
 class QGroupBox;
+class SendAtChooser;
 class QPlainTextEdit;
 class QTreeView;
 
@@ -40,6 +41,7 @@ public:
     QTreeView* ListNumbers;
     NumberListModel* listModel;
     QGroupBox* Frame1; // "Compose Common SMS"
+    SendAtChooser* fraSendAt; // "Send at": now, or a date and time
     QLabel* Label2;
     QPlainTextEdit* txtMessage;
     // What the common message takes in the modem's message format.
@@ -67,15 +69,15 @@ private:
         std::vector<qsizetype> rows;
         QString message;
         QString at;
+        QVariant sendAfter; // null: at once
         qsizetype done = 0;
-        qint64 first = 0, last = 0; // the Outbox rows put in so far
         bool cancelled = false;
         QPointer<Frm_ImportProgress> progress;
     };
     // Appends one Outbox row per ticked entry, all or none, with progress and Cancel.
     void queueTicked(const QString& commonMessage);
     void queueBatch(const std::shared_ptr<Queueing>& q);
-    // Takes out the rows a Send put in so far; returns the error, if any.
+    // Forgets the rows a Send gathered so far; returns the error, if any.
     QString takeOutQueued(const Queueing& q);
     std::shared_ptr<Queueing> queueing_;
 

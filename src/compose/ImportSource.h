@@ -54,8 +54,12 @@ public:
 // Opens an Access database (Jet 3 or Jet 4 .mdb). Throws SourceError.
 std::unique_ptr<TabularSource> openAccessDatabase(const QString& path);
 // Opens an Excel workbook: Excel 97-2003 (.xls) or Office Open XML (.xlsx), told apart
-// by the file's content. Throws SourceError.
+// by the file's content. Throws SourceError: for a file that is neither kind (a workbook
+// of an older Excel, another program's file), excelVersionMessage(); for one of these
+// kinds that is damaged, a description naming the file.
 std::unique_ptr<TabularSource> openWorkbook(const QString& path);
+// What the user is told about a file the workbook readers do not know the kind of.
+QString excelVersionMessage();
 
 // The message for a file that needs more memory than the reading may take, and that
 // amount (set by the reader process from its limit).

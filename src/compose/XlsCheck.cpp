@@ -57,8 +57,9 @@ public:
         }
     }
 
-    // The stream of that name in the root storage (empty when there is none).
-    QByteArray stream(std::initializer_list<QStringView> names) {
+    // The stream of that name in the root storage (empty when there is none; `exists`
+    // tells whether there is one).
+    QByteArray stream(std::initializer_list<QStringView> names, bool* exists) {
         const QByteArray dir = chain(u32(file_, 0x30), -1);
         QByteArray wanted;
         quint64 size = 0;
@@ -91,6 +92,7 @@ public:
                 size = entrySize;
             }
         }
+        *exists = found;
         if (!found) return wanted;
         if (size > static_cast<quint64>(file_.size())) damaged();
         if (size >= miniCutoff_) return chain(start, static_cast<qsizetype>(size));
@@ -156,7 +158,14 @@ void checkXlsWorkbook(QByteArrayView file, const QString& path) {
     if (file.size() < 8 || file.first(8) != QByteArrayView("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
         return;
     CompoundFile cf(file, path);
-    const QByteArray book = cf.stream({u"Workbook", u"Book"});
+    bool found = false;
+    // A workbook saved with a password keeps it in a package of its own.
+    cf.stream({u"EncryptedPackage"}, &found);
+    if (found)
+        throw SourceError(QStringLiteral("The workbook '%1' is protected by a password.").arg(path));
+    // A compound file without a workbook in it is another program's file.
+    const QByteArray book = cf.stream({u"Workbook", u"Book"}, &found);
+    if (!found) throw SourceError(excelVersionMessage());
     // The records of the workbook: each sheet's DIMENSIONS record gives the used range the
     // library sets a cell aside for.
     qint64 total = 0;

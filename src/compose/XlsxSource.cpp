@@ -85,6 +85,11 @@ public:
             QString workbook = QStringLiteral("xl/workbook.xml");
             for (const Relation& r : relations(QString(), QStringLiteral("_rels/.rels")))
                 if (r.type.endsWith(QLatin1String("/officeDocument"))) workbook = r.target;
+            // A package without an XML workbook is another kind of file (a binary
+            // workbook, another program's document).
+            if (!workbook.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive) ||
+                locate(workbook) < 0)
+                throw SourceError(excelVersionMessage());
             const QString base = folderOf(workbook);
             const QString rels = base + QStringLiteral("/_rels/") +
                                  workbook.mid(workbook.lastIndexOf(QLatin1Char('/')) + 1) +

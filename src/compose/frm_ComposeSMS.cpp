@@ -1,9 +1,12 @@
 #include "compose/frm_ComposeSMS.h"
 
+#include "compose/SendAtChooser.h"
+
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/Notifier.h"
 #include "modem/Module1.h"
+#include "modem/Recipients.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
 
@@ -54,8 +57,8 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     // Enter in the numbers box must not send.
     Command1->setAutoDefault(false);
 
-    Label1->setBuddy(MobileNumbers);
-    Label3->setBuddy(Message);
+    ui::labelField(Label1, MobileNumbers);
+    ui::labelField(Label3, Message);
     auto* v = new QVBoxLayout(this);
     v->addWidget(Label1);
     v->addWidget(MobileNumbers);
@@ -65,6 +68,8 @@ frm_ComposeSMS::frm_ComposeSMS(AppContext& ctx, QWidget* parent) : QDialog(paren
     v->addWidget(Message, 1);
     v->addWidget(Label4);
     v->addWidget(lblCount);
+    fraSendAt = new SendAtChooser(this);
+    v->addWidget(fraSendAt);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(Command1);
@@ -103,14 +108,54 @@ QStringList frm_ComposeSMS::recipientEntries(const QString& numbersText) {
     return entries;
 }
 
+QString frm_ComposeSMS::numbersComplaint(const QString& numbersText) {
+    QString typed = numbersText;
+    typed.replace(QLatin1Char(';'), QLatin1Char(','));
+    const QStringList pieces = typed.split(QLatin1Char(','));
+    const QStringList entries = recipientEntries(numbersText);
+    int empty = 0;
+    QStringList notNumbers;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (trimSpaces(entries[i]).isEmpty())
+            ++empty;
+        else if (!isSendableNumber(entries[i]))
+            notNumbers << QLatin1Char('"') + trimSpaces(pieces.value(i)) + QLatin1Char('"');
+    }
+    if (empty == 0 && notNumbers.isEmpty()) return QString();
+    QStringList problems;
+    if (empty > 0)
+        problems << (empty == 1 ? QStringLiteral("one entry is empty")
+                                : QStringLiteral("%1 entries are empty").arg(empty)) +
+                        QStringLiteral(" (two commas or semicolons with no number between "
+                                       "them, or one at the start or the end)");
+    if (!notNumbers.isEmpty())
+        problems << (notNumbers.size() == 1 ? QStringLiteral("this entry is not a number: ")
+                                            : QStringLiteral("these entries are not numbers: ")) +
+                        notNumbers.join(QStringLiteral(", "));
+    return QStringLiteral("Nothing was queued: ") + problems.join(QStringLiteral("; ")) +
+           QStringLiteral(".\r\n\r\nA mobile number is made of digits, with an optional + in "
+                          "front. Please correct the numbers.");
+}
+
 void frm_ComposeSMS::Command1_Click() {
     const QString numbers = trimSpaces(MobileNumbers->text());
     const QString text = Message->toPlainText();
     if (numbers.isEmpty() || trimSpaces(text).isEmpty()) {
-        ui::MsgBox(QStringLiteral("You must enter the mobile number and the message."));
+        ui::MsgBox(QStringLiteral("You must enter the mobile number and the message."),
+                   ui::Icon::None);
         (numbers.isEmpty() ? static_cast<QWidget*>(MobileNumbers) : Message)->setFocus();
         return;
     }
+    // Every entry must be a number the dispatcher can send: a row with an empty or
+    // non-numeric number would wait in the Outbox for ever.
+    const QString refusedNumbers = numbersComplaint(numbers);
+    if (!refusedNumbers.isEmpty()) {
+        ui::MsgBox(refusedNumbers);
+        MobileNumbers->setFocus();
+        return;
+    }
+    // Many numbers take a moment to queue, and the open message box is refilled after.
+    const ui::BusyCursor busy;
     try {
         // A text the modem cannot carry in its character set would fail at every send
         // attempt; it is refused here, before anything is queued.
@@ -135,12 +180,13 @@ void frm_ComposeSMS::Command1_Click() {
         // again cannot queue a recipient twice.
         const QStringList entries = recipientEntries(shown);
         const QString queuedAt = nowText();
+        const QVariant sendAfter = fraSendAt->sendAfter();
         ctx_.DBConnection.transaction([&] {
-            for (const QString& entry : entries)
-                ctx_.DBConnection.execute(
-                    QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
-                                   "OutBoxDateTime) values (0,?,?,?)"),
-                    {entry, text, queuedAt});
+            ctx_.DBConnection.executeEach(
+                QStringLiteral("insert into Message_OutBox (RecepId,RecipientMobileNo,Message,"
+                               "OutBoxDateTime,SendAfter) values (0,?,?,?,?)"),
+                entries.size(),
+                [&](qsizetype i) { return QVariantList{entries[i], text, queuedAt, sendAfter}; });
         });
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

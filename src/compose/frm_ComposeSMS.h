@@ -9,6 +9,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class SendAtChooser;
 
 // The compose window: one message to one or more typed numbers. Sending queues one
 // Outbox row per number (the dispatcher sends them later) and closes the window.
@@ -26,6 +27,9 @@ public:
     // The numbers as queued: semicolons count as commas, every entry (empty ones too)
     // is one recipient, with its dots and spaces removed.
     static QStringList recipientEntries(const QString& numbersText);
+    // Why the typed numbers cannot be queued (empty entries, entries that are not
+    // numbers, named as typed); "" when every entry is a number.
+    static QString numbersComplaint(const QString& numbersText);
 
     QLabel* Label1;
     QLineEdit* MobileNumbers;
@@ -36,6 +40,7 @@ public:
     // What the text takes: units of the message format (or character set) and SMS.
     QLabel* lblCount;
     QPushButton* Command1;
+    SendAtChooser* fraSendAt; // "Send at": now, or a date and time
 
 private:
     // The message box refuses typing beyond what one message may take, and the counter

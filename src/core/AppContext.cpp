@@ -8,10 +8,7 @@
 #include <unistd.h>
 
 AppContext::AppContext(QString dataFolder, QString sharedFolder)
-    : sleep([](int ms) {
-          if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
-      }),
-      wait([](int ms) {
+    : wait([](int ms) {
           if (ms <= 0) return;
           QEventLoop loop;
           QTimer::singleShot(ms, &loop, &QEventLoop::quit);

@@ -5,6 +5,7 @@
 #include "core/Database.h"
 #include "core/Notifier.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -58,12 +59,19 @@ public:
     // News of changes, and windows' requests to the engine.
     Notifier notifier;
 
-    // The blocking pause of the modem routines ("the whole program stops"). Tests
-    // replace it to count sleeps without waiting.
+    // The blocking pause of the modem routines ("the whole program stops"). Unset: a real
+    // pause, and the pause before each read of a command's answer ends as soon as the
+    // answer is complete. Tests and benchmarks set it to count or shorten the pauses;
+    // each pause then lasts as long as it says.
     std::function<void(int ms)> sleep;
     // A pause that lets window events run (long waits for the modem: the window stays
     // responsive). Tests replace it to count waits without waiting.
     std::function<void(int ms)> wait;
+
+    // The clock that says when a scheduled message is due (the machine's local time).
+    // Tests replace it to step across a clock change.
+    std::function<QDateTime()> clock;
+    QDateTime now() const { return clock ? clock() : QDateTime::currentDateTime(); }
 
     // Called when call reports (RING, +CLIP:, NO CARRIER...) have arrived from the modem;
     // the main window takes them from ctx.modem.Line. Unset: they wait there.

@@ -77,13 +77,18 @@ struct ModemState {
     // Messages travel as PDUs (AT+CMGF=0) instead of text (AT+CMGF=1); set when the
     // modem was initialised.
     bool PduMode = false;
-    // The message references (TP-MR) the modem gave the parts of the last message sent,
-    // in order, one per part it confirmed ("+CMGS: n" / "+CMSS: n").
-    QList<int> LastSendReferences;
     // The reference that ties the parts of the next concatenated message together
     // (-1: not chosen yet; the first is picked at random, so that a restart does not
     // reuse the last one).
     int NextConcatRef = -1;
+    // The message reference (TP-MR) the modem gave each part of the last send, in the
+    // order of the parts (-1 where its answer gave none).
+    QList<int> LastSendReferences;
+    // Delivery reports: asked for in the settings (applied when the modem is set up),
+    // and switched on in the modem (the status-report request of every send, and the
+    // reports' route to the program).
+    bool AskDeliveryReports = false;
+    bool DeliveryReportsOn = false;
 
     // Result of the last SIM listing: entries 0..SimMessageCount-1, one spare slot.
     int SimMessageCount = 0;
@@ -93,6 +98,9 @@ struct ModemState {
     QStringList SimMessageText;
     QStringList SimMessageTime; // the network's time stamp of a received message
     QList<ListedMessageInfo> SimMessageInfo;
+    // A listed status report kept on the SIM: its fields from the first octet on
+    // ("6,12,\"+447700900123\",145,...") in the report's slot, "" for a message.
+    QStringList SimMessageReport;
 };
 
 // A pass over the Outbox: the rows it took, the next one to handle and whether the last
@@ -116,6 +124,7 @@ struct ReceivePass {
     QList<ListedMessageInfo> infos;
     int next = 0;
     int stored = 0;
+    QStringList reports; // status reports among the entries (ModemState::SimMessageReport)
 };
 
 // The message engine and its windows.
@@ -139,11 +148,19 @@ struct EngineState {
     // Outbox rows whose text the modem's character set cannot carry, already named in
     // the activity log during this run (they stay in the Outbox, unsent).
     QSet<qint64> UnsendableRowsLogged;
+    // Outbox rows whose number is empty or not a number, already named in the activity
+    // log during this run (they stay in the Outbox, unsent).
+    QSet<qint64> SkippedRowsLogged;
     // Outcomes of sends that the database refused to record (locked, say), written first
     // at the next pass. Such a row stays "SENDING" meanwhile, so it is not sent again:
     // sent rows with the moment they went out, failed ones to be put back to waiting.
     QHash<qint64, QString> SentNotRecorded;
-    QSet<qint64> FailedNotRecorded;
+    QHash<qint64, QString> FailedNotRecorded; // with why the send failed
+    // Status reports of sent messages taken from the modem's line and not applied yet:
+    // they wait while a send is under way, whose parts they may be about.
+    QStringList StatusReportsWaiting;
+    // A status report was put on the SIM (+CDSI): the next listing reads and deletes it.
+    bool StoredReportsWaiting = false;
     // Received messages stored in the Inbox whose SIM copy is not deleted yet: when the
     // SIM lists one again it is deleted, not stored twice.
     QSet<QString> StoredNotDeleted;

@@ -17,10 +17,12 @@ QString connectionErrorMessage(const QString& description);
 // Returns how many rows were reset. Throws DbError.
 int ResetSendingMessages(AppContext& ctx);
 
-// The status of Outbox rows a bulk Send is still putting in: the dispatcher leaves them
-// alone until the Send gives them all to it at once.
+// The status of Outbox rows that a bulk Send of an earlier version of the program was
+// still putting in (the dispatcher leaves them alone); this version gathers a Send's rows
+// apart and puts them in the Out box in one statement.
 inline constexpr const char* queueingStatus = "QUEUEING";
 
-// Takes out the rows of a bulk Send that the program did not finish (it ended meanwhile):
-// none of that Send's rows reach the Out box. Returns how many went. Throws DbError.
+// Takes out the rows of such a bulk Send that the program did not finish (it ended
+// meanwhile): none of that Send's rows reach the Out box. Returns how many went. Throws
+// DbError.
 int DiscardUnfinishedQueueing(AppContext& ctx);

@@ -2,28 +2,23 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "engine/DeliveryReports.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
+#include "modem/Recipients.h"
 #include "modem/SerialPort.h"
 #include "modem/SmsCommands.h"
 #include "modem/SmsPdu.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
 
-#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
 const QString notCommunicating = QStringLiteral(
     "Computer is not communicating with the modem. Please select the option 'Listen To Modem' "
     "before executing any modem commands.");
-
-// The general numeric test: an optional sign, digits with at most one decimal point,
-// blanks around it allowed.
-bool isNumeric(const QString& text) {
-    static const QRegularExpression re(QStringLiteral(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)\s*$)"));
-    return re.match(text).hasMatch();
-}
 
 void writeSent(AppContext& ctx, qint64 id, const QString& at) {
     ctx.DBConnection.execute(
@@ -32,9 +27,40 @@ void writeSent(AppContext& ctx, qint64 id, const QString& at) {
         {at, id});
 }
 
-void writeWaiting(AppContext& ctx, qint64 id) {
+// How many failed tries a row gets before it is given up ("FAILED"); 0: never.
+int giveUpAfterTries(AppContext& ctx) {
+    const QueryResult r =
+        ctx.DBConnection.query(QStringLiteral("select GiveUpAfterTries from Timer_setting"));
+    return r.isEmpty() ? 0 : std::clamp(r.value(0, QStringLiteral("GiveUpAfterTries")).toInt(), 0, 20);
+}
+
+// A failed try: counted, with why; the row waits again, or is given up when the limit
+// is on and reached. Returns whether it was given up.
+bool writeWaiting(AppContext& ctx, qint64 id, const QString& why) {
+    const int limit = giveUpAfterTries(ctx);
     ctx.DBConnection.execute(
-        QStringLiteral("update Message_OutBox set DeliveryStatus='' where Outbox_Id=?"), {id});
+        QStringLiteral("update Message_OutBox set DeliveryStatus=case when ?>0 and SendTries+1>=? "
+                       "then 'FAILED' else '' end, SendTries=SendTries+1, LastError=? where "
+                       "Outbox_Id=?"),
+        {limit, limit, why, id});
+    return limit > 0 &&
+           ctx.DBConnection.count(QStringLiteral("select Outbox_Id from Message_OutBox where "
+                                                 "Outbox_Id=? and DeliveryStatus='FAILED'"),
+                                  {id}) > 0;
+}
+
+// A row that can never be sent (its number is none) is given up at once while the
+// limit is on (returns true); otherwise it stays in the Outbox, untouched.
+bool giveUpUnsendableNumber(AppContext& ctx, qint64 id, const QString& recipient) {
+    if (giveUpAfterTries(ctx) <= 0) return false;
+    ctx.DBConnection.execute(
+        QStringLiteral("update Message_OutBox set DeliveryStatus='FAILED', LastError=? where "
+                       "Outbox_Id=? and DeliveryDatetime is null"),
+        {QStringLiteral("the number is not a mobile number"), id});
+    WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS to '%1' is not sent: the number is "
+                                         "not a mobile number. It is in 'Failed Items'.")
+                              .arg(recipient));
+    return true;
 }
 
 // The outcome of a send is recorded; when the database refuses, it is kept and
@@ -51,11 +77,11 @@ void markSent(AppContext& ctx, qint64 id) {
     modemSleep(ctx, 100);
 }
 
-void markWaiting(AppContext& ctx, qint64 id) {
+bool markWaiting(AppContext& ctx, qint64 id, const QString& why) {
     try {
-        writeWaiting(ctx, id);
+        return writeWaiting(ctx, id, why);
     } catch (const DbError&) {
-        ctx.engine.FailedNotRecorded.insert(id);
+        ctx.engine.FailedNotRecorded.insert(id, why);
         throw;
     }
 }
@@ -65,7 +91,6 @@ void markWaiting(AppContext& ctx, qint64 id) {
 bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, bool lastRowSent) {
     const qint64 id = rows.value(i, QStringLiteral("Outbox_Id")).toLongLong();
     const QString recipient = rows.value(i, QStringLiteral("RecipientMobileNo")).toString();
-    if (!isSendableNumber(recipient)) return lastRowSent;
     // Read the row again: it may have been sent, taken or deleted since the pass began.
     const QueryResult current = ctx.DBConnection.query(
         QStringLiteral(
@@ -75,6 +100,24 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
         !current.value(0, QStringLiteral("DeliveryStatus")).toString().isEmpty() ||
         !current.value(0, QStringLiteral("DeliveryDatetime")).isNull())
         return lastRowSent;
+    if (!isSendableNumber(recipient)) {
+        // With a limit of tries such a row is given up at once (Failed Items). Otherwise
+        // it stays in the Outbox until someone deletes or corrects it: named once per run
+        // in the activity log, so that it does not wait there unexplained.
+        if (giveUpUnsendableNumber(ctx, id, recipient)) return lastRowSent;
+        if (!ctx.engine.SkippedRowsLogged.contains(id)) {
+            ctx.engine.SkippedRowsLogged.insert(id);
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS in Outbox row %1 is not sent: "
+                                                 "%2. Delete it from the Outbox, or correct the "
+                                                 "number.")
+                                      .arg(id)
+                                      .arg(trimSpaces(recipient).isEmpty()
+                                               ? QStringLiteral("it has no mobile number")
+                                               : QStringLiteral("'%1' is not a mobile number")
+                                                     .arg(recipient)));
+        }
+        return lastRowSent;
+    }
     const QueryResult mode =
         ctx.DBConnection.query(QStringLiteral("select SMSDelevaryMode from Timer_setting"));
     if (mode.isEmpty()) return lastRowSent;
@@ -84,25 +127,25 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
     // stays in the Outbox, named once per run in the activity log. In text mode that is
     // a character the character set cannot carry; in PDU mode a text of too many parts.
     const QString body = QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    QString why;
+    QString refusal;
     if (ctx.modem.PduMode) {
         const pdu::Plan plan = pdu::plan(body);
         if (plan.parts > pdu::MaxParts)
-            why = QStringLiteral("it needs %1 SMS, more than %2").arg(plan.parts).arg(pdu::MaxParts);
+            refusal = QStringLiteral("it needs %1 SMS, more than %2").arg(plan.parts).arg(pdu::MaxParts);
     } else {
         const QString unsendable = uncarriableCharacters(body, ctx.modem.CharacterSet);
         if (!unsendable.isEmpty())
-            why = QStringLiteral("the modem's character set %1 cannot carry %2")
+            refusal = QStringLiteral("the modem's character set %1 cannot carry %2")
                       .arg(ctx.modem.CharacterSet, describeCharacters(unsendable));
     }
-    if (!why.isEmpty()) {
+    if (!refusal.isEmpty()) {
         if (!ctx.engine.UnsendableRowsLogged.contains(id)) {
             ctx.engine.UnsendableRowsLogged.insert(id);
             WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS to %1 (Outbox row %2) is not "
                                                  "sent: %3.")
                                       .arg(recipient)
                                       .arg(id)
-                                      .arg(why));
+                                      .arg(refusal));
         }
         return lastRowSent;
     }
@@ -135,29 +178,39 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
                                       QStringLiteral(" (Possible Reasons: 1> Phone out of "
                                                      "coverage area   2> No balance credit on "
                                                      "your SIM.)"));
-        WriteActivityLog(ctx, QStringLiteral("The SMS to ") + recipient +
-                                  QStringLiteral(" waits in the Outbox for the next try: ") +
-                                  (ctx.modem.LastSendFailure.isEmpty()
-                                       ? QStringLiteral("the modem did not take it")
-                                       : ctx.modem.LastSendFailure) +
-                                  QLatin1Char('.'));
-        markWaiting(ctx, id);
+        const QString why = ctx.modem.LastSendFailure.isEmpty()
+                                ? QStringLiteral("the modem did not take it")
+                                : ctx.modem.LastSendFailure;
+        if (markWaiting(ctx, id, why))
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS to ") + recipient +
+                                      QStringLiteral(" is given up after its last failed try: ") +
+                                      why + QStringLiteral(". It is in 'Failed Items'."));
+        else
+            WriteActivityLog(ctx, QStringLiteral("The SMS to ") + recipient +
+                                      QStringLiteral(" waits in the Outbox for the next try: ") +
+                                      why + QLatin1Char('.'));
         return false;
     }
     if (!viaSim)
         WriteActivityLog(ctx,
                          QStringLiteral("SMS sent successfully. Now removing it from outbox."));
+    const QList<int> references = ctx.modem.LastSendReferences;
     markSent(ctx, id);
+    // The parts are kept for their delivery reports; a report that then finds nothing
+    // costs only the report, never the message.
+    if (ctx.modem.DeliveryReportsOn) {
+        try {
+            RecordSentParts(ctx, id, number, references);
+        } catch (const DbError& e) {
+            WriteActivityLog(ctx, QStringLiteral("**ERROR** The delivery report of the SMS to ") +
+                                      recipient +
+                                      QStringLiteral(" cannot be followed: ") + e.description());
+        }
+    }
     return true;
 }
 
 } // namespace
-
-bool isSendableNumber(const QString& number) {
-    const QString n = trimSpaces(number);
-    if (n.startsWith(QLatin1Char('+'))) return isNumeric(n.mid(1));
-    return isNumeric(n);
-}
 
 void RecordPendingOutcomes(AppContext& ctx) {
     EngineState& e = ctx.engine;
@@ -166,7 +219,7 @@ void RecordPendingOutcomes(AppContext& ctx) {
         it = e.SentNotRecorded.erase(it);
     }
     for (auto it = e.FailedNotRecorded.begin(); it != e.FailedNotRecorded.end();) {
-        writeWaiting(ctx, *it);
+        writeWaiting(ctx, it.key(), it.value());
         it = e.FailedNotRecorded.erase(it);
     }
 }
@@ -203,6 +256,8 @@ void continuePass(AppContext& ctx) {
         ctx.modem.LastSendFailure.clear();
         pass.lastRowSent = sendRow(ctx, comm, pass.rows, i, pass.lastRowSent);
         e.SendingInProgress = false;
+        // Reports that came during the send: its parts are kept now.
+        HandleStatusReports(ctx);
         // A full SIM takes no stored copies: the rest would fail the same way, and the
         // receiver must get the chance to empty it.
         if (ctx.modem.LastSendFailure.contains(QLatin1String("+CMS ERROR: 322"))) {
@@ -225,10 +280,14 @@ void SendPendingOutbox(AppContext& ctx) {
     if (ctx.engine.DispatchInProgress) return;
     try {
         RecordPendingOutcomes(ctx);
+        // Rows scheduled for later wait for the first pass at or after their moment (the
+        // wall clock's text: a moment in an hour a clock change skips comes at the first
+        // pass after the jump; in an hour it repeats, at its first occurrence).
         const QueryResult rows = ctx.DBConnection.query(
             QStringLiteral("select * from Message_OutBox where DeliveryDatetime is null and  "
                            "(DeliveryStatus is null "
-                           "or DeliveryStatus=\"\")"));
+                           "or DeliveryStatus=\"\") and (SendAfter is null or SendAfter<=?)"),
+            {dateTimeText(ctx.now())});
         WriteActivityLog(ctx, QStringLiteral("Total %1 SMS to be sent.").arg(rows.count()));
         if (rows.isEmpty()) return;
         if (!ctx.modem.ModemConnected) {

@@ -16,6 +16,3 @@ void SendPendingOutbox(AppContext& ctx);
 // while it still refuses.
 void RecordPendingOutcomes(AppContext& ctx);
 
-
-// Whether a recipient number can be sent to: numeric, optionally after one leading "+".
-bool isSendableNumber(const QString& number);

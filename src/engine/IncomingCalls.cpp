@@ -4,7 +4,10 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "engine/DeliveryReports.h"
+#include "engine/Receiver.h"
 #include "modem/AtAnswer.h"
+#include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/SerialPort.h"
 #include "ui/Ui.h"
@@ -67,14 +70,16 @@ void MDI_Frmmanage::missedCallAutoReply() {
 }
 
 bool MDI_Frmmanage::queueAutoReply() {
-    if (LastCallStatus.toUpper() != QLatin1String("RINGING") || LastCallerNumber.size() <= 9 ||
-        !IsLastCallerNumberMobile)
+    // Only a call missed while the reply was switched on is answered.
+    if (!replyDue_ || LastCallStatus.toUpper() != QLatin1String("RINGING") ||
+        LastCallerNumber.size() <= 9 || !IsLastCallerNumberMobile)
         return false;
     if (ctx_.engine.AutoReplyMessage.isEmpty()) return false;
     writeReply({trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage, true});
     LastCallStatus.clear();
     IsLastCallerNumberMobile = false;
     LastCallerNumber.clear();
+    replyDue_ = false;
     return true;
 }
 
@@ -86,7 +91,8 @@ void MDI_Frmmanage::writeReply(const PendingReply& reply) {
 }
 
 void MDI_Frmmanage::replyToEndedCall() {
-    if (!ctx_.engine.AutoReplyActive || LastCallStatus.toUpper() != QLatin1String("RINGING"))
+    if (!ctx_.engine.AutoReplyActive || !replyDue_ ||
+        LastCallStatus.toUpper() != QLatin1String("RINGING"))
         return;
     identifyPendingCaller();
     const PendingReply reply{trimSpaces(LastCallerNumber), ctx_.engine.AutoReplyMessage,
@@ -104,6 +110,7 @@ void MDI_Frmmanage::replyToEndedCall() {
     if (LastCallerNumber.size() > 9 && !reply.text.isEmpty()) pendingReplies_ << reply;
     LastCallStatus.clear();
     LastCallerNumber.clear();
+    replyDue_ = false;
 }
 
 void MDI_Frmmanage::scheduleReports() {
@@ -150,6 +157,21 @@ void MDI_Frmmanage::handleReports() {
                 onCallerReport(report);
         }
     }
+    // Delivery reports of sent messages; those kept on the SIM are read by a listing
+    // as soon as the modem is free.
+    HandleStatusReports(ctx_);
+    if (ctx_.engine.StoredReportsWaiting && !storedReportsListing_) {
+        storedReportsListing_ = true;
+        whenModemFree(ctx_, this, [this] {
+            storedReportsListing_ = false;
+            const ModemState& m = ctx_.modem;
+            if (ctx_.engine.StoredReportsWaiting && m.ModemConnected && m.ModemInitialized &&
+                !m.ModemBusy && !m.ListingInProgress && !ctx_.engine.ReceivePassInProgress) {
+                ui::BackgroundScope inBackground;
+                ReceiveNewMessages(ctx_, delayMs(ctx_, 400));
+            }
+        });
+    }
 }
 
 void MDI_Frmmanage::onRing() {
@@ -167,8 +189,9 @@ void MDI_Frmmanage::onRing() {
         // takes its place.
         replyToEndedCall();
         CLIPFoundCounter = 0;
-        // A new call: the last caller's identification does not carry over.
+        // A new call: the last caller's identification and reply do not carry over.
         IsLastCallerNumberMobile = false;
+        replyDue_ = false;
     }
     ++RingCounter;
 }
@@ -185,6 +208,9 @@ void MDI_Frmmanage::onCallerReport(const QString& report) {
         RecordCallStatistics(number, QStringLiteral("MissCall"));
         LastCallStatus = QStringLiteral("RINGING");
     }
+    // The caller is answered only when the reply is on while the call rings; switching
+    // it on afterwards answers no call that came before.
+    if (ctx_.engine.AutoReplyActive) replyDue_ = true;
     if (ctx_.engine.ModalFormOpen)
         ui::MsgBox(QStringLiteral(
             "Please close all opened forms in application to disply Incomming Call."));

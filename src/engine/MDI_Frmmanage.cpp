@@ -114,7 +114,6 @@ MDI_Frmmanage::MDI_Frmmanage(AppContext& ctx, QWidget* parent) : QMainWindow(par
     toolButton1 =
         Toolbar1->addAction(QStringLiteral("Connect"), this, [this] { Toolbar1_ButtonClick(1); });
     toolButton1->setObjectName(QStringLiteral("toolButton1"));
-    toolButton1->setToolTip(QStringLiteral("Connect to Modem."));
     toolButton2 = Toolbar1->addAction(drawIcon(QColor(0x1a, 0x4f, 0x9c), QStringLiteral("B")),
                                       QStringLiteral("Send Bulk SMS"), this,
                                       [this] { Toolbar1_ButtonClick(2); });
@@ -192,6 +191,8 @@ void MDI_Frmmanage::modemsetting_Click() {
 void MDI_Frmmanage::setToolButton1(bool connected) {
     toolButton1Image_ = connected ? 1 : 2;
     toolButton1->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    toolButton1->setToolTip(connected ? QStringLiteral("Disconnect from Modem.")
+                                      : QStringLiteral("Connect to Modem."));
     toolButton1->setIcon(connected ? drawIcon(QColor(0x1f, 0x8a, 0x3c), QStringLiteral("On"))
                                    : drawIcon(QColor(0x80, 0x80, 0x80), QStringLiteral("Off")));
 }
@@ -279,6 +280,8 @@ void MDI_Frmmanage::start_Click() {
 
 void MDI_Frmmanage::connectModem() {
     modemDeviceMissing_ = false;
+    // Opening the port and setting the modem up take a few exchanges with it.
+    const ui::BusyCursor busy;
     try {
         // Outcomes of sends that could not be recorded yet go first: those rows must not
         // be taken for interrupted sends.
@@ -301,6 +304,12 @@ void MDI_Frmmanage::connectModem() {
         bool portOk = false;
         const int port = rs.value(0, QStringLiteral("CommPortNo")).toInt(&portOk);
         if (!portOk) throw DbError(QStringLiteral("Type mismatch"));
+
+        // Delivery reports are asked for when the modem is set up.
+        const QueryResult ts = ctx_.DBConnection.query(
+            QStringLiteral("select AskDeliveryReports from Timer_setting"));
+        ctx_.modem.AskDeliveryReports =
+            !ts.isEmpty() && ts.value(0, QStringLiteral("AskDeliveryReports")).toLongLong() != 0;
 
         WriteActivityLog(ctx_, QStringLiteral("Initializing the modem on COM Port: %1").arg(port));
         SerialPort& comm = ctx_.MSComm1();

@@ -183,7 +183,10 @@ private:
     static constexpr qint64 kRingGapMs = 10000;
     qint64 lastRingAt_ = 0;
     bool callEnded_ = false; // the last call stopped ringing (no call listed, or hung up)
+    // The last call rang while the reply was on, and its reply is not queued yet.
+    bool replyDue_ = false;
     bool reportsQueued_ = false;
+    bool storedReportsListing_ = false; // a listing for reports kept on the SIM is due
     bool handlingReports_ = false;
     bool timer1Deferred_ = false;
     bool timer2Deferred_ = false;

@@ -208,7 +208,11 @@ void MDI_Frmmanage::timerRefreshHomePage_Timer() {
         // 2. The home page's counters.
         if (ctx_.homePage && ctx_.DBConnection.isOpen()) ctx_.homePage->refreshCounters();
         // 3. A reply to a missed call whose ringing has stopped.
-        if (ctx_.engine.AutoReplyActive) missedCallAutoReply();
+        // Switched off, it answers no call that came before, even when switched on again.
+        if (ctx_.engine.AutoReplyActive)
+            missedCallAutoReply();
+        else
+            replyDue_ = false;
         clearError(QStringLiteral("timerRefreshHomePage"));
     } catch (const std::exception& e) {
         reportError(QStringLiteral("timerRefreshHomePage"), QString::fromStdString(e.what()));

@@ -2,10 +2,12 @@
 
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
+#include "engine/DeliveryReports.h"
 #include "engine/Dispatcher.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/SmsCommands.h"
+#include "modem/StatusReport.h"
 #include "ui/Ui.h"
 
 #include <QDateTime>
@@ -179,7 +181,23 @@ void continuePass(AppContext& ctx) {
                                                pass.texts.value(i).left(400)));
             }
         } else if (pass.infos.value(i).statusReport) {
-            // A status report is no message for the Inbox.
+            // A status report read from a PDU is no message for the Inbox; the program
+            // asks for none in PDU mode, so it is only deleted.
+            WriteActivityLog(ctx, QStringLiteral("A delivery report at SIM index %1 is "
+                                                 "dropped (PDU mode).")
+                                      .arg(pass.indexes.value(i)));
+            DeleteMessage(ctx, comm, index);
+        } else if (!pass.reports.value(i).isEmpty()) {
+            // A delivery report kept on the SIM: applied to its sent message, then deleted
+            // like a message (one that cannot be read would come back at every listing).
+            const StatusReport r = parseStatusReportFields(pass.reports.value(i));
+            if (r.valid)
+                RecordStatusReport(ctx, r);
+            else
+                WriteActivityLog(ctx, QStringLiteral("A delivery report the program cannot read "
+                                                     "is dropped: ") +
+                                          pass.reports.value(i));
+            DeleteMessage(ctx, comm, index);
         } else {
             const QString sender = normaliseSender(pass.numbers.value(i));
             const QString text = pass.texts.value(i);
@@ -229,8 +247,11 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         if (ctx.modem.ModemBusy) return;
         SerialPort& comm = ctx.MSComm1();
         ctx.modem.ListingInProgress = true;
+        ctx.engine.StoredReportsWaiting = false; // this listing reads them
         ListMessages(ctx, comm, QStringLiteral("ALL"), wait);
         ctx.modem.ListingInProgress = false;
+        // Delivery reports the modem put between the listing's entries.
+        HandleStatusReports(ctx);
 
         const ModemState& m = ctx.modem;
         storeOverdueParts(ctx);
@@ -244,7 +265,7 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         // Copies: what runs between two messages may list the SIM again.
         ctx.engine.Receive = ReceivePass{m.SimMessageCount, m.SimMessageIndex, m.SimMessageStatus,
                                          m.SimMessageNumber, m.SimMessageText, m.SimMessageTime,
-                                         m.SimMessageInfo, 0, 0};
+                                         m.SimMessageInfo, 0, 0, m.SimMessageReport};
         ctx.engine.ReceivePassInProgress = true;
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

@@ -51,6 +51,7 @@ frm_HomePage::frm_HomePage(AppContext& ctx, QWidget* parent)
     txtActivityLog->setObjectName(QStringLiteral("txtActivityLog"));
     txtActivityLog->setReadOnly(true);
     txtActivityLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    ui::labelField(logCaption, txtActivityLog);
     lblStart = makeLink("lblStart", QStringLiteral("Start"));
     lblStop = makeLink("lblStop", QStringLiteral("Stop"));
     lblClear = makeLink("lblClear", QStringLiteral("Clear"));

@@ -1,5 +1,8 @@
 #include "modem/AtAnswer.h"
 
+#include <QRegularExpression>
+#include <cctype>
+
 namespace at {
 
 namespace {
@@ -23,9 +26,19 @@ bool startsWith(QStringView text, const char* prefix) {
     return text.startsWith(QLatin1String(prefix));
 }
 
-// Reports whose next line is their message text (shown with AT+CNMI).
+// Reports whose next line is their message text or PDU (shown with AT+CNMI). A status
+// report in text mode is one line; in PDU mode its length line is followed by the PDU.
 bool carriesText(QStringView t) {
-    return startsWith(t, "+CMT:") || startsWith(t, "+CBM:") || startsWith(t, "+CDS:");
+    return startsWith(t, "+CMT:") || startsWith(t, "+CBM:") || isPduStatusReportHeader(t);
+}
+
+bool isHexLine(QStringView t) {
+    if (t.isEmpty() || t.size() % 2 != 0) return false;
+    for (const QChar c : t) {
+        if (!isxdigit(c.unicode() < 0x80 ? static_cast<unsigned char>(c.unicode()) : 'x'))
+            return false;
+    }
+    return true;
 }
 
 bool isPrompt(QStringView partial) {
@@ -103,6 +116,31 @@ bool isUnsolicited(QStringView line, const QString& own) {
     return false;
 }
 
+bool isStatusReport(QStringView line) {
+    const QStringView t = trimmed(line);
+    return startsWith(t, "+CDS:") || startsWith(t, "+CDSI:");
+}
+
+bool isPduStatusReportHeader(QStringView line) {
+    const QStringView t = trimmed(line);
+    if (!startsWith(t, "+CDS:")) return false;
+    const QStringView n = trimmed(t.mid(5));
+    if (n.isEmpty() || n.size() > 3) return false;
+    for (const QChar c : n) {
+        if (!c.isDigit()) return false;
+    }
+    return true;
+}
+
+bool isCompleteStatusReport(QStringView line) {
+    static const QRegularExpression textForm(QStringLiteral(
+        R"(^\+CDS: *\d{1,3},\d{1,3},(?:"[^"]*")?,(?:\d{1,3})?,"\d\d/\d\d/\d\d,\d\d:\d\d:\d\d[+-]\d\d",)"
+        R"("\d\d/\d\d/\d\d,\d\d:\d\d:\d\d[+-]\d\d",\d{1,3}$)"));
+    static const QRegularExpression stored(QStringLiteral(R"(^\+CDSI: *"[A-Z]{2}",\d{1,5}$)"));
+    const QString t = trimmed(line).toString();
+    return textForm.match(t).hasMatch() || stored.match(t).hasMatch();
+}
+
 bool isCallReport(QStringView line) {
     const QStringView t = trimmed(line);
     return t == QLatin1String("RING") || t == QLatin1String("NO CARRIER") ||
@@ -175,26 +213,65 @@ void AnswerReader::scanLeading() {
         answerStart_ = static_cast<int>(scanned_);
         break;
     }
-    // Answers other than listings carry nobody's text: a call report among their lines
-    // is a report wherever it comes (the modem may put one before or after the final
-    // line, or between a line of noise and the answer).
+    // Answers other than listings carry nobody's text: a call report or a status report
+    // among their lines is a report wherever it comes (the modem may put one before or
+    // after the final line, between a confirmation and its OK, or between a line of
+    // noise and the answer).
     if (answerStart_ < 0 || kind_ == Kind::Listing) return;
     for (qsizetype k = qMax<qsizetype>(scanned_, answerStart_ + 1); k < lines_.size(); ++k) {
-        if (isReportLine(k)) reportIndexes_ << static_cast<int>(k);
+        if (isReportStart(k)) reportIndexes_ << static_cast<int>(k);
     }
     scanned_ = lines_.size();
 }
 
+bool AnswerReader::isReportStart(qsizetype k) const {
+    if (kind_ == Kind::Listing || k <= answerStart_) return false;
+    const QString& line = lines_.at(k);
+    return (isCallReport(line) || isStatusReport(line)) && isUnsolicited(line, own_);
+}
+
 bool AnswerReader::isReportLine(qsizetype k) const {
-    return kind_ != Kind::Listing && k > answerStart_ && isCallReport(lines_.at(k)) &&
-           isUnsolicited(lines_.at(k), own_);
+    if (isReportStart(k)) return true;
+    // The PDU of a status report in PDU mode.
+    return k >= 1 && isReportStart(k - 1) && isPduStatusReportHeader(lines_.at(k - 1));
 }
 
 QStringList AnswerReader::takeReports() {
     QStringList out;
-    for (; reportsTaken_ < reportIndexes_.size(); ++reportsTaken_)
-        out << trimmed(lines_.at(reportIndexes_.at(reportsTaken_))).toString();
+    for (; reportsTaken_ < reportIndexes_.size(); ++reportsTaken_) {
+        const qsizetype k = reportIndexes_.at(reportsTaken_);
+        QString report = trimmed(lines_.at(k)).toString();
+        if (isPduStatusReportHeader(report)) {
+            if (k + 1 >= lines_.size()) break; // its PDU is still arriving
+            report += kCrLf + trimmed(lines_.at(k + 1)).toString();
+        }
+        out << report;
+    }
     return out;
+}
+
+QList<int> AnswerReader::reportsInListing(int end) const {
+    // A status report the modem puts between two entries of a listing (or before its
+    // final line) comes framed as every report is: an empty line, the report, then the
+    // next entry, another report or the final line's empty line. Only a complete report
+    // line counts; anything else there is message text.
+    QList<int> found;
+    for (int k = answerStart_ + 1; k < end; ++k) {
+        const QString& line = lines_.at(k);
+        if (!isStatusReport(line) || !trimmed(lines_.at(k - 1)).isEmpty()) continue;
+        int after = k + 1;
+        if (isPduStatusReportHeader(line)) {
+            if (after >= end || !isHexLine(trimmed(lines_.at(after)))) continue;
+            ++after;
+        } else if (!isCompleteStatusReport(line)) {
+            continue;
+        }
+        if (after < end && !isListingHeader(lines_.at(after)) &&
+            !trimmed(lines_.at(after)).isEmpty())
+            continue;
+        found << k;
+    }
+    return found;
 }
 
 Judgement AnswerReader::judge(bool quiet) const {
@@ -209,7 +286,9 @@ Judgement AnswerReader::judge(bool quiet) const {
             int k = count - 1;
             while (k >= answerStart_) {
                 const QStringView t = trimmed(lines_.at(k));
-                if (!t.isEmpty() && !isUnsolicited(t, own_)) break;
+                const bool reportPdu = k >= 1 && isPduStatusReportHeader(lines_.at(k - 1)) &&
+                                       isHexLine(t);
+                if (!t.isEmpty() && !isUnsolicited(t, own_) && !reportPdu) break;
                 --k;
             }
             if (k >= answerStart_ && partial_.isEmpty() && endsListing(finalResult(lines_.at(k))))
@@ -255,13 +334,41 @@ Judgement AnswerReader::judge(bool quiet) const {
         j.complete = true;
         j.finalLine = trimmed(lines_.at(end)).toString();
         j.final = finalResult(j.finalLine);
+        // Status reports inside a listing are taken out of it, with the empty line that
+        // framed each one (and a PDU report's PDU line).
+        QSet<int> skipped;
+        if (kind_ == Kind::Listing) {
+            for (const int k : reportsInListing(end)) {
+                QString report = trimmed(lines_.at(k)).toString();
+                skipped << k - 1 << k;
+                if (isPduStatusReportHeader(report)) {
+                    report += kCrLf + trimmed(lines_.at(k + 1)).toString();
+                    skipped << k + 1;
+                }
+                j.inlineReports << report;
+            }
+            if (!skipped.isEmpty()) {
+                j.text = kCrLf;
+                for (int k = answerStart_; k <= end; ++k) {
+                    if (!skipped.contains(k)) j.text += lines_.at(k) + kCrLf;
+                }
+            }
+        }
         for (int k = answerStart_; k < end; ++k) {
-            if (!isReportLine(k)) j.lines << lines_.at(k);
+            if (!isReportLine(k) && !skipped.contains(k)) j.lines << lines_.at(k);
         }
         // (Other answers have handed their reports over as they came.)
         if (kind_ == Kind::Listing) {
             for (int k = end + 1; k < count; ++k) {
-                if (isCallReport(lines_.at(k))) j.trailing << trimmed(lines_.at(k)).toString();
+                const QString& line = lines_.at(k);
+                if (isCallReport(line)) j.trailing << trimmed(line).toString();
+                if (!isStatusReport(line)) continue;
+                QString report = trimmed(line).toString();
+                if (isPduStatusReportHeader(report)) {
+                    if (k + 1 >= count) continue; // its PDU never came
+                    report += kCrLf + trimmed(lines_.at(++k)).toString();
+                }
+                j.trailing << report;
             }
         }
         return j;
@@ -312,9 +419,8 @@ void ModemLine::feed(const QString& data) {
     if (data.isEmpty()) return;
     if (answering_) {
         reader_.feed(data);
-        for (const QString& r : reader_.takeReports()) {
-            if (isCallReport(r)) reports_ << r;
-        }
+        for (const QString& r : reader_.takeReports())
+            keepReport(r);
         return;
     }
     partial_ += data;
@@ -327,8 +433,22 @@ void ModemLine::feed(const QString& data) {
     if (!staleListing_ && isPrompt(partial_)) partial_.clear();
 }
 
+void ModemLine::keepReport(const QString& report) {
+    if (isCallReport(report))
+        reports_ << report;
+    else if (isStatusReport(report))
+        statusReports_ << report;
+}
+
 void ModemLine::idleLine(const QString& line) {
     const QStringView t = trimmed(line);
+    if (!pendingStatus_.isEmpty()) {
+        // The PDU line of a status report in PDU mode.
+        statusReports_ << pendingStatus_ + kCrLf + t.toString();
+        pendingStatus_.clear();
+        skipBody_ = false;
+        return;
+    }
     if (skipBody_) {
         skipBody_ = false;
         return;
@@ -348,8 +468,12 @@ void ModemLine::idleLine(const QString& line) {
         return;
     }
     if (isUnsolicited(t)) {
+        if (isPduStatusReportHeader(t)) {
+            pendingStatus_ = t.toString();
+            return;
+        }
         skipBody_ = carriesText(t);
-        if (isCallReport(t)) reports_ << t.toString();
+        keepReport(t.toString());
     }
 }
 
@@ -358,6 +482,10 @@ void ModemLine::beginAnswer(const QString& command, Kind kind) {
     if (!isPrompt(partial_)) carried = partial_;
     partial_.clear();
     skipBody_ = false;
+    // A status report whose PDU line had not come: the line is the answer's now, and the
+    // reader takes the report with its PDU as a leading report.
+    if (!pendingStatus_.isEmpty()) carried = pendingStatus_ + kCrLf + carried;
+    pendingStatus_.clear();
     reader_.begin(command, kind, carried);
     answering_ = true;
 }
@@ -369,8 +497,10 @@ void ModemLine::endAnswer(bool quiet) {
     if (j.complete) {
         unsettled_ = false;
         staleListing_ = false;
+        for (const QString& r : j.inlineReports)
+            statusReports_ << r;
         for (const QString& r : j.trailing)
-            reports_ << r;
+            keepReport(r);
         // What came after the final line's end belongs to what comes next.
         partial_ = j.final == Final::Prompt ? QString() : reader_.partialLine();
         return;
@@ -391,6 +521,12 @@ void ModemLine::settle() {
 QStringList ModemLine::takeReports() {
     QStringList out;
     out.swap(reports_);
+    return out;
+}
+
+QStringList ModemLine::takeStatusReports() {
+    QStringList out;
+    out.swap(statusReports_);
     return out;
 }
 
@@ -433,6 +569,16 @@ QList<ListedMessage> parseListing(const QStringList& lines) {
             m.number = QString(fields.value(2)).remove(u'"').trimmed();
             m.time = QString(fields.value(4)).remove(u'"').trimmed();
             m.fields = fields;
+            // A status report: its third field is the report's first octet, a bare number
+            // where a message has its quoted number.
+            const QString third = fields.value(2).trimmed();
+            bool numeric = false;
+            third.toInt(&numeric);
+            if (numeric && fields.size() >= 9 && !third.startsWith(u'"')) {
+                m.report = fields.mid(2).join(u',');
+                m.number.clear();
+                m.time.clear();
+            }
             entries << m;
             continue;
         }

@@ -44,6 +44,13 @@ QString ownPrefix(const QString& command);
 bool isUnsolicited(QStringView line, const QString& ownPrefix = {});
 // The reports the call handling needs: RING, +CRING:, +CLIP:, +CLCC:, NO CARRIER.
 bool isCallReport(QStringView line);
+// Status reports of sent messages: +CDS: (shown) and +CDSI: (kept on the SIM).
+bool isStatusReport(QStringView line);
+// "+CDS: <length>": a status report in PDU mode, whose PDU is the next line.
+bool isPduStatusReportHeader(QStringView line);
+// A whole text-mode status report line (+CDS: with all seven fields, or +CDSI: with
+// storage and index), as nothing but a modem writes it.
+bool isCompleteStatusReport(QStringView line);
 
 // The kind of answer a command gets: a listing for AT+CMGL, the prompt when ">" is
 // expected, a confirmation for a message text (ending in Ctrl-Z), plain otherwise.
@@ -58,6 +65,8 @@ struct Judgement {
                           // the echo of the command and without reports
     QStringList lines;    // the answer's lines before the final one
     QStringList trailing; // reports after the final line
+    // Status reports the modem put inside a listing (between its entries).
+    QStringList inlineReports;
 };
 
 // One command's answer: fed with what arrives, judged on whole lines.
@@ -73,7 +82,8 @@ public:
     Judgement judge(bool quiet = false) const;
     // Reports that came outside the answer's text, each once: before a listing started
     // (they cannot become part of it), or anywhere among the lines of any other answer
-    // (those carry nobody's text).
+    // (those carry nobody's text). A status report in PDU mode comes with its PDU line
+    // ("+CDS: 25\r\n0791...") once that has arrived.
     QStringList takeReports();
 
     Kind kind() const { return kind_; }
@@ -86,7 +96,13 @@ private:
     // Index of the first answer line (after echo and leading reports); lines_.size() when
     // the answer has not started. Leading reports found on the way go to leading_.
     void scanLeading();
+    // A report among the lines of an answer other than a listing (its first line), and
+    // any line of one (a PDU report's PDU too).
+    bool isReportStart(qsizetype k) const;
     bool isReportLine(qsizetype k) const;
+    // The status reports framed between the entries of a complete listing ending at
+    // line `end`.
+    QList<int> reportsInListing(int end) const;
 
     Kind kind_ = Kind::Plain;
     QString echo_;
@@ -126,9 +142,15 @@ public:
     // Call reports (RING, +CLIP:, NO CARRIER...) in arrival order, each once.
     QStringList takeReports();
     bool hasReports() const { return !reports_.isEmpty(); }
+    // Status reports of sent messages (+CDS:, +CDSI:; a PDU one as its two lines joined
+    // by CR LF), in arrival order, each once: between answers, inside answers, and
+    // between the entries of a listing.
+    QStringList takeStatusReports();
+    bool hasStatusReports() const { return !statusReports_.isEmpty(); }
 
 private:
     void idleLine(const QString& line);
+    void keepReport(const QString& report);
 
     AnswerReader reader_;
     bool answering_ = false;
@@ -137,7 +159,9 @@ private:
     Kind staleKind_ = Kind::Plain;
     QString partial_; // unfinished line while no answer is awaited
     bool skipBody_ = false;
+    QString pendingStatus_; // a PDU status report's first line, waiting for its PDU
     QStringList reports_;
+    QStringList statusReports_;
 };
 
 // ---- answers the program reads ------------------------------------------------------
@@ -151,6 +175,9 @@ struct ListedMessage {
     QString text;   // the message text, exactly (inner line breaks kept)
     QStringList fields; // the header's fields after "+CMGL: ", as listed (in PDU mode the
                         // fourth is the PDU's length)
+    // A status report kept on the SIM (listed in text mode as "+CMGL: <index>,<stat>,<fo>,
+    // <mr>,...", with no text line): its fields from <fo> on; "" for a message.
+    QString report;
 };
 
 // The entries of a listing's answer lines (Judgement::lines of an AT+CMGL). An entry

@@ -76,6 +76,52 @@ void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowContr
     } else {
         ClosePort(ctx, comm);
     }
+    ctx.modem.DeliveryReportsOn = false; // a modem starts without them
+    if (ctx.modem.ModemInitialized && ctx.modem.AskDeliveryReports)
+        SetDeliveryReports(ctx, comm, true);
+}
+
+bool SetDeliveryReports(AppContext& ctx, SerialPort& comm, bool on) {
+    ModemState& m = ctx.modem;
+    // The values the modem sends with now; the power-up ones when it does not say.
+    QStringList values{QStringLiteral("17"), QStringLiteral("167"), QStringLiteral("0"),
+                       QStringLiteral("0")};
+    const QString asked = answerText(ExecuteCommand(ctx, comm, QStringLiteral("AT+CSMP?\r"),
+                                                    delayMs(ctx, 50), kOk, 5, QString()));
+    if (m.CommandSucceeded) {
+        for (const QString& line : asked.split(QStringLiteral("\r\n"))) {
+            const QString t = line.trimmed();
+            if (!t.startsWith(QLatin1String("+CSMP:"))) continue;
+            const QStringList fields = t.mid(6).trimmed().split(QLatin1Char(','));
+            for (int i = 0; i < fields.size() && i < values.size(); ++i) {
+                if (!fields[i].trimmed().isEmpty()) values[i] = fields[i].trimmed();
+            }
+        }
+    }
+    bool numeric = false;
+    int fo = values[0].toInt(&numeric);
+    if (!numeric || fo < 0 || fo > 255 || (fo & 0x03) != 0x01) fo = 17; // an SMS-SUBMIT
+    fo = on ? (fo | 0x20) : (fo & ~0x20);
+    values[0] = QString::number(fo);
+    const QString csmp = QStringLiteral("AT+CSMP=") + values.join(QLatin1Char(','));
+    bool taken = setupStep(ctx, comm, csmp, csmp, QString());
+    if (taken && on) {
+        taken = setupStep(ctx, comm, QStringLiteral("AT+CNMI=2,1,0,1,0"),
+                          QStringLiteral("AT+CNMI=2,1,0,1,0"), QString()) ||
+                setupStep(ctx, comm, QStringLiteral("AT+CNMI=2,1,0,2,0"),
+                          QStringLiteral("AT+CNMI=2,1,0,2,0"), QString());
+    }
+    if (!taken) {
+        WriteActivityLog(ctx, on ? QStringLiteral("**ERROR** The modem refused to ask for "
+                                                  "delivery reports; messages are sent without "
+                                                  "them.")
+                                 : QStringLiteral("**ERROR** The modem refused to stop asking "
+                                                  "for delivery reports."));
+        m.DeliveryReportsOn = !on && m.DeliveryReportsOn;
+        return false;
+    }
+    m.DeliveryReportsOn = on;
+    return true;
 }
 
 QVariant GetManufacturer(AppContext& ctx, SerialPort& comm) {

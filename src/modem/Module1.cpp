@@ -79,10 +79,51 @@ QString pull(AppContext& ctx, SerialPort& comm) {
     const QString data = comm.input();
     if (!data.isEmpty()) {
         at::lineOf(ctx.modem).feed(data);
-        if (at::lineOf(ctx.modem).hasReports() && ctx.modemReports) ctx.modemReports();
+        const at::ModemLine& line = at::lineOf(ctx.modem);
+        if ((line.hasReports() || line.hasStatusReports()) && ctx.modemReports) ctx.modemReports();
     }
     return data;
 }
+
+// How long a listing that looks complete must stay quiet before its wait ends: a
+// message text may hold an "OK" line, and what follows it shows the listing went on.
+constexpr int listingQuietMs = 30;
+
+// The pause before each read of an exchange's answer: at most `delay` ms, and over as
+// soon as the answer is complete (its final line, or the prompt; a listing's final line
+// once the line has stayed quiet a moment after it). The port is looked at whenever
+// something arrives; the window's events do not run, as in a plain pause. A test's or a
+// benchmark's own pause (ctx.sleep), when set, stands for the whole of it.
+void awaitAnswer(AppContext& ctx, SerialPort& comm, int delay) {
+    if (delay <= 0) return;
+    if (ctx.sleep) {
+        ctx.sleep(delay);
+        return;
+    }
+    ModemState& m = ctx.modem;
+    const bool listing = at::lineOf(m).reader().kind() == at::Kind::Listing;
+    int waited = 0;
+    for (;;) {
+        if (comm.inBufferCount() > 0) m.ResponseBuffer += pull(ctx, comm);
+        if (waited >= delay || !m.ModemConnected || !comm.portOpen()) return;
+        if (at::lineOf(m).judge(m.AnswerSettled).complete) {
+            if (!listing) return;
+            // One quiet look: nothing more within the moment, the listing has ended.
+            const int look = std::min(listingQuietMs, delay - waited);
+            const int spent = comm.waitForInput(look);
+            waited += std::max(1, spent);
+            if (comm.inBufferCount() == 0 && spent >= look) return;
+            continue;
+        }
+        // Whatever the wait ended with, time went by: the pause never outlasts `delay`
+        // by more than a look at the port.
+        waited += std::max(1, comm.waitForInput(delay - waited));
+    }
+}
+
+// The step of the wait for the network's confirmation: a short pause with the window's
+// events running, so that the confirmation is taken soon after it came.
+constexpr int confirmStepMs = 20;
 
 void responsiveWait(AppContext& ctx, int ms) {
     if (ctx.wait)
@@ -262,7 +303,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     AnswerGuard answer(m, command, kind);
     comm.output(command);
     int waited = delay;
-    modemSleep(ctx, delay);
+    awaitAnswer(ctx, comm, delay);
     QVariant reply = ReadResponse(ctx, comm, expected, false);
     QString text = answerText(reply);
     qsizetype received = at::lineOf(m).reader().received().size();
@@ -270,7 +311,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     while (!holdsTarget(m, at::lineOf(m).judge(m.AnswerSettled), expected) && errorAnswers < 3 &&
            noCarrierAnswers < 2 && emptyAnswers < maxEmptyReads + 1 && unexpectedAnswers < 2 &&
            growingAnswers < 200) {
-        modemSleep(ctx, delay);
+        awaitAnswer(ctx, comm, delay);
         waited += delay;
         reply = ReadResponse(ctx, comm, expected, false);
         text = answerText(reply);
@@ -295,7 +336,7 @@ QVariant ExecuteCommand(AppContext& ctx, SerialPort& comm, const QString& comman
     // A message text is confirmed by the network, which may take up to a minute: the
     // wait goes on, with the window responsive, until the confirmation or an error.
     if (kind == at::Kind::Confirm) {
-        const int step = 100;
+        const int step = confirmStepMs;
         while (!at::lineOf(m).judge().complete && waited < m.ConfirmWaitMs && m.ModemConnected &&
                comm.portOpen()) {
             responsiveWait(ctx, step);

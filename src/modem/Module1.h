@@ -22,6 +22,7 @@ class SerialPort;
 int delayMs(const AppContext& ctx, double multiplier);
 
 // The one blocking pause of the modem routines (ctx.sleep; a real sleep when unset).
+// The pauses before the reads of an answer end early once it is complete (ExecuteCommand).
 void modemSleep(AppContext& ctx, int ms);
 
 // Text helpers shared by the modem routines.
@@ -29,7 +30,8 @@ QString trimSpaces(const QString& text);    // removes leading/trailing blanks o
 QString withoutCrLf(const QString& text);   // removes every CR LF pair
 QString answerText(const QVariant& answer); // Empty -> ""
 
-// Writes `command` (complete, with its terminator), waits `delay` ms, reads and judges
+// Writes `command` (complete, with its terminator), waits up to `delay` ms (less when the
+// answer is complete sooner; each later read again after up to `delay`), reads and judges
 // the answer on whole lines (modem/AtAnswer.h): "OK" is held when a final OK line ends
 // the answer (a listing's after one more look; a message text's after its "+CMGS: n"
 // line), ">" when the prompt is the last thing the modem said. `expected` is trimmed of

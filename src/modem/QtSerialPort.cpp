@@ -2,9 +2,11 @@
 
 #include "modem/ComPortMap.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QThread>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -324,6 +326,26 @@ QString QtSerialPort::input() {
 int QtSerialPort::inBufferCount() const {
     pull();
     return static_cast<int>(buffer_.size());
+}
+
+int QtSerialPort::waitForInput(int ms) {
+    if (!port_->isOpen() || ms <= 0) return 0;
+    if (!buffer_.isEmpty() || port_->bytesAvailable() > 0) return 0;
+    CallGuard guard(inCall_);
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0) break;
+        const bool arrived = port_->waitForReadyRead(static_cast<int>(left));
+        if (port_->isOpen() && port_->error() == QSerialPort::TimeoutError) port_->clearError();
+        if (arrived || !port_->isOpen() || port_->bytesAvailable() > 0) break;
+        // The wait came back early with nothing (a read that found nothing, an
+        // interrupted wait): the rest is still a pause, not a busy loop.
+        const qint64 rest = ms - clock.elapsed();
+        if (rest > 0) QThread::msleep(static_cast<unsigned long>(std::min<qint64>(rest, 5)));
+    }
+    return static_cast<int>(std::min<qint64>(clock.elapsed(), ms));
 }
 
 void QtSerialPort::discardInput() {

@@ -58,6 +58,7 @@ public:
     QString input() override;
     int inBufferCount() const override;
     void discardInput() override;
+    int waitForInput(int ms) override;
 
     // The device path the port number maps to now (see ComPortMap.h).
     QString devicePath() const;

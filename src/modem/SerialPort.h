@@ -78,6 +78,10 @@ public:
     virtual int inBufferCount() const = 0;
     // Discards everything waiting to be read (the control's InBufferCount = 0).
     virtual void discardInput() = 0;
+    // Blocks (no window events run) until something more arrives or `ms` milliseconds
+    // have passed, whichever is first; returns at once when something waits to be read.
+    // Returns the milliseconds it waited.
+    virtual int waitForInput(int ms) = 0;
 
 signals:
     // Data has arrived (the control's receive event). Emitted from the event loop,

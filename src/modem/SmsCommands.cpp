@@ -83,6 +83,19 @@ void leaveTextEntry(AppContext& ctx, SerialPort& comm) {
     if (ctx.modem.ModemConnected && comm.portOpen()) comm.output(QString(QChar(27)));
 }
 
+// The message reference in a "+CMGS: n" or "+CMSS: n" answer line; -1 when none is given.
+int messageReference(const at::Judgement& j) {
+    for (const QString& line : j.lines) {
+        const QString t = line.trimmed();
+        if (!t.startsWith(QLatin1String("+CMGS:")) && !t.startsWith(QLatin1String("+CMSS:")))
+            continue;
+        bool numeric = false;
+        const int ref = t.mid(6).trimmed().toInt(&numeric);
+        return numeric && ref >= 0 && ref <= 255 ? ref : -1;
+    }
+    return -1;
+}
+
 // The storage index in a "+CMGW: n" answer line; empty when there is none.
 QString storedIndex(const at::Judgement& j) {
     for (const QString& line : j.lines) {
@@ -94,19 +107,6 @@ QString storedIndex(const at::Judgement& j) {
         return numeric ? index : QString();
     }
     return QString();
-}
-
-// The message reference in a "+CMGS: n" / "+CMSS: n" answer line; -1 when there is none.
-int confirmedReference(const at::Judgement& j) {
-    for (const QString& line : j.lines) {
-        const QString t = line.trimmed();
-        if (!t.startsWith(QLatin1String("+CMGS:")) && !t.startsWith(QLatin1String("+CMSS:")))
-            continue;
-        bool numeric = false;
-        const int ref = t.mid(6).trimmed().toInt(&numeric);
-        return numeric ? ref : -1;
-    }
-    return -1;
 }
 
 // The reference that ties the parts of the next concatenated message together.
@@ -241,7 +241,8 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
     // whatever it holds ("OK", "+CMGL: ...", "RING").
     const QList<at::ListedMessage> entries = at::parseListing(at::lineOf(m).judge(m.AnswerSettled).lines);
     const qsizetype n = entries.size();
-    QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1), time(n + 1);
+    QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1), time(n + 1),
+        report(n + 1);
     QList<ListedMessageInfo> info(n + 1);
     for (qsizetype i = 0; i < n; ++i) {
         const at::ListedMessage& e = entries.at(i);
@@ -254,6 +255,7 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
         number[i] = decodeSmsText(e.number, m.CharacterSet);
         text[i] = decodeSmsText(e.text, m.CharacterSet);
         time[i] = e.time;
+        report[i] = e.report;
     }
     m.SimMessageCount = static_cast<int>(n);
     m.SimMessageIndex = index;
@@ -262,6 +264,7 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
     m.SimMessageText = text;
     m.SimMessageTime = time;
     m.SimMessageInfo = info;
+    m.SimMessageReport = report;
 }
 
 void DeleteListedMessages(AppContext& ctx, SerialPort& comm, QString status) {
@@ -340,7 +343,7 @@ QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& num
             m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("confirmation"));
             return answerText(m.LastResponse).contains(kError) ? m.LastResponse : QVariant(kError);
         }
-        m.LastSendReferences << confirmedReference(at::lineOf(m).judge());
+        m.LastSendReferences << messageReference(at::lineOf(m).judge());
     }
     return m.LastResponse;
 }
@@ -364,6 +367,7 @@ QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& num
         const int slot = index.toInt();
 
         const QString answer = answerText(SendStoredMessage(ctx, comm, slot));
+        const int reference = messageReference(at::lineOf(m).judge());
         if (!m.CommandSucceeded) {
             m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("confirmation"));
             // Do not leave the failed copy on the SIM: the row is retried with a fresh
@@ -371,7 +375,7 @@ QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& num
             if (m.ModemConnected && comm.portOpen()) DeleteMessage(ctx, comm, slot);
             return kError;
         }
-        m.LastSendReferences << confirmedReference(at::lineOf(m).judge());
+        m.LastSendReferences << reference;
         // The part has gone out. A stored copy that cannot be deleted must not turn
         // that into a failure, or the row would be sent again.
         if (answerText(DeleteMessage(ctx, comm, slot)).contains(kOk))

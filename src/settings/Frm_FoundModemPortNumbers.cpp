@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QTableWidget>
@@ -24,11 +25,16 @@ Frm_FoundModemPortNumbers::Frm_FoundModemPortNumbers(AppContext& ctx, frm_Settin
     MshNumbers = new QTableWidget(this);
     MshNumbers->setObjectName(QStringLiteral("MshNumbers"));
     MshNumbers->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    MshNumbers->setSelectionMode(QAbstractItemView::NoSelection);
+    // From the keyboard: the arrows highlight a modem, Enter takes it.
+    MshNumbers->setSelectionMode(QAbstractItemView::SingleSelection);
+    MshNumbers->setSelectionBehavior(QAbstractItemView::SelectRows);
+    MshNumbers->setTabKeyNavigation(false);
     MshNumbers->verticalHeader()->hide();
+    MshNumbers->installEventFilter(this);
     auto* hint = new QLabel(
         QStringLiteral("Please select the modem which you wish for your application ."), this);
     hint->setWordWrap(true);
+    ui::labelField(found, MshNumbers);
     auto* v = new QVBoxLayout(this);
     v->addWidget(found);
     v->addWidget(MshNumbers, 1);
@@ -41,8 +47,9 @@ Frm_FoundModemPortNumbers::~Frm_FoundModemPortNumbers() {
     if (holdsModalFlag_) ctx_.engine.ModalFormOpen = previousModalFlag_;
 }
 
-void Frm_FoundModemPortNumbers::Form_Load(const QString& comPorts, const QString& manufacturerIds,
-                                          const QString& modelIds) {
+void Frm_FoundModemPortNumbers::Form_Load(const QList<int>& ports,
+                                          const QStringList& manufacturers,
+                                          const QStringList& models) {
     try {
         if (!holdsModalFlag_) {
             previousModalFlag_ = ctx_.engine.ModalFormOpen;
@@ -55,10 +62,6 @@ void Frm_FoundModemPortNumbers::Form_Load(const QString& comPorts, const QString
         MshNumbers->clear();
         MshNumbers->setRowCount(0);
 
-        const QStringList ports = comPorts.split(QLatin1Char(','));
-        const QStringList manufacturers = manufacturerIds.split(QLatin1Char(','));
-        const QStringList models = modelIds.split(QLatin1Char(','));
-
         MshNumbers->setColumnCount(4);
         MshNumbers->setHorizontalHeaderLabels(
             QStringLiteral("|Port Number| Manufacturer Id| Model Number").split(QLatin1Char('|')));
@@ -68,18 +71,15 @@ void Frm_FoundModemPortNumbers::Form_Load(const QString& comPorts, const QString
 
         QFont bold = MshNumbers->font();
         bold.setBold(true);
+        // One row per port, its manufacturer and model whole (commas in them included).
         for (int i = 0; i < ports.size(); ++i) {
-            const QString piece = ports.at(i).trimmed();
-            if (piece.isEmpty()) continue;
+            const int port = ports.at(i);
             const int row = MshNumbers->rowCount();
             MshNumbers->insertRow(row);
             MshNumbers->setItem(row, 0, new QTableWidgetItem(QString::number(i)));
             // The port with the device it stands for, so a person knows which plug it is.
-            bool isNumber = false;
-            const int port = piece.toInt(&isNumber);
-            auto* portItem =
-                new QTableWidgetItem(isNumber ? comPortLabel(ctx_.programFolder(), port) : piece);
-            portItem->setData(Qt::UserRole, piece);
+            auto* portItem = new QTableWidgetItem(comPortLabel(ctx_.programFolder(), port));
+            portItem->setData(Qt::UserRole, QString::number(port));
             MshNumbers->setItem(row, 1, portItem);
             auto* manufacturer = new QTableWidgetItem(manufacturers.value(i).trimmed());
             manufacturer->setFont(bold);
@@ -97,6 +97,7 @@ void Frm_FoundModemPortNumbers::Form_Load(const QString& comPorts, const QString
         const int needed =
             columns + 2 * MshNumbers->frameWidth() + margins.left() + margins.right() + 2;
         if (needed > width()) resize(needed, height());
+        if (MshNumbers->rowCount() > 0) MshNumbers->setCurrentCell(0, 2);
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
     }
@@ -119,6 +120,18 @@ void Frm_FoundModemPortNumbers::MshNumbers_Click(int row, int column) {
         settings_->refreshPortLabels();
         settings_->Combo_comportNo->setFocus();
     }
+}
+
+bool Frm_FoundModemPortNumbers::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == MshNumbers && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && MshNumbers->currentRow() >= 0) {
+            // As a click on the highlighted row's manufacturer.
+            MshNumbers_Click(MshNumbers->currentRow(), 2);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Frm_FoundModemPortNumbers::hideEvent(QHideEvent* e) {

@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 class AppContext;
 class QTableWidget;
@@ -18,10 +20,12 @@ public:
     Frm_FoundModemPortNumbers(AppContext& ctx, frm_Settings* settings, QWidget* parent = nullptr);
     ~Frm_FoundModemPortNumbers() override;
 
-    // Fills the grid from the search's three lists (see frm_ChekModemProgress).
-    void Form_Load(const QString& comPorts, const QString& manufacturerIds,
-                   const QString& modelIds);
-    // A click on a cell: only the manufacturer column of a filled row counts.
+    // Fills the grid from the search's result: the ports found, and each one's
+    // manufacturer and model, in the same order.
+    void Form_Load(const QList<int>& ports, const QStringList& manufacturers,
+                   const QStringList& models);
+    // A click on a cell: only the manufacturer column of a filled row counts. Enter on
+    // a highlighted row does the same.
     void MshNumbers_Click(int row, int column);
 
     // True once the user took a port from the list.
@@ -31,6 +35,7 @@ public:
 
 protected:
     void hideEvent(QHideEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     AppContext& ctx_;

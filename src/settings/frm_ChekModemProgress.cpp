@@ -123,9 +123,11 @@ void frm_ChekModemProgress::searchDone() {
             ManufacturerId += search_->manufacturers.at(i) + QStringLiteral(",");
             ModelId += search_->models.value(i) + QStringLiteral(", ");
         }
-        const QString ports = ComPorts;
-        const QString manufacturers = ManufacturerId;
-        const QString models = ModelId;
+        // The window takes the lists whole: a manufacturer or model with a comma in it
+        // stays in its column.
+        const QList<int> ports = foundPorts.mid(0, search_->manufacturers.size());
+        const QStringList manufacturers = search_->manufacturers;
+        const QStringList models = search_->models;
         done(QDialog::Accepted);
         if (!cancelled_) {
             QWidget* owner =

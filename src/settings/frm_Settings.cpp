@@ -2,6 +2,8 @@
 
 #include "core/AppContext.h"
 #include "modem/ComPortMap.h"
+#include "modem/ModemInit.h"
+#include "modem/ModemWork.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
 #include "modem/SmsText.h"
@@ -22,8 +24,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -101,9 +105,12 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
 
     auto* g1 = new QGridLayout(Frame1);
     int row = 0;
-    auto addRow = [&](const QString& text, QWidget* control) {
-        g1->addWidget(caption(text, Frame1), row, 0);
-        g1->addWidget(control, row, 1);
+    // Each field is named by its caption (for screen readers), which is also its buddy.
+    auto addRow = [&](const QString& text, QWidget* field, QWidget* cell = nullptr) {
+        QLabel* label = caption(text, Frame1);
+        ui::labelField(label, field);
+        g1->addWidget(label, row, 0);
+        g1->addWidget(cell ? cell : field, row, 1);
         ++row;
     };
     addRow(QStringLiteral("Modem plugged-in to which COM port?"), Combo_comportNo);
@@ -121,7 +128,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     delayRow->addWidget(cmbDelay);
     delayRow->addWidget(new QLabel(QStringLiteral("(1=Faster Modem, 4=Slower Modem )"), delayBox));
     delayRow->addStretch();
-    addRow(QStringLiteral("Modem Delay Factor :"), delayBox);
+    addRow(QStringLiteral("Modem Delay Factor :"), cmbDelay, delayBox);
     g1->addWidget(cmdChkModem, row++, 0, 1, 3);
     g1->setRowStretch(row, 1);
     g1->setColumnStretch(2, 1);
@@ -144,6 +151,11 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     OptDirctDelevary->setObjectName(QStringLiteral("OptDirctDelevary"));
     OptStoreOnSIM = new QRadioButton(QStringLiteral("Store on SIM and deliver"), Frame2);
     OptStoreOnSIM->setObjectName(QStringLiteral("OptStoreOnSIM"));
+    txtGiveUpTries = new QSpinBox(Frame2);
+    txtGiveUpTries->setObjectName(QStringLiteral("txtGiveUpTries"));
+    txtGiveUpTries->setRange(0, 20);
+    chkDeliveryReports = new QCheckBox(QStringLiteral("Ask for delivery reports"), Frame2);
+    chkDeliveryReports->setObjectName(QStringLiteral("chkDeliveryReports"));
     auto* options = new QButtonGroup(Frame2);
     options->addButton(OptDirctDelevary);
     options->addButton(OptStoreOnSIM);
@@ -152,7 +164,9 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
         auto* w = new QWidget(Frame2);
         auto* h = new QHBoxLayout(w);
         h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(new QLabel(before, w));
+        auto* label = new QLabel(before, w);
+        ui::labelField(label, box);
+        h->addWidget(label);
         box->setMaximumWidth(ui::twips(900));
         h->addWidget(box);
         h->addWidget(new QLabel(QStringLiteral("Seconds."), w));
@@ -170,6 +184,22 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     v2->addWidget(new QLabel(QStringLiteral("Select SMS Delivery Method :"), Frame2));
     v2->addWidget(OptDirctDelevary);
     v2->addWidget(OptStoreOnSIM);
+    v2->addSpacing(ui::twips(240));
+    {
+        auto* w = new QWidget(Frame2);
+        auto* h = new QHBoxLayout(w);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(new QLabel(QStringLiteral("Give up after"), w));
+        txtGiveUpTries->setMaximumWidth(ui::twips(900));
+        h->addWidget(txtGiveUpTries);
+        h->addWidget(new QLabel(QStringLiteral("failed tries"), w));
+        h->addWidget(new QLabel(QStringLiteral("(0 = never, 1-20)"), w));
+        h->addStretch();
+        v2->addWidget(w);
+    }
+    v2->addWidget(chkDeliveryReports);
+    v2->addWidget(new QLabel(QStringLiteral("(Some networks charge for delivery reports.)"),
+                             Frame2));
     v2->addStretch();
 
     // ---- Buttons -----------------------------------------------------------------------
@@ -286,6 +316,8 @@ void frm_Settings::loadTimerSetting() {
     chkEnableReceive_Click();
     chkEnableSend->setChecked(isTrue(rs, "EnableSendTimer"));
     chkEnableSend_Click();
+    txtGiveUpTries->setValue(std::clamp(columnText(rs, "GiveUpAfterTries").toInt(), 0, 20));
+    chkDeliveryReports->setChecked(columnText(rs, "AskDeliveryReports").toInt() != 0);
     const QString mode = columnText(rs, "SMSDelevaryMode");
     if (mode == QLatin1String("DIRECT DELIVER"))
         OptDirctDelevary->setChecked(true);
@@ -362,6 +394,7 @@ void frm_Settings::cmdSave1_Click() {
     // A database error ends the save with its description; the two tables are written
     // together or not at all.
     try {
+        const ui::BusyCursor busy;
         save();
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));
@@ -425,6 +458,8 @@ bool frm_Settings::save() {
         mode = QStringLiteral("DIRECT DELIVER");
     else if (OptStoreOnSIM->isChecked())
         mode = QStringLiteral("STORE AND DELIVER");
+    const int giveUpAfter = txtGiveUpTries->value();
+    const bool reportsOn = chkDeliveryReports->isChecked();
     const int port = selectedPort();
     const QString speed = Combo_BitsPerSec->currentText().trimmed();
     const double delay = cmbDelay->currentText().trimmed().toDouble();
@@ -467,18 +502,22 @@ bool frm_Settings::save() {
             db.query(QStringLiteral("select rowid from Timer_setting order by rowid"));
         const QVariantList timerValues = {receiveOn ? -1 : 0, times[0].seconds, sendOn ? -1 : 0,
                                           times[1].seconds};
+        const QVariantList deliveryValues = {giveUpAfter, reportsOn ? -1 : 0};
         if (ts.isEmpty()) {
             // A database without the row would otherwise never keep these settings.
             db.execute(QStringLiteral("insert into Timer_setting (EnableReceiveTimer,"
                                       "ReceiveAllMessagesTime,EnableSendTimer,"
-                                      "SendAllMessagesTime,SMSDelevaryMode) values (?,?,?,?,?)"),
-                       timerValues + QVariantList{mode});
+                                      "SendAllMessagesTime,SMSDelevaryMode,GiveUpAfterTries,"
+                                      "AskDeliveryReports) values (?,?,?,?,?,?,?)"),
+                       timerValues + QVariantList{mode} + deliveryValues);
         } else {
             db.execute(QStringLiteral("update Timer_setting set EnableReceiveTimer=?,"
                                       "ReceiveAllMessagesTime=?,EnableSendTimer=?,"
                                       "SendAllMessagesTime=?,"
-                                      "SMSDelevaryMode=coalesce(?,SMSDelevaryMode) where rowid=?"),
-                       timerValues + QVariantList{mode, ts.value(0, QStringLiteral("rowid"))});
+                                      "SMSDelevaryMode=coalesce(?,SMSDelevaryMode),"
+                                      "GiveUpAfterTries=?,AskDeliveryReports=? where rowid=?"),
+                       timerValues + QVariantList{mode} + deliveryValues +
+                           QVariantList{ts.value(0, QStringLiteral("rowid"))});
         }
     });
 
@@ -488,6 +527,18 @@ bool frm_Settings::save() {
     engine.SendIntervalSeconds = sendOn ? times[1].seconds : 0;
     emit ctx_.notifier.pollingTimersChanged(receiveOn, sendOn);
     ctx_.modem.ModemDelayFactor = delay;
+    // Delivery reports switched on or off while connected: the modem follows as soon as
+    // it is free.
+    ctx_.modem.AskDeliveryReports = reportsOn;
+    if (ctx_.modem.ModemConnected && ctx_.modem.ModemInitialized &&
+        reportsOn != ctx_.modem.DeliveryReportsOn && ctx_.hasSerialPort()) {
+        AppContext& c = ctx_;
+        whenModemFree(c, c.scope(), [&c] {
+            if (c.modem.ModemConnected && c.modem.ModemInitialized &&
+                c.modem.AskDeliveryReports != c.modem.DeliveryReportsOn)
+                SetDeliveryReports(c, c.MSComm1(), c.modem.AskDeliveryReports);
+        });
+    }
 
     if (delay != storedDelay || (selectPortFromList && speed != QLatin1String("9600"))) {
         ui::MsgBox(QStringLiteral("You have changed the default modem settings, this needs to "

@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabBar;
 
 // The settings window: the serial line and the modem (table ModemSetting) on the
@@ -77,6 +78,10 @@ public:
     QLineEdit* txtSendmsgtime;
     QRadioButton* OptDirctDelevary;
     QRadioButton* OptStoreOnSIM;
+    // Delivery control: how many failed tries before a message is given up (0 = never),
+    // and whether the network is asked for delivery reports.
+    QSpinBox* txtGiveUpTries;
+    QCheckBox* chkDeliveryReports;
 
 protected:
     void closeEvent(QCloseEvent* e) override;

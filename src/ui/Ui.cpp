@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
@@ -96,11 +97,13 @@ QWidget* boxParent(QObject* owner) {
 }
 
 // A real box, shown without waiting; `then` gets the answer when it is closed.
-void showBox(const QString& text, Buttons buttons, QObject* owner,
+void showBox(const QString& text, Buttons buttons, Icon icon, QObject* owner,
              std::function<void(Answer)> then) {
     const bool question = buttons == Buttons::YesNo;
-    auto* box = new QMessageBox(question ? QMessageBox::Question : QMessageBox::Information,
-                                appTitle(), text,
+    const QMessageBox::Icon picture = icon == Icon::None ? QMessageBox::NoIcon
+                                      : question         ? QMessageBox::Question
+                                                         : QMessageBox::Information;
+    auto* box = new QMessageBox(picture, appTitle(), text,
                                 question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                                 boxParent(owner));
     box->setObjectName(question ? QStringLiteral("question") : QStringLiteral("messageBox"));
@@ -128,6 +131,10 @@ void showBox(const QString& text, Buttons buttons, QObject* owner,
 } // namespace
 
 void MsgBox(const QString& text, std::function<void()> then) {
+    MsgBox(text, Icon::Usual, std::move(then));
+}
+
+void MsgBox(const QString& text, Icon icon, std::function<void()> then) {
     if (inBackground()) {
         showNotice(text, appTitle());
         if (then) then();
@@ -139,12 +146,16 @@ void MsgBox(const QString& text, std::function<void()> then) {
         if (then) then();
         return;
     }
-    showBox(text, Buttons::Ok, nullptr, [then = std::move(then)](Answer) {
+    showBox(text, Buttons::Ok, icon, nullptr, [then = std::move(then)](Answer) {
         if (then) then();
     });
 }
 
 void ask(QObject* owner, const QString& text, std::function<void(Answer)> then) {
+    ask(owner, text, Icon::Usual, std::move(then));
+}
+
+void ask(QObject* owner, const QString& text, Icon icon, std::function<void(Answer)> then) {
     if (inBackground()) {
         if (then) then(Answer::No);
         return;
@@ -158,7 +169,7 @@ void ask(QObject* owner, const QString& text, std::function<void(Answer)> then) 
         if (then) then(a);
         return;
     }
-    showBox(text, Buttons::YesNo, owner, std::move(then));
+    showBox(text, Buttons::YesNo, icon, owner, std::move(then));
 }
 
 void setMsgBoxHandler(MsgBoxHandler handler) {
@@ -196,6 +207,45 @@ void showModeless(QWidget* window) {
 
 void setShowHandler(ShowHandler handler) {
     showHandler() = std::move(handler);
+}
+
+namespace {
+int& busyCursorCount() {
+    static int count = 0;
+    return count;
+}
+} // namespace
+
+BusyCursor::BusyCursor() {
+    ++busyCursorCount();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+int busyCursorsShown() {
+    return busyCursorCount();
+}
+
+BusyCursor::~BusyCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
+QString fieldName(const QString& caption) {
+    QString name;
+    name.reserve(caption.size());
+    // "&&" is an ampersand; a single "&" marks the next letter.
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+        name += caption.at(i);
+    }
+    name = name.trimmed();
+    while (name.endsWith(QLatin1Char(':')))
+        name = name.chopped(1).trimmed();
+    return name;
+}
+
+void labelField(QLabel* label, QWidget* field) {
+    label->setBuddy(field);
+    field->setAccessibleName(fieldName(label->text()));
 }
 
 void pumpEvents() {

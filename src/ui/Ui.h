@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <functional>
 
+class QLabel;
 class QWidget;
 
 // The thin layer every window uses: message boxes, showing windows, twips, the event
@@ -17,6 +18,9 @@ QString appTitle();
 
 enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
+// The picture beside a box's text: the usual one for its kind (information for an OK
+// box, a question mark for a question), or none.
+enum class Icon { Usual, None };
 
 // Message boxes never wait: they are shown application-modal and the caller goes on at
 // once, so that work underneath (a modem exchange, a pass over the Outbox) is never held
@@ -24,10 +28,12 @@ enum class Answer { Ok, Yes, No };
 
 // An OK box showing `text`; `then`, when given, runs once the box has been closed.
 void MsgBox(const QString& text, std::function<void()> then = {});
+void MsgBox(const QString& text, Icon icon, std::function<void()> then = {});
 
 // A Yes/No question; `then` gets the answer once it is given. `owner` (may be null) is the
 // window the question belongs to: when it goes first, `then` never runs.
 void ask(QObject* owner, const QString& text, std::function<void(Answer)> then);
+void ask(QObject* owner, const QString& text, Icon icon, std::function<void(Answer)> then);
 
 // How many message boxes are waiting for an answer right now (notices not counted).
 int openMessageBoxes();
@@ -63,6 +69,26 @@ void showModeless(QWidget* window);
 using ShowHandler = std::function<void(QWidget* window, bool modal)>;
 // Replaces how windows are shown (tests); an empty handler restores the real one.
 void setShowHandler(ShowHandler handler);
+
+// The busy cursor over the whole program while an object of this kind lives: for a click
+// whose work takes a moment (deleting many rows, saving). Work that goes on over several
+// turns of the event loop holds one for its whole length. Nested ones show one cursor.
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+// How many busy cursors have been shown since the program started (tests look at it).
+int busyCursorsShown();
+
+// Gives `field` its label: the label's text (without its "&" and a closing colon)
+// becomes the field's name for screen readers, and the label its buddy, so that
+// Alt and the label's underlined letter go to the field.
+void labelField(QLabel* label, QWidget* field);
+// The name a screen reader gives a field labelled `caption`.
+QString fieldName(const QString& caption);
 
 // 1440 twips per inch at 96 pixels per inch: 15 twips per pixel.
 constexpr int twipsPerPixel = 15;

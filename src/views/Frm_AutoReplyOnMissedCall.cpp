@@ -61,6 +61,8 @@ Frm_AutoReplyOnMissedCall::Frm_AutoReplyOnMissedCall(AppContext& ctx, QWidget* p
     CmdExit->setObjectName(QStringLiteral("CmdExit"));
     CmdExit->setAutoDefault(false);
 
+    ui::labelField(Label2, Text_Message);
+
     auto* messageRow = new QHBoxLayout;
     messageRow->addWidget(Text_Message, 1);
     messageRow->addWidget(Label5, 0, Qt::AlignTop);
@@ -92,11 +94,11 @@ void Frm_AutoReplyOnMissedCall::Form_Load() {
         if (!r.isEmpty()) {
             const QString message = r.value(0, QStringLiteral("Message")).toString();
             if (!message.isEmpty()) Text_Message->setPlainText(trimSpaces(message));
-            // Any non-zero value is "on", as the engine reads it.
-            chkSetMsg->setChecked(r.value(0, QStringLiteral("IsActive")).toLongLong() != 0);
+            // Ticked for a row stored as switched on (-1).
+            chkSetMsg->setChecked(r.value(0, QStringLiteral("IsActive")).toLongLong() == -1);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -117,6 +119,14 @@ void Frm_AutoReplyOnMissedCall::Cmdsend_Click() {
     try {
         const QString message = trimSpaces(Text_Message->toPlainText());
         const bool active = chkSetMsg->isChecked();
+        // Switched on without a text, the reply would send nothing to the next caller.
+        if (active && message.isEmpty()) {
+            ui::MsgBox(QStringLiteral("Please enter the message to send to callers whose call "
+                                      "was missed, or clear \"Enable Autoreply SMS on Missed "
+                                      "Calls\"."));
+            Text_Message->setFocus();
+            return;
+        }
         // A reply the modem cannot carry would fail at every missed call: refuse it now.
         const QString characterSet = storedCharacterSet(ctx_);
         const QString refused =

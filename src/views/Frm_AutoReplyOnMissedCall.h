@@ -19,8 +19,9 @@ public:
     // Longest reply the text box takes in text mode; in PDU mode up to pdu::MaxParts SMS.
     static constexpr int MaxMessageLength = 160;
 
-    // Stores the text and the tick, updates the engine and closes. A failing save (or
-    // a text the modem's character set cannot carry) says why and keeps the window open.
+    // Stores the text and the tick, updates the engine and closes. A failing save, a text
+    // the modem's character set cannot carry, or no text with the reply switched on: it
+    // says why and keeps the window open.
     void Cmdsend_Click();
     // Closes without storing.
     void CmdExit_Click();

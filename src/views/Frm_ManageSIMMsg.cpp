@@ -5,7 +5,6 @@
 #include "modem/SmsCommands.h"
 #include "ui/Ui.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -94,6 +93,7 @@ Frm_ManageSIMMsg::Frm_ManageSIMMsg(AppContext& ctx, QWidget* parent) : QDialog(p
     Listmessage->setUniformRowHeights(true);
     Listmessage->setAllColumnsShowFocus(true);
     Listmessage->setSelectionMode(QAbstractItemView::SingleSelection);
+    Listmessage->setAccessibleName(QStringLiteral("Messages on the SIM card"));
     chkItem = makeBox("chkItem", "Select All");
     CmdDelFromList = makeButton("CmdDelFromList", QStringLiteral("Dele&te"));
     Cmdend = makeButton("Cmdend", QStringLiteral("&Exit"));
@@ -169,7 +169,7 @@ void Frm_ManageSIMMsg::Form_Load() {
                                       QStringLiteral("Mobile Number"), QString()});
         sizeColumns();
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -202,7 +202,7 @@ void Frm_ManageSIMMsg::closeOpenInstances(QWidget* parent) {
 
 bool Frm_ManageSIMMsg::modemConnected() {
     if (ctx_.modem.ModemConnected) return true;
-    ui::MsgBox(kNotCommunicating);
+    ui::MsgBox(kNotCommunicating, ui::Icon::None);
     return false;
 }
 
@@ -227,27 +227,28 @@ void Frm_ManageSIMMsg::nextStep(std::function<void()> step) {
     });
 }
 
-void Frm_ManageSIMMsg::setHourglass(bool on) {
-    if (on == hourglass_) return;
-    hourglass_ = on;
-    if (on)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
+void Frm_ManageSIMMsg::beginWork() {
+    if (work_++ == 0) busy_ = std::make_unique<ui::BusyCursor>();
 }
 
-Frm_ManageSIMMsg::~Frm_ManageSIMMsg() {
-    setHourglass(false);
+void Frm_ManageSIMMsg::endWork() {
+    if (work_ > 0 && --work_ == 0) busy_.reset();
 }
+
+Frm_ManageSIMMsg::~Frm_ManageSIMMsg() = default;
 
 void Frm_ManageSIMMsg::CmdShow_Click() {
+    // The busy cursor from the click to the last listing, waits for the modem included.
+    beginWork();
     whenModemFree([this] { showMessages(); });
 }
 
 void Frm_ManageSIMMsg::showMessages() {
     try {
-        if (!modemConnected()) return;
-        setHourglass(true);
+        if (!modemConnected()) {
+            endWork();
+            return;
+        }
         Listmessage->clear();
         // The kinds ticked now, before any modem work lets other events run.
         QList<Kind> chosen;
@@ -255,14 +256,14 @@ void Frm_ManageSIMMsg::showMessages() {
             if (readBoxes_[k]->isChecked()) chosen << kinds()[k];
         listKinds(chosen);
     } catch (const std::exception& e) {
-        setHourglass(false);
-        ui::MsgBox(QString::fromStdString(e.what()));
+        endWork();
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
 void Frm_ManageSIMMsg::listKinds(QList<Kind> rest) {
     if (rest.isEmpty()) {
-        setHourglass(false);
+        endWork();
         return;
     }
     try {
@@ -284,8 +285,8 @@ void Frm_ManageSIMMsg::listKinds(QList<Kind> rest) {
         }
         Listmessage->addTopLevelItems(rows);
     } catch (const std::exception& e) {
-        setHourglass(false);
-        ui::MsgBox(QString::fromStdString(e.what()));
+        endWork();
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
         return;
     }
     nextStep([this, rest] { listKinds(rest); });
@@ -297,7 +298,7 @@ void Frm_ManageSIMMsg::chkItem_Click() {
         for (int i = 0; i < Listmessage->topLevelItemCount(); ++i)
             Listmessage->topLevelItem(i)->setCheckState(ColMessage, state);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -307,14 +308,14 @@ void Frm_ManageSIMMsg::CmdDelFromList_Click() {
 
 void Frm_ManageSIMMsg::deleteTickedRows() {
     if (!modemConnected()) return;
-    ui::ask(this, QStringLiteral("Are you sure to delete the selected messages?"),
+    ui::ask(this, QStringLiteral("Are you sure to delete the selected messages?"), ui::Icon::None,
             [this](ui::Answer answer) {
                 if (answer != ui::Answer::Yes) {
                     reopen(); // whatever the answer, the window starts again empty
                     return;
                 }
-                // The storage indexes of the ticked rows at the moment of the answer.
-                QList<int> indexes;
+                // The ticked rows at the moment of the answer.
+                QList<Slot> chosen;
                 for (int i = 0; i < Listmessage->topLevelItemCount(); ++i) {
                     const QTreeWidgetItem* item = Listmessage->topLevelItem(i);
                     if (item->checkState(ColMessage) != Qt::Checked) continue;
@@ -322,27 +323,61 @@ void Frm_ManageSIMMsg::deleteTickedRows() {
                     const int index = trimSpaces(item->text(ColIndex)).toInt(&ok);
                     // A row without a storage index names no message; deleting "0" would
                     // be a command for nothing.
-                    if (ok) indexes << index;
+                    if (ok) chosen << Slot{index, item->text(ColNumber), item->text(ColMessage)};
                 }
-                whenModemFree([this, indexes] { deleteIndexes(indexes); });
+                beginWork();
+                whenModemFree([this, chosen] { deleteSlots(chosen, {}); });
             });
 }
 
-void Frm_ManageSIMMsg::deleteIndexes(QList<int> rest) {
+void Frm_ManageSIMMsg::deleteSlots(QList<Slot> rest, QStringList skipped) {
     try {
         if (rest.isEmpty()) {
+            endWork();
+            if (!skipped.isEmpty())
+                ui::MsgBox(QStringLiteral("These messages were not deleted: the SIM card holds "
+                                          "another message in their place now, or none (the "
+                                          "program may have moved them to the Inbox meanwhile, "
+                                          "and new messages taken their place).\r\n\r\n") +
+                           skipped.join(QStringLiteral("\r\n")));
             if (isVisible()) reopen(); // a window closed meanwhile stays closed
             return;
         }
-        const int index = rest.takeFirst();
+        const Slot slot = rest.takeFirst();
         QPointer<Frm_ManageSIMMsg> self(this);
-        DeleteMessage(ctx_, ctx_.MSComm1(), index);
+        // The place is listed again right before the delete: since the list was shown,
+        // its message may have gone and another taken its index.
+        ModemState& m = ctx_.modem;
+        ListMessages(ctx_, ctx_.MSComm1(), QStringLiteral("ALL"), delayMs(ctx_, 200));
         if (!self) return; // closed while the modem answered
+        const bool listed = m.CommandSucceeded && m.ModemConnected && !m.ModemBusy;
+        bool same = false;
+        for (int i = 0; listed && i < m.SimMessageCount; ++i) {
+            bool ok = false;
+            if (trimSpaces(m.SimMessageIndex.value(i)).toInt(&ok) != slot.index || !ok) continue;
+            same = m.SimMessageNumber.value(i) == slot.number &&
+                   m.SimMessageText.value(i) == slot.text;
+            break;
+        }
+        if (same) {
+            DeleteMessage(ctx_, ctx_.MSComm1(), slot.index);
+            if (!self) return;
+        } else {
+            QString text = slot.text;
+            if (text.size() > 40) text = text.left(40) + QStringLiteral("...");
+            skipped << QStringLiteral("Place %1: from %2, \"%3\"%4")
+                           .arg(slot.index)
+                           .arg(slot.number, text,
+                                listed ? QString()
+                                       : QStringLiteral(" (the SIM card could not be listed "
+                                                        "to check it)"));
+        }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        endWork();
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
         return;
     }
-    nextStep([this, rest] { deleteIndexes(rest); });
+    nextStep([this, rest, skipped] { deleteSlots(rest, skipped); });
 }
 
 void Frm_ManageSIMMsg::reopen() {
@@ -359,18 +394,23 @@ void Frm_ManageSIMMsg::CmdDelete_Click() {
 
 void Frm_ManageSIMMsg::deleteByKind() {
     if (!modemConnected()) return;
-    ui::ask(this, QStringLiteral("Are you sure to delete the Messages?"), [this](ui::Answer a) {
-        if (a != ui::Answer::Yes) return;
-        // Only the kinds ticked at the moment of the answer count.
-        QList<Kind> chosen;
-        for (int k = 0; k < kinds().size(); ++k)
-            if (deleteBoxes_[k]->isChecked()) chosen << kinds()[k];
-        whenModemFree([this, chosen] { deleteKinds(chosen); });
-    });
+    ui::ask(this, QStringLiteral("Are you sure to delete the Messages?"), ui::Icon::None,
+            [this](ui::Answer a) {
+                if (a != ui::Answer::Yes) return;
+                // Only the kinds ticked at the moment of the answer count.
+                QList<Kind> chosen;
+                for (int k = 0; k < kinds().size(); ++k)
+                    if (deleteBoxes_[k]->isChecked()) chosen << kinds()[k];
+                beginWork();
+                whenModemFree([this, chosen] { deleteKinds(chosen); });
+            });
 }
 
 void Frm_ManageSIMMsg::deleteKinds(QList<Kind> rest) {
-    if (rest.isEmpty()) return;
+    if (rest.isEmpty()) {
+        endWork();
+        return;
+    }
     QStringList indexes;
     try {
         const Kind kind = rest.takeFirst();
@@ -378,7 +418,8 @@ void Frm_ManageSIMMsg::deleteKinds(QList<Kind> rest) {
         indexes = ListMessagesToDelete(ctx_, ctx_.MSComm1(), QLatin1String(kind.status));
         if (!self) return;
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        endWork();
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
         return;
     }
     nextStep([this, indexes, rest] { deleteListed(indexes, rest); });
@@ -394,7 +435,8 @@ void Frm_ManageSIMMsg::deleteListed(QStringList indexes, QList<Kind> kindsLeft) 
         DeleteListedMessage(ctx_, ctx_.MSComm1(), indexes.takeFirst());
         if (!self) return;
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        endWork();
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
         return;
     }
     nextStep([this, indexes, kindsLeft] { deleteListed(indexes, kindsLeft); });

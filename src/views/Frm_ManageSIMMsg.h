@@ -3,13 +3,18 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <memory>
 
 class AppContext;
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
+namespace ui {
+class BusyCursor;
+}
 
 // The messages stored on the SIM card, reached without the program's database. The
 // "Read Messages" half lists the messages of the ticked kinds and deletes ticked rows
@@ -79,9 +84,17 @@ private:
     void showMessages();
     void deleteTickedRows();
     void deleteByKind();
-    // The steps of the three: one listing or one delete each.
+    // A listed message to delete: where it is stored, from whom, what it says.
+    struct Slot {
+        int index;
+        QString number;
+        QString text;
+    };
+    // The steps of the three: one listing or one delete each. A ticked row is deleted
+    // only while its place still holds that message (`skipped` names those that no
+    // longer do).
     void listKinds(QList<Kind> rest);
-    void deleteIndexes(QList<int> rest);
+    void deleteSlots(QList<Slot> rest, QStringList skipped);
     void deleteKinds(QList<Kind> rest);
     void deleteListed(QStringList indexes, QList<Kind> kindsLeft);
     // Reopens the window in its first state.
@@ -90,11 +103,14 @@ private:
     void whenModemFree(std::function<void()> work);
     // Runs `step` at a later turn of the event loop, once the modem is free.
     void nextStep(std::function<void()> step);
-    void setHourglass(bool on);
+    // The busy cursor stays from the start of a piece of modem work to its end.
+    void beginWork();
+    void endWork();
 
     AppContext& ctx_;
     QList<QCheckBox*> readBoxes_;
     QList<QCheckBox*> deleteBoxes_;
     bool columnsSized_ = false;
-    bool hourglass_ = false;
+    int work_ = 0;
+    std::unique_ptr<ui::BusyCursor> busy_;
 };

@@ -25,6 +25,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -40,6 +41,8 @@ struct FolderDef {
     QStringList indexedColumns;
     // A column the folder's condition keeps from being null.
     QString neverNull = {};
+    // The folder's key in the kept day totals (by its date column).
+    char days = inboxDays;
 };
 
 const FolderDef& inboxDef() {
@@ -50,33 +53,71 @@ const FolderDef& inboxDef() {
                              QStringLiteral("InboxDateTime"),
                              {QStringLiteral("SenderMobileNo"), QStringLiteral("Message"),
                               QStringLiteral("InboxDateTime")},
-                             {QStringLiteral("SenderMobileNo"), QStringLiteral("InboxDateTime")}};
+                             {QStringLiteral("SenderMobileNo"), QStringLiteral("Message"),
+                              QStringLiteral("InboxDateTime")},
+                             QString(),
+                             inboxDays};
     return d;
 }
 const FolderDef& outboxDef() {
+    // Rows given up on are in Failed Items, not here.
     static const FolderDef d{
         QStringLiteral("Message_OutBox"),
-        QStringLiteral("DeliveryDatetime is Null"),
-        QStringLiteral("RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,DeliveryStatus"),
+        QStringLiteral("DeliveryDatetime is Null and (DeliveryStatus is null or "
+                       "DeliveryStatus<>'FAILED')"),
+        QStringLiteral(
+            "RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,DeliveryStatus,SendAfter"),
         QStringLiteral("Outbox_Id"),
         QStringLiteral("OutBoxDateTime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
          QStringLiteral("OutBoxDateTime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("OutBoxDateTime")}};
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
+         QStringLiteral("OutBoxDateTime")},
+        QString(),
+        outboxDays};
     return d;
 }
 const FolderDef& sentDef() {
     static const FolderDef d{
         QStringLiteral("Message_OutBox"),
         QStringLiteral("DeliveryDatetime is not Null"),
-        QStringLiteral("RecipientMobileNo,Message,DeliveryDatetime,Outbox_Id"),
+        QStringLiteral("RecipientMobileNo,Message,DeliveryDatetime,Outbox_Id,DeliveryReport,"
+                       "DeliveryReportAt,DeliveryReportStatus"),
         QStringLiteral("Outbox_Id"),
         QStringLiteral("DeliveryDatetime"),
         {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
          QStringLiteral("DeliveryDatetime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("DeliveryDatetime")},
-        QStringLiteral("DeliveryDatetime")};
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
+         QStringLiteral("DeliveryDatetime")},
+        QStringLiteral("DeliveryDatetime"),
+        sentDays};
     return d;
+}
+
+// The rows the dispatcher gave up on, with their last error and number of tries.
+const FolderDef& failedDef() {
+    static const FolderDef d{
+        QStringLiteral("Message_OutBox"),
+        QStringLiteral("DeliveryDatetime is Null and DeliveryStatus='FAILED'"),
+        QStringLiteral("RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,SendTries,LastError"),
+        QStringLiteral("Outbox_Id"),
+        QStringLiteral("OutBoxDateTime"),
+        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
+         QStringLiteral("OutBoxDateTime")},
+        {}};
+    return d;
+}
+
+// What Sent Items says of a row's delivery report.
+QString deliveryReportText(const QueryResult& rows, int r) {
+    const QString state = rows.value(r, QStringLiteral("DeliveryReport")).toString();
+    const QString at = rows.value(r, QStringLiteral("DeliveryReportAt")).toString();
+    if (state == QLatin1String("DELIVERED")) return QStringLiteral("Delivered ") + at;
+    if (state == QLatin1String("FAILED"))
+        return QStringLiteral("Not delivered (status %1)")
+            .arg(rows.value(r, QStringLiteral("DeliveryReportStatus")).toInt());
+    if (state == QLatin1String("PENDING")) return QStringLiteral("Waiting for report");
+    return QString();
 }
 
 // A sort order as the window keeps it ("InboxDateTime desc", "Message"), checked
@@ -166,7 +207,7 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     TreeView1->setHeaderHidden(true);
     TreeView1->setColumnCount(1);
     connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
-        for (int i = 1; i <= 4; ++i)
+        for (int i = 1; i <= 5; ++i)
             if (node(i) == item) TreeView1_NodeClick(i);
     });
 
@@ -217,14 +258,33 @@ Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(paren
     txtMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Names for screen readers where no label stands beside the control.
+    TreeView1->setAccessibleName(QStringLiteral("Folders"));
+    ListMessage->setAccessibleName(QStringLiteral("Messages"));
+    txtMessage->setAccessibleName(QStringLiteral("Message"));
 
     // Layout: the tree left; the list with its paging row right; the message panel below.
     auto* paging = new QHBoxLayout;
-    paging->addWidget(new QLabel(QStringLiteral("Page"), this));
+    auto* pageCaption = new QLabel(QStringLiteral("Page"), this);
+    ui::labelField(pageCaption, txtPages);
+    paging->addWidget(pageCaption);
     paging->addWidget(txtPages);
     paging->addWidget(lblPages, 1);
     paging->addWidget(cmdPrevious);
     paging->addWidget(cmdNext);
+    // The actions of Failed Items, shown while it is listed.
+    cmdSendAgain = new QPushButton(QStringLiteral("Send Again"), this);
+    cmdSendAgain->setObjectName(QStringLiteral("cmdSendAgain"));
+    cmdDeleteFailed = new QPushButton(QStringLiteral("Delete"), this);
+    cmdDeleteFailed->setObjectName(QStringLiteral("cmdDeleteFailed"));
+    for (QPushButton* b : {cmdSendAgain, cmdDeleteFailed}) {
+        b->setAutoDefault(false);
+        b->setVisible(false);
+    }
+    connect(cmdSendAgain, &QPushButton::clicked, this, &Frm_MessageBox::cmdSendAgain_Click);
+    connect(cmdDeleteFailed, &QPushButton::clicked, this, &Frm_MessageBox::DeleteSMS);
+    paging->addWidget(cmdSendAgain);
+    paging->addWidget(cmdDeleteFailed);
     auto* listSide = new QWidget(this);
     auto* listLayout = new QVBoxLayout(listSide);
     listLayout->setContentsMargins(0, 0, 0, 0);
@@ -284,11 +344,12 @@ void Frm_MessageBox::done(int result) {
 
 void Frm_MessageBox::Form_Load() {
     ctx_.engine.MessageBoxOpen = true;
-    isInBoxSelected = isOutBoxSelected = isSentItemsSelected = false;
+    isInBoxSelected = isOutBoxSelected = isSentItemsSelected = isFailedItemsSelected = false;
     CurrentPage = 1;
     InboxSortOrder = QStringLiteral("InboxDateTime desc");
     OutboxSortOrder = QStringLiteral("OutBoxDateTime");
     SentSortOrder = QStringLiteral("DeliveryDatetime");
+    FailedSortOrder = QStringLiteral("OutBoxDateTime");
     resize(ui::twips(13410), ui::twips(9075));
     loaded_ = true;
 
@@ -331,6 +392,7 @@ Frm_MessageBox::Folder Frm_MessageBox::listedFolder() const {
     if (isInBoxSelected) return Folder::Inbox;
     if (isOutBoxSelected) return Folder::Outbox;
     if (isSentItemsSelected) return Folder::Sent;
+    if (isFailedItemsSelected) return Folder::Failed;
     return Folder::None;
 }
 
@@ -340,6 +402,8 @@ QString& Frm_MessageBox::sortOrder(Folder folder) {
         return InboxSortOrder;
     case Folder::Outbox:
         return OutboxSortOrder;
+    case Folder::Failed:
+        return FailedSortOrder;
     default:
         return SentSortOrder;
     }
@@ -360,24 +424,18 @@ void Frm_MessageBox::fillTreeView() {
         add(QStringLiteral("Inbox"), totals.inboxUnread, true);
         add(QStringLiteral("Outbox"), totals.outboxWaiting, true);
         add(QStringLiteral("Sent Items"), 0, false);
+        // Failed Items: while messages are given up on, or some are there.
+        const QueryResult limit = ctx_.DBConnection.query(
+            QStringLiteral("select GiveUpAfterTries from Timer_setting"));
+        if (totals.outboxFailed > 0 ||
+            (!limit.isEmpty() && limit.value(0, QStringLiteral("GiveUpAfterTries")).toInt() > 0))
+            add(QStringLiteral("Failed Items"), totals.outboxFailed, true);
         setBold(root, true);
         root->setExpanded(true);
-        // The listed folder stays marked in the tree.
-        switch (listedFolder()) {
-        case Folder::Inbox:
-            selectNode(2);
-            break;
-        case Folder::Outbox:
-            selectNode(3);
-            break;
-        case Folder::Sent:
-            selectNode(4);
-            break;
-        case Folder::None:
-            break;
-        }
+        // No node is selected now: a caller that wants the listed folder marked selects
+        // it afterwards.
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -390,6 +448,9 @@ void Frm_MessageBox::fillListOutbox() {
 void Frm_MessageBox::fillListSent() {
     fillList(Folder::Sent);
 }
+void Frm_MessageBox::fillListFailed() {
+    fillList(Folder::Failed);
+}
 
 void Frm_MessageBox::refillListedFolder(bool keepReading) {
     const Folder f = listedFolder();
@@ -397,13 +458,21 @@ void Frm_MessageBox::refillListedFolder(bool keepReading) {
 }
 
 void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
+    // A fill the user asked for shows the busy cursor (a large folder takes a moment to
+    // count and sort); one that follows the engine does not flicker it.
+    std::optional<ui::BusyCursor> busy;
+    if (!keepReading) busy.emplace();
     try {
         const FolderDef& def = folder == Folder::Inbox    ? inboxDef()
                                : folder == Folder::Outbox ? outboxDef()
+                               : folder == Folder::Failed ? failedDef()
                                                           : sentDef();
         isInBoxSelected = folder == Folder::Inbox;
         isOutBoxSelected = folder == Folder::Outbox;
         isSentItemsSelected = folder == Folder::Sent;
+        isFailedItemsSelected = folder == Folder::Failed;
+        cmdSendAgain->setVisible(isFailedItemsSelected);
+        cmdDeleteFailed->setVisible(isFailedItemsSelected);
         const Order order = parseOrder(def, sortOrder(folder), folder == Folder::Sent);
 
         // What the user is looking at survives a refresh from the engine.
@@ -430,39 +499,40 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
             const int widths[] = {2000, 4000, 2000, 0, 1500};
             for (int c = 0; c < 5; ++c)
                 ListMessage->setColumnWidth(c, ui::twips(widths[c]));
-        } else {
-            ListMessage->setColumnCount(4);
+        } else if (folder == Folder::Failed) {
+            ListMessage->setColumnCount(6);
             ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"),
-                                          QStringLiteral("Message"),
-                                          folder == Folder::Inbox ? QStringLiteral("Received On")
-                                                                  : QStringLiteral("Delivered On"),
-                                          QString()});
+                                          QStringLiteral("Message"), QStringLiteral("Outbox Date"),
+                                          QString(), QStringLiteral("Tries"),
+                                          QStringLiteral("Error")});
+            const int widths[] = {2000, 3000, 2000, 0, 700, 3500};
+            for (int c = 0; c < 6; ++c)
+                ListMessage->setColumnWidth(c, ui::twips(widths[c]));
+        } else {
+            const bool sent = folder == Folder::Sent;
+            ListMessage->setColumnCount(sent ? 5 : 4);
+            QStringList labels{QStringLiteral("Mobile Number"), QStringLiteral("Message"),
+                               sent ? QStringLiteral("Delivered On")
+                                    : QStringLiteral("Received On"),
+                               QString()};
+            if (sent) labels << QStringLiteral("Delivery Report");
+            ListMessage->setHeaderLabels(labels);
             for (int c = 0; c < 3; ++c)
                 ListMessage->setColumnWidth(c, third);
             ListMessage->setColumnWidth(3, 0);
+            if (sent) ListMessage->setColumnWidth(4, ui::twips(2500));
         }
         // The key column holds each row's key and is never shown.
         ListMessage->setColumnHidden(3, true);
 
-        const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
-        const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
-                         : folder == Folder::Outbox ? totals.outboxWaiting
-                                                    : totals.sentTotal;
-        const qint64 size =
-            ctx_.engine.MessageBoxPageSize > 0 ? ctx_.engine.MessageBoxPageSize : 100;
-        if (n <= 0) {
-            TotalPages = 0;
-            lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
+        const qint64 n = showTotals(folder);
+        const qint64 size = pageSize();
+        // A page past the end of a folder that shrank under it (rows deleted or sent
+        // meanwhile) shows no rows; Previous leads back to the rows.
+        if (CurrentPage < 1) CurrentPage = 1;
+        if (n <= 0 || (CurrentPage - 1) * size >= n) {
             anchor_ = Anchor();
         } else {
-            TotalPages = n % size == 0 ? n / size : n / size + 1;
-            lblPages->setText(
-                n % size != 0
-                    ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
-                    : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
-            // A folder that shrank under the page shown ends at its last page.
-            if (CurrentPage > TotalPages) CurrentPage = TotalPages;
-            if (CurrentPage < 1) CurrentPage = 1;
 
             const QString select =
                 QStringLiteral("select ") + def.columns + QStringLiteral(" from ") + def.table;
@@ -499,6 +569,46 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
                 if (!forward) std::reverse(rows.rows.begin(), rows.rows.end());
                 found = rows.count() == onPage;
             }
+            // A jump in a folder sorted by date starts at the day the page begins in,
+            // found from the folder's day totals: only the rows of that day before the
+            // page are counted, not the whole folder before it.
+            if (!found && order.column == def.dateColumn) {
+                const QList<DayTotal> days = readDayTotals(ctx_.DBConnection, def.days);
+                qint64 all = 0;
+                for (const DayTotal& d : days)
+                    all += d.messages;
+                // Days that add up to less than the folder (a date that is no text)
+                // cannot place the page: then the rows are counted.
+                if (all == n && !days.isEmpty()) {
+                    const qsizetype last = days.size() - 1;
+                    qsizetype i = order.descending ? last : 0;
+                    const qsizetype towards = order.descending ? -1 : 1;
+                    qint64 before = 0;
+                    while (before + days[i].messages <= offset && i + towards >= 0 &&
+                           i + towards <= last) {
+                        before += days[i].messages;
+                        i += towards;
+                    }
+                    // Rows of that day and the days after it in list order. A date
+                    // begins with its day, so a row of a later day (newest first: an
+                    // earlier one) sorts past every row of an earlier day.
+                    QString range;
+                    QVariantList params;
+                    if (!order.descending) {
+                        range = order.column + QStringLiteral(">=?");
+                        params << days[i].day;
+                    } else if (i < last) {
+                        range = order.column + QStringLiteral("<?");
+                        params << days[i + 1].day;
+                    }
+                    params << onPage << offset - before;
+                    rows = ctx_.DBConnection.query(select + whereClause(def, range) +
+                                                       orderClause(def, order, false) +
+                                                       QStringLiteral(" limit ? offset ?"),
+                                                   params);
+                    found = rows.count() == onPage;
+                }
+            }
             if (!found) {
                 // Counted in from the nearer end of the folder.
                 const qint64 fromEnd = n - offset - onPage;
@@ -529,7 +639,16 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
                     if (folder == Folder::Outbox) {
                         const QString status =
                             cellText(rows.value(r, QStringLiteral("DeliveryStatus")));
-                        if (!status.isEmpty()) item->setText(4, status);
+                        const QString after = cellText(rows.value(r, QStringLiteral("SendAfter")));
+                        if (!status.isEmpty())
+                            item->setText(4, status);
+                        else if (!after.isEmpty() && after > dateTimeText(ctx_.now()))
+                            item->setText(4, QStringLiteral("Send at ") + after.left(16));
+                    } else if (folder == Folder::Failed) {
+                        item->setText(4, cellText(rows.value(r, QStringLiteral("SendTries"))));
+                        item->setText(5, listText(rows.value(r, QStringLiteral("LastError"))));
+                    } else if (folder == Folder::Sent) {
+                        item->setText(4, deliveryReportText(rows, r));
                     }
                 }
                 items << item;
@@ -561,9 +680,37 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         }
         cmdNext->setEnabled(TotalPages > CurrentPage);
         cmdPrevious->setEnabled(CurrentPage > 1);
+        // The page box shows the page listed, unless the person is typing in it.
+        if (!(keepReading && txtPages->isModified())) {
+            const QSignalBlocker block(txtPages);
+            txtPages->setText(QString::number(CurrentPage));
+        }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
+}
+
+qint64 Frm_MessageBox::pageSize() const {
+    return ctx_.engine.MessageBoxPageSize > 0 ? ctx_.engine.MessageBoxPageSize : 100;
+}
+
+qint64 Frm_MessageBox::showTotals(Folder folder) {
+    const FolderTotals totals = readFolderTotals(ctx_.DBConnection);
+    const qint64 n = folder == Folder::Inbox    ? totals.inboxTotal
+                     : folder == Folder::Outbox ? totals.outboxWaiting
+                     : folder == Folder::Failed ? totals.outboxFailed
+                                                : totals.sentTotal;
+    const qint64 size = pageSize();
+    if (n <= 0) {
+        TotalPages = 0;
+        lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
+    } else {
+        TotalPages = n % size == 0 ? n / size : n / size + 1;
+        lblPages->setText(n % size != 0
+                              ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
+                              : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
+    }
+    return n;
 }
 
 QString Frm_MessageBox::listText(const QVariant& value) {
@@ -578,14 +725,16 @@ QString Frm_MessageBox::listText(const QVariant& value) {
 
 void Frm_MessageBox::TreeView1_NodeClick(int index) {
     try {
+        CurrentPage = 1; // for every node, the root too
         if (index == 1) return; // the root: the list keeps what it shows
-        CurrentPage = 1;
         if (index == 2)
             fillListInbox();
         else if (index == 3)
             fillListOutbox();
         else if (index == 4)
             fillListSent();
+        else if (index == 5 && node(5))
+            fillListFailed();
         else
             return;
         selectNode(index);
@@ -594,7 +743,7 @@ void Frm_MessageBox::TreeView1_NodeClick(int index) {
             ListMessage->setCurrentItem(nullptr);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -614,7 +763,7 @@ void Frm_MessageBox::txtPages_Change() {
     const QString t = trimSpaces(txtPages->text());
     if (t.isEmpty()) return;
     if (!isDigits(t)) {
-        ui::MsgBox(QStringLiteral("Please enter numeric value."));
+        ui::MsgBox(QStringLiteral("Please enter numeric value."), ui::Icon::None);
         txtPages->setText(QString::number(CurrentPage));
     }
 }
@@ -622,6 +771,11 @@ void Frm_MessageBox::txtPages_Change() {
 void Frm_MessageBox::txtPages_KeyPress(int keyAscii) {
     if (keyAscii != 13) return;
     const QString t = trimSpaces(txtPages->text());
+    // An empty box is no number: the conversion's own error, and nothing else happens.
+    if (t.isEmpty()) {
+        ui::MsgBox(QStringLiteral("Type mismatch"), ui::Icon::None);
+        return;
+    }
     bool ok = false;
     const qint64 n = isDigits(t) ? t.toLongLong(&ok) : 0;
     if (ok && n >= 1 && n <= TotalPages) {
@@ -638,6 +792,7 @@ void Frm_MessageBox::ListMessage_ColumnClick(int column) {
     if (f == Folder::None || column < 1 || column > 3) return;
     const FolderDef& def = f == Folder::Inbox    ? inboxDef()
                            : f == Folder::Outbox ? outboxDef()
+                           : f == Folder::Failed ? failedDef()
                                                  : sentDef();
     sortOrder(f) = def.sortColumns[column - 1];
     refillListedFolder();
@@ -668,23 +823,24 @@ void Frm_MessageBox::readRow(QTreeWidgetItem* item) {
             setBold(item, false);
             fillTreeView();
             selectNode(2);
-        } else if (isOutBoxSelected || isSentItemsSelected) {
+        } else if (isOutBoxSelected || isSentItemsSelected || isFailedItemsSelected) {
             LblNo->setText(trimSpaces(item->text(0)));
             const QueryResult r = ctx_.DBConnection.query(
                 QStringLiteral("select * from Message_OutBox where Outbox_Id=?"), {key});
             if (!r.isEmpty())
                 txtMessage->setPlainText(cellText(r.value(0, QStringLiteral("Message"))));
-            selectNode(isOutBoxSelected ? 3 : 4);
+            selectNode(isOutBoxSelected ? 3 : isSentItemsSelected ? 4 : 5);
         }
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
 void Frm_MessageBox::DeleteSMS() {
-    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), [this](ui::Answer a) {
-        if (a == ui::Answer::Yes) deleteSelected();
-    });
+    ui::ask(this, QStringLiteral("Are you sure to delete the message(s)?"), ui::Icon::None,
+            [this](ui::Answer a) {
+                if (a == ui::Answer::Yes) deleteSelected();
+            });
 }
 
 void Frm_MessageBox::deleteSelected() {
@@ -693,9 +849,11 @@ void Frm_MessageBox::deleteSelected() {
         for (int i = 0; i < ListMessage->topLevelItemCount(); ++i)
             if (ListMessage->topLevelItem(i)->isSelected()) chosen << ListMessage->topLevelItem(i);
         if (chosen.isEmpty()) {
-            ui::MsgBox(QStringLiteral("Please select message which you want to delete."));
+            ui::MsgBox(QStringLiteral("Please select message which you want to delete."),
+                       ui::Icon::None);
             return;
         }
+        const ui::BusyCursor busy;
         // A row that moved to the other folder since the page was read (a message sent
         // while the Outbox was on screen) is left alone; its list row goes all the same.
         QString sql;
@@ -707,6 +865,9 @@ void Frm_MessageBox::deleteSelected() {
         else if (isSentItemsSelected)
             sql = QStringLiteral(
                 "delete from Message_Outbox where DeliveryDatetime is not Null and Outbox_Id=?");
+        else if (isFailedItemsSelected)
+            sql = QStringLiteral("delete from Message_Outbox where DeliveryDatetime is Null and "
+                                 "DeliveryStatus='FAILED' and Outbox_Id=?");
         else
             return;
         // All selected rows go together, or none (and the list stays as it was).
@@ -718,8 +879,42 @@ void Frm_MessageBox::deleteSelected() {
         LblNo->clear();
         txtMessage->clear();
         fillTreeView();
+        // The rows left on the page stay; the totals tell the truth.
+        showTotals(listedFolder());
+        cmdNext->setEnabled(TotalPages > CurrentPage);
+        cmdPrevious->setEnabled(CurrentPage > 1);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
+    }
+}
+
+void Frm_MessageBox::cmdSendAgain_Click() {
+    if (!isFailedItemsSelected) return;
+    try {
+        QList<qint64> keys;
+        for (QTreeWidgetItem* item : ListMessage->selectedItems())
+            keys << item->text(3).trimmed().toLongLong();
+        if (keys.isEmpty()) {
+            ui::MsgBox(QStringLiteral("Please select message which you want to send again."),
+                       ui::Icon::None);
+            return;
+        }
+        // Back to waiting, with a fresh count of tries.
+        ctx_.DBConnection.transaction([&] {
+            for (const qint64 key : keys)
+                ctx_.DBConnection.execute(
+                    QStringLiteral("update Message_OutBox set DeliveryStatus='', SendTries=0, "
+                                   "LastError=null where Outbox_Id=? and DeliveryDatetime is "
+                                   "Null and DeliveryStatus='FAILED'"),
+                    {key});
+        });
+        LblNo->clear();
+        txtMessage->clear();
+        fillTreeView();
+        refillListedFolder();
+        selectNode(5);
+    } catch (const std::exception& e) {
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 

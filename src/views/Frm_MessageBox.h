@@ -15,13 +15,15 @@ class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// The message box: a folder tree (Inbox, Outbox, Sent Items) with counts, one page of
+// The message box: a folder tree (Inbox, Outbox, Sent Items, and Failed Items while
+// messages are given up on) with counts, one page of
 // the chosen folder at a time, sorting by column, the message panel, and deleting.
 //
 // A folder is never read whole: each fill counts the folder and reads only the rows of
 // the page shown, on an index of the sort column, so a folder of a million rows opens
 // as fast as a small one. Moving to the next or previous page continues from the rows
-// on screen; other jumps count their way in from the nearer end of the folder.
+// on screen; a jump in a folder sorted by date starts at the day the page begins in (from
+// the kept day totals); other jumps count their way in from the nearer end of the folder.
 class Frm_MessageBox : public QDialog {
     Q_OBJECT
 public:
@@ -33,11 +35,17 @@ public:
     void fillListInbox();
     void fillListOutbox();
     void fillListSent();
+    // Failed Items: the messages the dispatcher gave up on (shown while a limit of
+    // tries is set, or some are there), tree node 5.
+    void fillListFailed();
     // Deletes the selected rows of the listed folder after asking.
     void DeleteSMS();
 
     // Event handlers.
-    void TreeView1_NodeClick(int index); // 1 Message, 2 Inbox, 3 Outbox, 4 Sent Items
+    void TreeView1_NodeClick(int index); // 1 Message, 2 Inbox, 3 Outbox, 4 Sent Items,
+                                         // 5 Failed Items
+    // The selected failed messages go back to the Outbox with no tries counted.
+    void cmdSendAgain_Click();
     void cmdNext_Click();
     void cmdPrevious_Click();
     void txtPages_Change();
@@ -61,11 +69,13 @@ public:
     bool isInBoxSelected = false;
     bool isOutBoxSelected = false;
     bool isSentItemsSelected = false;
+    bool isFailedItemsSelected = false;
     qint64 CurrentPage = 1;
     qint64 TotalPages = 0;
     QString InboxSortOrder;
     QString OutboxSortOrder;
     QString SentSortOrder;
+    QString FailedSortOrder;
 
     // Controls.
     QToolBar* Toolbar1;
@@ -78,6 +88,8 @@ public:
     QLabel* lblPages;
     QPushButton* cmdPrevious;
     QPushButton* cmdNext;
+    QPushButton* cmdSendAgain;    // "Send Again" (Failed Items)
+    QPushButton* cmdDeleteFailed; // "Delete" (Failed Items)
     QLabel* Label3;
     QLabel* LblNo;
     QPlainTextEdit* txtMessage;
@@ -95,7 +107,7 @@ protected:
 private:
     // The Yes of DeleteSMS: the selected rows go, all together or none.
     void deleteSelected();
-    enum class Folder { None, Inbox, Outbox, Sent };
+    enum class Folder { None, Inbox, Outbox, Sent, Failed };
     // Where the rows on screen sit in their folder, so that the next and previous
     // pages continue from them.
     struct Anchor {
@@ -114,6 +126,9 @@ private:
     void selectNode(int index);
     void readRow(QTreeWidgetItem* item);
     QString& sortOrder(Folder folder);
+    qint64 pageSize() const;
+    // Counts the folder, sets TotalPages and the totals label; returns the count.
+    qint64 showTotals(Folder folder);
     int thirdOfList() const;
 
     AppContext& ctx_;

@@ -4,7 +4,6 @@
 #include "core/DateTimeText.h"
 #include "ui/Ui.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -14,7 +13,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -184,6 +182,10 @@ Frm_MissedCallsList::Frm_MissedCallsList(AppContext& ctx, QWidget* parent)
     cmdDelete = makeButton("cmdDelete", QStringLiteral("&Delete Selected"));
     CmdExit = makeButton("CmdExit", QStringLiteral("&Exit"));
 
+    ui::labelField(Label2, DtpFrom);
+    ui::labelField(Label3, DtpTo);
+    ListLogs->setAccessibleName(QStringLiteral("Missed calls"));
+
     auto* range = new QHBoxLayout;
     range->addWidget(Label2);
     range->addWidget(DtpFrom);
@@ -239,7 +241,7 @@ void Frm_MissedCallsList::Form_Load() {
         DtpTo->setDate(QDate::currentDate());
         FillLogList();
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -255,13 +257,16 @@ void Frm_MissedCallsList::FillLogList() {
     // A new fill replaces one under way: its next chunk sees a newer generation.
     ++fillGeneration_;
     logs->clear();
-    // Nothing is ticked in a fresh list, so neither is "Select All".
-    chkAll->setChecked(false);
+    // "Select All" keeps its tick, but the fresh rows come unticked; a click on it while
+    // they come ticks the rest too.
+    tickIncoming_ = false;
     fillFrom_ = rangeStart(DtpFrom->date());
     fillTo_ = rangeEnd(DtpTo->date());
     lastDateTime_.clear();
     lastId_ = 0;
     filling_ = true;
+    // The busy cursor until the last chunk is in (one for fills that replace each other).
+    if (!fillBusy_) fillBusy_ = std::make_unique<ui::BusyCursor>();
     fillNextChunk(fillGeneration_);
 }
 
@@ -284,7 +289,7 @@ void Frm_MissedCallsList::fillNextChunk(quint64 generation) {
 
         QList<MissedCallsModel::Row> rows;
         rows.reserve(r.count());
-        const bool tick = chkAll->isChecked(); // "Select All" covers rows still coming
+        const bool tick = tickIncoming_;
         for (const QVariantList& v : r.rows) {
             MissedCallsModel::Row row;
             row.id = v.value(0).toLongLong();
@@ -301,12 +306,14 @@ void Frm_MissedCallsList::fillNextChunk(quint64 generation) {
         if (tick && !rows.isEmpty()) ListLogs_ItemCheck();
         if (r.count() < FillChunk) {
             filling_ = false;
+            fillBusy_.reset();
             return;
         }
         QTimer::singleShot(0, this, [this, generation] { fillNextChunk(generation); });
     } catch (const std::exception& e) {
         filling_ = false;
-        ui::MsgBox(QString::fromStdString(e.what()));
+        fillBusy_.reset();
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -321,17 +328,18 @@ void Frm_MissedCallsList::cmdSearch_Click() {
         // The new list has no ticked row, so there is nothing to delete yet.
         cmdDelete->setEnabled(false);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
 void Frm_MissedCallsList::chkAll_Click() {
     try {
+        tickIncoming_ = filling_ && chkAll->isChecked(); // covers rows still coming
         if (logs->rowCount() == 0) return;
         logs->setAllTicked(chkAll->isChecked());
         cmdDelete->setEnabled(chkAll->isChecked());
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -346,11 +354,12 @@ void Frm_MissedCallsList::cmdDelete_Click() {
             cmdDelete->setEnabled(false);
             return;
         }
-        ui::ask(this, QStringLiteral("Are u sure to delete the logs?"), [this](ui::Answer a) {
-            if (a == ui::Answer::Yes) deleteTicked();
-        });
+        ui::ask(this, QStringLiteral("Are u sure to delete the logs?"), ui::Icon::None,
+                [this](ui::Answer a) {
+                    if (a == ui::Answer::Yes) deleteTicked();
+                });
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 
@@ -359,8 +368,7 @@ void Frm_MissedCallsList::deleteTicked() {
         const QList<qint64> ids = logs->tickedIds();
         Database& db = ctx_.DBConnection;
         {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+            const ui::BusyCursor busy;
             // In batches: one statement per batch keeps thousands of deletes quick, and a
             // failure part-way leaves the batches before it deleted.
             for (qsizetype at = 0; at < ids.size(); at += DeleteBatch) {
@@ -380,7 +388,7 @@ void Frm_MissedCallsList::deleteTicked() {
         FillLogList();
         cmdDelete->setEnabled(false);
     } catch (const std::exception& e) {
-        ui::MsgBox(QString::fromStdString(e.what()));
+        ui::MsgBox(QString::fromStdString(e.what()), ui::Icon::None);
     }
 }
 

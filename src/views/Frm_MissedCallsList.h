@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ui/Ui.h"
+
 #include <QAbstractTableModel>
 #include <QDate>
 #include <QList>
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 class AppContext;
 class QCheckBox;
@@ -111,6 +114,8 @@ private:
 
     AppContext& ctx_;
     bool filling_ = false;
+    std::unique_ptr<ui::BusyCursor> fillBusy_; // while the list fills
+    bool tickIncoming_ = false; // rows still to come are ticked ("Select All" clicked)
     quint64 fillGeneration_ = 0;
     QString fillFrom_, fillTo_;
     QString lastDateTime_;

@@ -127,16 +127,33 @@ QString OpenWindowsResult::report() const {
                  .arg(delivered)
                  .arg(stored);
     for (const PeriodCounts& p : periods)
-        lines << QStringLiteral("  %1 %2 sends, %3 listings, %4 call polls%5")
+        lines << QStringLiteral("  %1 %2 sends, %3 listings, %4 call polls in %5 s%6")
                      .arg(p.window.isEmpty() ? QStringLiteral("(no window)") : p.window, -14)
                      .arg(p.sends, 3)
                      .arg(p.listings, 3)
                      .arg(p.polls, 3)
+                     .arg(p.ms / 1000.0, 4, 'f', 1)
                      .arg(p.window.isEmpty() || p.opened ? QString()
                                                          : QStringLiteral("  (not on screen!)"));
     for (const QString& p : problems)
         lines << QStringLiteral("  problem: ") + p;
     return lines.join(QLatin1Char('\n'));
+}
+
+QList<WindowRatios> OpenWindowsResult::ratios() const {
+    QList<WindowRatios> list;
+    for (int i = 1; i + 1 < periods.size(); i += 2) {
+        const PeriodCounts& before = periods.at(i - 1);
+        const PeriodCounts& w = periods.at(i);
+        const PeriodCounts& after = periods.at(i + 1);
+        auto ratio = [&](int PeriodCounts::*count) {
+            const double none = (before.perMinute(before.*count) + after.perMinute(after.*count)) / 2;
+            return none > 0 ? w.perMinute(w.*count) / none : 0.0;
+        };
+        list << WindowRatios{w.window, ratio(&PeriodCounts::sends), ratio(&PeriodCounts::listings),
+                             ratio(&PeriodCounts::polls), w.opened};
+    }
+    return list;
 }
 
 OpenWindowsResult runOpenWindows(const OpenWindowsConfig& c) {
@@ -232,13 +249,40 @@ OpenWindowsResult runOpenWindows(const OpenWindowsConfig& c) {
         }
         return p;
     };
+    // Counts what happens while `during` runs, `ms` long.
+    auto measure = [&](const QString& name, int ms, const std::function<bool()>& isOpen) {
+        const PeriodCounts before = snapshot();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(ms / 2);
+        bool opened = isOpen();
+        QTest::qWait(ms - ms / 2);
+        opened = opened && isOpen();
+        PeriodCounts p = snapshot();
+        p.ms = clock.elapsed();
+        p.window = name;
+        p.opened = opened;
+        p.sends -= before.sends;
+        p.listings -= before.listings;
+        p.polls -= before.polls;
+        r.periods << p;
+        qInfo().noquote() << QStringLiteral("%1: %2 sends, %3 listings, %4 polls in %5 s%6")
+                                 .arg(name.isEmpty() ? QStringLiteral("(no window)") : name)
+                                 .arg(p.sends)
+                                 .arg(p.listings)
+                                 .arg(p.polls)
+                                 .arg(p.ms / 1000.0, 0, 'f', 1)
+                                 .arg(opened ? QString() : QStringLiteral(" (not on screen)"));
+    };
 
-    QList<Opener> chosen{{QString(), [](MDI_Frmmanage&) {}, [] { return true; }}};
+    QList<Opener> chosen;
     for (const Opener& o : openers())
         if (c.windows.isEmpty() || c.windows.contains(o.name)) chosen << o;
     QTest::qWait(1000); // the first rows are under way
     for (const Opener& o : chosen) {
+        measure(QString(), c.baselineMs, [] { return true; });
         // Armed: the next send's confirmation comes late, and the click arrives then.
+        const int sentBefore = static_cast<int>(sim.transcript(QStringLiteral("sent")).size());
         sim.ok(QStringLiteral("on-send delay %1").arg(c.lateConfirmMs));
         pendingClick = [window, open = o.open] { open(*window); };
         if (!QTest::qWaitFor([&] { return !pendingClick; }, 30000)) {
@@ -248,26 +292,15 @@ OpenWindowsResult runOpenWindows(const OpenWindowsConfig& c) {
             sim.ok(QStringLiteral("on-send off"));
             sim.ok(QStringLiteral("delay 0"));
         }
-        const PeriodCounts before = snapshot();
-        QTest::qWait(c.periodMs / 2);
-        bool opened = o.isOpen();
-        QTest::qWait(c.periodMs - c.periodMs / 2);
-        opened = opened && o.isOpen();
-        PeriodCounts p = snapshot();
-        p.window = o.name;
-        p.opened = opened;
-        p.sends -= before.sends;
-        p.listings -= before.listings;
-        p.polls -= before.polls;
-        r.periods << p;
-        qInfo().noquote() << QStringLiteral("%1: %2 sends, %3 listings, %4 polls%5")
-                                 .arg(p.window.isEmpty() ? QStringLiteral("(no window)") : p.window)
-                                 .arg(p.sends)
-                                 .arg(p.listings)
-                                 .arg(p.polls)
-                                 .arg(opened ? QString() : QStringLiteral(" (not on screen)"));
+        // The window is open; the late confirmation is taken, and sending goes on.
+        if (!QTest::qWaitFor(
+                [&] { return sim.transcript(QStringLiteral("sent")).size() > sentBefore + 1; },
+                30000))
+            r.problems << QStringLiteral("sending did not go on under '%1'").arg(o.name);
+        measure(o.name, c.periodMs, o.isOpen);
         closeEverything(window);
     }
+    measure(QString(), c.baselineMs, [] { return true; });
 
     // Everything goes out and in; then the outcome is checked against the transcript.
     topUp = false;

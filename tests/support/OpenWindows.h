@@ -8,9 +8,11 @@
 // against gsm-modem-sim while a person opens the program's windows one after the other
 // and leaves each open. The Outbox is kept full, the network delivers an SMS every few
 // seconds, and the rates of sending, receiving and call polling are counted from the
-// simulator's transcript, one period per window, beside a period with no window open.
+// simulator's transcript, one period per window, each between two periods with no window
+// open (so that a machine whose load changes during the run compares like with like).
 struct OpenWindowsConfig {
-    int periodMs = 20000;   // how long each window stays open (and the period without one)
+    int periodMs = 20000;   // how long each window stays open
+    int baselineMs = 10000; // the periods with no window open
     int queueSize = 50;     // waiting Outbox rows, topped up as they go
     int deliverEveryMs = 2000;
     // Each window is opened by a click that arrives while a send waits for its
@@ -26,15 +28,27 @@ struct OpenWindowsConfig {
 QStringList openWindowNames();
 
 struct PeriodCounts {
-    QString window; // "" for the period without a window
+    QString window; // "" for a period without a window
     int sends = 0;    // messages that reached the network
     int listings = 0; // AT+CMGL
     int polls = 0;    // AT+CLCC
+    qint64 ms = 0;    // how long the period lasted
     bool opened = false; // the window (or box) was on screen during the period
+
+    double perMinute(int count) const { return ms > 0 ? count * 60000.0 / ms : 0.0; }
+};
+
+// A window's rates beside those of the periods without a window just before and after
+// it: each ratio is the window's rate over the mean of the two (1.0 = no difference).
+struct WindowRatios {
+    QString window;
+    double sends = 0, listings = 0, polls = 0;
+    bool opened = false;
 };
 
 struct OpenWindowsResult {
-    QList<PeriodCounts> periods;
+    QList<PeriodCounts> periods; // no window, a window, no window, a window, ... no window
+    QList<WindowRatios> ratios() const;
     int queued = 0;    // rows put in the Outbox
     int sentRows = 0;  // rows marked SENT at the end
     int sentEvents = 0;

@@ -29,6 +29,14 @@ void ScriptedSerialPort::answerInPieces(const QStringList& pieces, const QString
     queue_ << a;
 }
 
+void ScriptedSerialPort::answerAfterWaiting(const QList<QPair<QString, int>>& pieces,
+                                            const QString& commandPrefix) {
+    Answer a{commandPrefix, {}};
+    for (const auto& [text, ms] : pieces)
+        a.pieces << Piece{text, 0, false, ms};
+    queue_ << a;
+}
+
 void ScriptedSerialPort::stayQuiet(const QString& commandPrefix) {
     queue_ << Answer{commandPrefix, {}};
 }
@@ -115,7 +123,8 @@ void ScriptedSerialPort::output(const QString& text) {
 }
 
 void ScriptedSerialPort::deliverDue() {
-    while (!pending_.isEmpty() && pending_.first().polls <= 0 && !pending_.first().atSleep)
+    while (!pending_.isEmpty() && pending_.first().polls <= 0 && !pending_.first().atSleep &&
+           pending_.first().afterMs <= 0)
         arrive(pending_.takeFirst().text);
 }
 
@@ -143,6 +152,23 @@ void ScriptedSerialPort::onSleep() {
 void ScriptedSerialPort::discardInput() {
     ++discardCalls;
     arrived_.clear();
+}
+
+int ScriptedSerialPort::waitForInput(int ms) {
+    inputWaits << ms;
+    int spent = ms;
+    if (!arrived_.isEmpty()) {
+        spent = 0;
+    } else if (!pending_.isEmpty() && pending_.first().afterMs > 0) {
+        Piece& next = pending_.first();
+        spent = std::min(ms, next.afterMs);
+        next.afterMs -= spent;
+        deliverDue();
+    } else {
+        onSleep();
+    }
+    waitedMs += spent;
+    return spent;
 }
 
 void ScriptedSerialPort::arrive(const QString& text) {

@@ -25,6 +25,7 @@ public:
         QString text;
         int polls = 0;        // input() calls that go by before it arrives
         bool atSleep = false; // arrives at the next onSleep() instead
+        int afterMs = 0;      // arrives after this much waitForInput() time
     };
     struct Answer {
         QString commandPrefix; // empty: any command
@@ -40,6 +41,10 @@ public:
     void answerInPieces(const QStringList& pieces,
                         const QString& commandPrefix = {}); // one per poll
     void stayQuiet(const QString& commandPrefix = {});      // no answer
+    // Pieces that arrive while the program waits for input: each after `ms` of waiting
+    // (waitForInput() time, counted by the port, not by a clock) past the one before.
+    void answerAfterWaiting(const QList<QPair<QString, int>>& pieces,
+                            const QString& commandPrefix = {});
     void enqueue(const Answer& a) { queue_ << a; }
     void answerAlways(const QString& commandPrefix, const QString& text);
     // Data that arrives without a command (RING, +CLIP...).
@@ -61,6 +66,9 @@ public:
     // Writes that did not match the queued answer's prefix.
     QStringList unmatched;
     int inputCalls = 0;
+    // What each waitForInput() asked for, and the time that went by in all of them.
+    QList<int> inputWaits;
+    int waitedMs = 0;
     int discardCalls = 0;
     int pendingAnswers() const { return static_cast<int>(queue_.size()); }
 
@@ -85,6 +93,9 @@ public:
     QString input() override;
     int inBufferCount() const override { return static_cast<int>(arrived_.size()); }
     void discardInput() override;
+    // A piece waiting for waitForInput() time arrives when that time has gone by; a
+    // piece due at a pause arrives at its end.
+    int waitForInput(int ms) override;
 
 private:
     void arrive(const QString& text);

@@ -1,6 +1,7 @@
 #include "support/TestEnv.h"
 
 #include "compose/ImportReader.h"
+#include "core/FolderTotals.h"
 #include "core/Storage.h"
 #include "engine/Startup.h"
 
@@ -62,4 +63,34 @@ bool TestEnv::settle(int timeoutMs) {
         if (!e.DispatchInProgress && !e.ReceivePassInProgress) return true;
     } while (!deadline.hasExpired());
     return false;
+}
+
+bool keptTotalsExact(Database& db, QString* why) {
+    const FolderTotals kept = readFolderTotals(db), counted = countFolderTotals(db);
+    auto text = [](const FolderTotals& t) {
+        return QStringLiteral("%1/%2/%3/%4/%5")
+            .arg(t.inboxTotal)
+            .arg(t.inboxUnread)
+            .arg(t.outboxWaiting)
+            .arg(t.sentTotal)
+            .arg(t.outboxFailed);
+    };
+    QStringList differs;
+    if (text(kept) != text(counted))
+        differs << QStringLiteral("folders kept %1, counted %2").arg(text(kept), text(counted));
+    for (const char folder : {inboxDays, outboxDays, sentDays}) {
+        auto days = [](const QList<DayTotal>& list) {
+            QStringList t;
+            for (const DayTotal& d : list)
+                t << d.day + QLatin1Char('=') + QString::number(d.messages);
+            return t.join(QLatin1Char(' '));
+        };
+        const QString k = days(readDayTotals(db, folder)), c = days(countDayTotals(db, folder));
+        if (k != c)
+            differs << QStringLiteral("days of %1 kept [%2], counted [%3]")
+                           .arg(QLatin1Char(folder))
+                           .arg(k, c);
+    }
+    if (why) *why = differs.join(QStringLiteral("; "));
+    return differs.isEmpty();
 }

@@ -7,6 +7,12 @@
 #include <QTemporaryDir>
 #include <memory>
 
+class Database;
+
+// Whether the folder sizes and the messages per day the database keeps are those its rows
+// give; `why` says what differs.
+bool keptTotalsExact(Database& db, QString* why = nullptr);
+
 // One test's world: a temporary program folder (with a copy of the shipped database
 // when asked), a fresh context, and message boxes answered without blocking.
 class TestEnv {
