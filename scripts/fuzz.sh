@@ -7,13 +7,13 @@
 # Fails when a target crashes or breaks one of its properties.
 # The import-file targets also start from the sample files of tests/fixtures (the hostile
 # ones among them).
-#   scripts/fuzz.sh [target...]      (targets: modem_line listing call_fields jet_sql
+#   scripts/fuzz.sh [target...]      (targets: modem_line listing call_fields pdu jet_sql
 #                                     import_text import_xlsx import_xls import_mdb)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-25}
-all=(modem_line listing call_fields jet_sql import_text import_xlsx import_xls import_mdb)
+all=(modem_line listing call_fields pdu jet_sql import_text import_xlsx import_xls import_mdb)
 export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")

@@ -74,8 +74,8 @@ void TestDatabase::shippedFileHoldsTablesSettingsAndCountries() {
     QCOMPARE(names,
              (QStringList{"AutoReply_OnMissedCall", "Country", "MessageDayTotals",
                           "MessageFolderTotals", "Message_InBox", "Message_OutBox", "Message_SentParts",
-                          "MissedCallStatistics",
-                          "ModemSetting", "Timer_setting"}));
+                          "MissedCallStatistics", "ModemSetting", "SmsPartsWaiting",
+                          "Timer_setting"}));
 
     const QueryResult timer = db.query(QStringLiteral("select * from Timer_setting"));
     QCOMPARE(timer.count(), 1);
@@ -341,12 +341,27 @@ void TestDatabase::olderDatabasesAreBroughtUpToDateNewerOnesLeftAlone() {
             Database raw;
             raw.open(env.dbPath(), databasePassword());
             raw.executeScript(QStringLiteral("PRAGMA user_version = %1").arg(stored));
+            // An older file lacks what the later steps add: ModemSetting as the first
+            // layout has it (this SQLite cannot drop a column), no table of parts.
+            if (stored == 0)
+                raw.executeScript(QStringLiteral(
+                    "DROP TABLE ModemSetting; DROP TABLE SmsPartsWaiting; "
+                    "CREATE TABLE ModemSetting (CommPortNo INTEGER, BitsPerSecond TEXT, "
+                    "Parity TEXT, DataBits TEXT, StopBits TEXT, FlowControl TEXT, "
+                    "CharacterSet TEXT, EnabledCallerId INTEGER NOT NULL DEFAULT 0, "
+                    "ModemDelayFactor REAL); "
+                    "INSERT INTO ModemSetting (CommPortNo, CharacterSet) VALUES (1, 'GSM');"));
         }
         QVERIFY(ConnectDatabase(env.ctx()));
         Database& db = env.ctx().DBConnection;
         QCOMPARE(schemaVersion(db), std::max(stored, currentSchemaVersion()));
         QCOMPARE(env.ctx().core.SchemaStepsApplied.size(),
                  stored == 0 ? currentSchemaVersion() : 0);
+        // The message format column (empty: text mode) and the table of waiting parts.
+        QCOMPARE(db.count(QStringLiteral("select MessageFormat from ModemSetting where "
+                                         "MessageFormat is null")),
+                 db.count(QStringLiteral("select * from ModemSetting")));
+        QCOMPARE(db.count(QStringLiteral("select * from SmsPartsWaiting")), 0);
         // Connecting again changes nothing more.
         QVERIFY(ConnectDatabase(env.ctx()));
         QVERIFY(env.ctx().core.SchemaStepsApplied.isEmpty());

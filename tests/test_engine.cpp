@@ -67,6 +67,7 @@ private slots:
     void dispatcherWithoutModemChangesNothing();
     void dispatcherWithNothingToSendOnlyLogs();
     void receiverStoresReceivedMessagesAndDeletesThem();
+    void receiverLeavesUnreadablePdusOnTheSim();
     void receiverKeepsAMessageWhoseRowCannotBeStored();
     void senderNumbersAreNormalised_data();
     void senderNumbersAreNormalised();
@@ -218,6 +219,34 @@ void TestEngine::dispatcherWithNothingToSendOnlyLogs() {
     QVERIFY(b.log().endsWith(QLatin1String("] : Total 0 SMS to be sent.\r\n")));
     QCOMPARE(b.log().count(QLatin1String("\r\n")), 1);
     QVERIFY(b.port->written.isEmpty());
+    QVERIFY(b.env.messages.isEmpty());
+}
+
+void TestEngine::receiverLeavesUnreadablePdusOnTheSim() {
+    // PDU mode: a PDU that does not add up (odd digits, a length that does not match)
+    // stays on the SIM, named once per run; the readable one is stored and deleted.
+    EngineBench b;
+    b.ctx().modem.PduMode = true;
+    const QString good = QStringLiteral("0004098110325476F800006240215121430005C8329BFD06");
+    const QString listed = QStringLiteral("\r\n+CMGL: 1,0,,23\r\n") + good +
+                           QStringLiteral("\r\n+CMGL: 2,0,,23\r\n") + good.chopped(1) +
+                           QStringLiteral("\r\n+CMGL: 3,1,,40\r\n") + good +
+                           QStringLiteral("\r\n\r\nOK\r\n");
+    for (int pass = 0; pass < 2; ++pass) {
+        b.port->answer(ok, QStringLiteral("AT+CLCC"));
+        b.port->answer(listed, QStringLiteral("AT+CMGL=4"));
+        b.port->answer(ok, QStringLiteral("AT+CMGD=1"));
+        ReceiveNewMessages(b.ctx(), 400);
+        QVERIFY(b.env.settle());
+    }
+    const QueryResult r = b.db().query(QStringLiteral("select * from Message_InBox"));
+    QCOMPARE(r.count(), 2); // index 1 on each pass
+    QCOMPARE(r.value(0, "SenderMobileNo").toString(), QStringLiteral("+012345678"));
+    QCOMPARE(r.value(0, "Message").toString(), QStringLiteral("Hello"));
+    QVERIFY(!b.port->written.contains(QStringLiteral("AT+CMGD=2\r")));
+    QVERIFY(!b.port->written.contains(QStringLiteral("AT+CMGD=3\r")));
+    QCOMPARE(b.log().count(QStringLiteral("The message at SIM index 2 cannot be read")), 1);
+    QCOMPARE(b.log().count(QStringLiteral("The message at SIM index 3 cannot be read")), 1);
     QVERIFY(b.env.messages.isEmpty());
 }
 

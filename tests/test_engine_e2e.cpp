@@ -90,6 +90,7 @@ private slots:
     void ringingCallIsLoggedAndAnsweredOnce();
     void unpluggedModemDuringSendingDoesNotStopTheProgram();
     void latePromptAndSwallowedTextMisdeliverNothing();
+    void pduModeSendsAndReceivesAnyTextWhole();
 };
 
 void TestEngineEndToEnd::initTestCase() {
@@ -311,6 +312,72 @@ void TestEngineEndToEnd::latePromptAndSwallowedTextMisdeliverNothing() {
         QCOMPARE(sentTo.value(QStringLiteral("+4477009000%1").arg(i)),
                  QStringList{QStringLiteral("row %1").arg(i)});
     QVERIFY(live.log().contains(QLatin1String("waits in the Outbox for the next try")));
+}
+
+void TestEngineEndToEnd::pduModeSendsAndReceivesAnyTextWhole() {
+    Live live;
+    live.db().execute(QStringLiteral("update ModemSetting set MessageFormat='PDU'"));
+    const QString hindi = QString::fromUtf8("नमस्ते, आपका ऑर्डर तैयार है।");
+    const QString latin = QString(399, QLatin1Char('a')) + QString::fromUtf8("€");
+    QMap<QString, QString> rows{{QStringLiteral("+919812345001"), hindi},
+                                {QStringLiteral("+447700900002"), latin},
+                                {QStringLiteral("+447700900003"), QStringLiteral("bulk {1}")},
+                                {QStringLiteral("+447700900004"), QString::fromUtf8("bulk 😀")}};
+    QList<qint64> ids;
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) ids << live.queue(it.key(), it.value());
+    QVERIFY2(live.startAll(), qPrintable(live.log() + live.env.messages.join('|')));
+    QVERIFY(live.sim.commands().contains(QStringLiteral("AT+CMGF=0")));
+    for (qint64 id : ids) QTRY_COMPARE_WITH_TIMEOUT(live.status(id), QStringLiteral("SENT"), slow);
+
+    // Each text reached its number whole; the long one as 3 parts of one message.
+    QMap<QString, QStringList> parts;
+    QMap<QString, QSet<int>> refs;
+    for (const QJsonObject& e : live.sim.transcript(QStringLiteral("sent"))) {
+        const QString number = e[QStringLiteral("number")].toString();
+        parts[number] << e[QStringLiteral("text")].toString();
+        if (e.contains(QStringLiteral("parts"))) {
+            QCOMPARE(e[QStringLiteral("parts")].toInt(), 3);
+            QCOMPARE(e[QStringLiteral("part")].toInt(), int(parts[number].size()));
+            refs[number].insert(e[QStringLiteral("concatRef")].toInt());
+        }
+    }
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it)
+        QCOMPARE(parts.value(it.key()).join(QString()), it.value());
+    QCOMPARE(parts.value(QStringLiteral("+447700900002")).size(), 3);
+    QCOMPARE(refs.value(QStringLiteral("+447700900002")).size(), 1);
+
+    // A long Cyrillic message and an emoji one arrive as one Inbox row each.
+    const QString cyrillic = QString::fromUtf8("Длинное сообщение номер один. ").repeated(6);
+    // A long text takes several SIM slots (the answer lists them all).
+    const QString reply = live.sim.command(QStringLiteral("sms +79161234567 ") +
+                                           SimProcess::quote(cyrillic));
+    QVERIFY2(reply.startsWith(QLatin1String("OK ")), qPrintable(reply));
+    QVERIFY(live.sim.deliverSms(QStringLiteral("+79161234568"), QString::fromUtf8("ok 😀")) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(live.count(QStringLiteral("select * from Message_InBox")), 2, slow);
+    const QueryResult inbox = live.db().query(
+        QStringLiteral("select SenderMobileNo, Message from Message_InBox order by SenderMobileNo"));
+    QCOMPARE(inbox.value(0, "SenderMobileNo").toString(), QStringLiteral("+79161234567"));
+    QCOMPARE(inbox.value(0, "Message").toString(), cyrillic);
+    QCOMPARE(inbox.value(1, "Message").toString(), QString::fromUtf8("ok 😀"));
+    QTRY_VERIFY_WITH_TIMEOUT(live.sim.simMessages().isEmpty(), slow);
+    QCOMPARE(live.count(QStringLiteral("select * from SmsPartsWaiting")), 0);
+
+    // A part whose partner has not come for a day is stored with what has, marked.
+    live.db().execute(
+        QStringLiteral("insert into SmsPartsWaiting (Sender,Ref,Parts,Part,Message,SentAt,"
+                       "ReceivedAt) values ('+79160000000',7,2,1,'first half','',?)"),
+        {QDateTime::currentDateTimeUtc().addSecs(-25 * 3600).toString(Qt::ISODate)});
+    QTRY_COMPARE_WITH_TIMEOUT(live.count(QStringLiteral("select * from Message_InBox")), 3, slow);
+    QCOMPARE(live.db()
+                 .query(QStringLiteral("select Message from Message_InBox where "
+                                       "SenderMobileNo='+79160000000'"))
+                 .value(0, "Message")
+                 .toString(),
+             QStringLiteral("first half[part 2 of 2 missing]"));
+    QCOMPARE(live.count(QStringLiteral("select * from SmsPartsWaiting")), 0);
+    QVERIFY(live.log().contains(QLatin1String("A long SMS from +79160000000 is stored incomplete: "
+                                              "part 2 of 2 did not arrive within 24 hours.")));
+    QVERIFY2(live.env.messages.isEmpty(), qPrintable(live.env.messages.join('|')));
 }
 
 QTEST_MAIN(TestEngineEndToEnd)

@@ -28,6 +28,20 @@ struct CoreState {
     QStringList SchemaStepsApplied;
 };
 
+// What a listed message is besides its number, status and text. In PDU mode the modem
+// lists PDUs, which the program reads itself; in text mode every entry is a plain
+// message read without a problem.
+struct ListedMessageInfo {
+    QString problem;        // why the PDU could not be read ("" when it was); the text is the PDU
+    bool statusReport = false; // an SMS-STATUS-REPORT: no message text
+    int reference = -1;     // a status report's message reference (TP-MR)
+    int reportStatus = -1;  // its TP-Status
+    QString dischargeTime;  // when the message's fate was settled
+    int concatRef = 0;      // the part of a concatenated message it holds (parts 0: none)
+    int parts = 0;
+    int part = 0;
+};
+
 // The modem link: the exchange, the port's life, initialisation and the SIM listing.
 struct ModemState {
     bool ModemConnected = false;   // the program opened the port
@@ -60,6 +74,13 @@ struct ModemState {
     int ConfirmWaitMs = 60000;
     // Why the last send failed, for the activity log ("" after a send that went out).
     QString LastSendFailure;
+    // Messages travel as PDUs (AT+CMGF=0) instead of text (AT+CMGF=1); set when the
+    // modem was initialised.
+    bool PduMode = false;
+    // The reference that ties the parts of the next concatenated message together
+    // (-1: not chosen yet; the first is picked at random, so that a restart does not
+    // reuse the last one).
+    int NextConcatRef = -1;
     // The message reference (TP-MR) the modem gave each part of the last send, in the
     // order of the parts (-1 where its answer gave none).
     QList<int> LastSendReferences;
@@ -76,6 +97,7 @@ struct ModemState {
     QStringList SimMessageNumber;
     QStringList SimMessageText;
     QStringList SimMessageTime; // the network's time stamp of a received message
+    QList<ListedMessageInfo> SimMessageInfo;
     // A listed status report kept on the SIM: its fields from the first octet on
     // ("6,12,\"+447700900123\",145,...") in the report's slot, "" for a message.
     QStringList SimMessageReport;
@@ -99,6 +121,7 @@ struct ReceivePass {
     QStringList numbers;
     QStringList texts;
     QStringList times;
+    QList<ListedMessageInfo> infos;
     int next = 0;
     int stored = 0;
     QStringList reports; // status reports among the entries (ModemState::SimMessageReport)
@@ -141,4 +164,7 @@ struct EngineState {
     // Received messages stored in the Inbox whose SIM copy is not deleted yet: when the
     // SIM lists one again it is deleted, not stored twice.
     QSet<QString> StoredNotDeleted;
+    // Listed messages whose PDU could not be read, already named in the activity log
+    // during this run (they stay on the SIM).
+    QSet<QString> UnreadableMessagesLogged;
 };

@@ -209,6 +209,21 @@ const QList<SchemaStep>& steps() {
           // The dispatcher's pass asks for the waiting rows that are due.
           QStringLiteral("CREATE INDEX IF NOT EXISTS Message_OutBox_Due ON Message_OutBox (SendAfter) WHERE "
                          "DeliveryDatetime IS NULL;")}},
+        // Messages as PDUs: the message format of the modem settings (none: text mode),
+        // and the parts of concatenated messages received so far, kept until the rest
+        // arrives (or for a day).
+        {6,
+         "message format setting, parts of long received messages",
+         {QStringLiteral("ALTER TABLE ModemSetting ADD COLUMN MessageFormat TEXT"),
+          QStringLiteral("CREATE TABLE IF NOT EXISTS SmsPartsWaiting ("
+                         " Sender TEXT NOT NULL,"
+                         " Ref INTEGER NOT NULL,"
+                         " Parts INTEGER NOT NULL,"
+                         " Part INTEGER NOT NULL,"
+                         " Message TEXT,"
+                         " SentAt TEXT,"
+                         " ReceivedAt TEXT NOT NULL,"
+                         " PRIMARY KEY (Sender, Ref, Parts, Part))")}},
     };
     return all;
 }
@@ -224,6 +239,8 @@ bool columnAddedAlready(Database& db, const QString& sql) {
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = addColumn.match(sql);
     if (!m.hasMatch()) return false;
+    // PRAGMA table_info, not the pragma_table_info() table: older SQLite builds lack it.
+    // The table name is a plain word (the pattern above).
     const QueryResult columns =
         db.query(QStringLiteral("PRAGMA table_info(%1)").arg(m.captured(1)));
     for (int i = 0; i < columns.count(); ++i)

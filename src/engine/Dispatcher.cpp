@@ -8,6 +8,7 @@
 #include "modem/Recipients.h"
 #include "modem/SerialPort.h"
 #include "modem/SmsCommands.h"
+#include "modem/SmsPdu.h"
 #include "modem/SmsText.h"
 #include "ui/Ui.h"
 
@@ -122,19 +123,29 @@ bool sendRow(AppContext& ctx, SerialPort& comm, const QueryResult& rows, int i, 
     if (mode.isEmpty()) return lastRowSent;
     const QString number = trimSpaces(recipient);
     QString text = trimSpaces(rows.value(i, QStringLiteral("Message")).toString());
-    // A text the modem's character set cannot carry is never sent with stand-ins: the
-    // row stays in the Outbox, named once per run in the activity log.
-    const QString unsendable = uncarriableCharacters(
-        QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')), ctx.modem.CharacterSet);
-    if (!unsendable.isEmpty()) {
+    // A text the modem cannot take is never sent with stand-ins or cut short: the row
+    // stays in the Outbox, named once per run in the activity log. In text mode that is
+    // a character the character set cannot carry; in PDU mode a text of too many parts.
+    const QString body = QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QString refusal;
+    if (ctx.modem.PduMode) {
+        const pdu::Plan plan = pdu::plan(body);
+        if (plan.parts > pdu::MaxParts)
+            refusal = QStringLiteral("it needs %1 SMS, more than %2").arg(plan.parts).arg(pdu::MaxParts);
+    } else {
+        const QString unsendable = uncarriableCharacters(body, ctx.modem.CharacterSet);
+        if (!unsendable.isEmpty())
+            refusal = QStringLiteral("the modem's character set %1 cannot carry %2")
+                      .arg(ctx.modem.CharacterSet, describeCharacters(unsendable));
+    }
+    if (!refusal.isEmpty()) {
         if (!ctx.engine.UnsendableRowsLogged.contains(id)) {
             ctx.engine.UnsendableRowsLogged.insert(id);
             WriteActivityLog(ctx, QStringLiteral("**ERROR** The SMS to %1 (Outbox row %2) is not "
-                                                 "sent: the modem's character set %3 cannot "
-                                                 "carry %4.")
+                                                 "sent: %3.")
                                       .arg(recipient)
                                       .arg(id)
-                                      .arg(ctx.modem.CharacterSet, describeCharacters(unsendable)));
+                                      .arg(refusal));
         }
         return lastRowSent;
     }

@@ -12,6 +12,7 @@
 #include "engine/Startup.h"
 #include "engine/frm_HomePage.h"
 #include "modem/ModemInit.h"
+#include "modem/SmsText.h"
 #include "modem/ModemWork.h"
 #include "modem/Module1.h"
 #include "modem/PortLifecycle.h"
@@ -318,7 +319,8 @@ void MDI_Frmmanage::connectModem() {
         if (ctx_.modem.ModemConnected) {
             WriteActivityLog(ctx_,
                              QStringLiteral("Setting the communication parameters for the modem."));
-            InitializeModem(ctx_, comm, flowControl.trimmed(), characterSet.trimmed(), callerId);
+            InitializeModem(ctx_, comm, flowControl.trimmed(), characterSet.trimmed(), callerId,
+                            isPduFormat(col("MessageFormat")));
             if (ctx_.modem.ModemConnected) {
                 Timer1->setInterval(ctx_.engine.ReceiveIntervalSeconds * 1000);
                 Timer2->setInterval(ctx_.engine.SendIntervalSeconds * 1000);

@@ -10,14 +10,130 @@
 #include "modem/StatusReport.h"
 #include "ui/Ui.h"
 
+#include <QDateTime>
+#include <QHash>
+
 QString normaliseSender(const QString& number) {
     const QString n = trimSpaces(number);
     if (n.size() > 10 && (n.startsWith(QLatin1Char('+')) || n.startsWith(QLatin1Char('0'))))
         return n;
+    // A sender's name ("VM-BANKIN") is no number: a "+" in front would make it look like one.
+    for (const QChar c : n) {
+        if (c.isLetter()) return n;
+    }
     return QLatin1Char('+') + n;
 }
 
 namespace {
+
+const char* const kWaitingParts = "SmsPartsWaiting";
+
+QString utcNow() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+// The text of a concatenated message from the parts that are in, in order; a part that
+// never came is marked where it belongs.
+QString joinParts(Database& db, const QString& sender, int ref, int parts) {
+    const QueryResult rs = db.query(
+        QStringLiteral("select Part, Message from %1 where Sender=? and Ref=? and Parts=? "
+                       "order by Part")
+            .arg(QLatin1String(kWaitingParts)),
+        {sender, ref, parts});
+    QHash<int, QString> byPart;
+    for (int r = 0; r < rs.count(); ++r)
+        byPart.insert(rs.value(r, QStringLiteral("Part")).toInt(),
+                      rs.value(r, QStringLiteral("Message")).toString());
+    QString text;
+    for (int part = 1; part <= parts; ++part) {
+        if (byPart.contains(part))
+            text += byPart.value(part);
+        else
+            text += QStringLiteral("[part %1 of %2 missing]").arg(part).arg(parts);
+    }
+    return text;
+}
+
+// Stores a message in the Inbox; returns its key.
+qint64 insertInbox(Database& db, const QString& sender, const QString& text) {
+    db.execute(QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,"
+                              "InboxDateTime) values (?,0,?,?)"),
+               {sender, text, nowText()});
+    return db.lastInsertId();
+}
+
+void announce(AppContext& ctx, const QString& sender, const QString& text, qint64 id) {
+    if (ctx.engine.MessageBoxOpen) emit ctx.notifier.inboxMessageStored(sender, text, id);
+    PlayWaveFile(ctx, QStringLiteral("SMSNotify.wav"), true);
+}
+
+// Keeps one part of a concatenated message; when it was the last one missing, the
+// whole message becomes one Inbox row and the parts go (all in one transaction).
+// Returns whether an Inbox row was stored.
+bool keepPart(AppContext& ctx, const QString& sender, const ListedMessageInfo& info,
+              const QString& text, const QString& sentAt) {
+    Database& db = ctx.DBConnection;
+    bool stored = false;
+    QString joined;
+    qint64 id = 0;
+    db.transaction([&] {
+        db.execute(QStringLiteral("insert or replace into %1 (Sender,Ref,Parts,Part,Message,"
+                                  "SentAt,ReceivedAt) values (?,?,?,?,?,?,?)")
+                       .arg(QLatin1String(kWaitingParts)),
+                   {sender, info.concatRef, info.parts, info.part, text, sentAt, utcNow()});
+        const qint64 have = db.count(
+            QStringLiteral("select Part from %1 where Sender=? and Ref=? and Parts=?")
+                .arg(QLatin1String(kWaitingParts)),
+            {sender, info.concatRef, info.parts});
+        if (have < info.parts) return;
+        joined = joinParts(db, sender, info.concatRef, info.parts);
+        id = insertInbox(db, sender, joined);
+        db.execute(QStringLiteral("delete from %1 where Sender=? and Ref=? and Parts=?")
+                       .arg(QLatin1String(kWaitingParts)),
+                   {sender, info.concatRef, info.parts});
+        stored = true;
+    });
+    if (stored) announce(ctx, sender, joined, id);
+    return stored;
+}
+
+// Long messages whose first part came more than a day ago are stored with what has
+// arrived, each missing part marked in the text.
+int storeOverdueParts(AppContext& ctx) {
+    Database& db = ctx.DBConnection;
+    const QString dayAgo =
+        QDateTime::currentDateTimeUtc().addSecs(-24 * 3600).toString(Qt::ISODate);
+    const QueryResult overdue = db.query(
+        QStringLiteral("select Sender, Ref, Parts from %1 group by Sender, Ref, Parts "
+                       "having min(ReceivedAt) < ?")
+            .arg(QLatin1String(kWaitingParts)),
+        {dayAgo});
+    for (int r = 0; r < overdue.count(); ++r) {
+        const QString sender = overdue.value(r, QStringLiteral("Sender")).toString();
+        const int ref = overdue.value(r, QStringLiteral("Ref")).toInt();
+        const int parts = overdue.value(r, QStringLiteral("Parts")).toInt();
+        QString text;
+        qint64 id = 0;
+        QStringList missing;
+        db.transaction([&] {
+            text = joinParts(db, sender, ref, parts);
+            for (int part = 1; part <= parts; ++part) {
+                if (text.contains(QStringLiteral("[part %1 of %2 missing]").arg(part).arg(parts)))
+                    missing << QString::number(part);
+            }
+            id = insertInbox(db, sender, text);
+            db.execute(QStringLiteral("delete from %1 where Sender=? and Ref=? and Parts=?")
+                           .arg(QLatin1String(kWaitingParts)),
+                       {sender, ref, parts});
+        });
+        WriteActivityLog(ctx, QStringLiteral("A long SMS from %1 is stored incomplete: part %2 of "
+                                             "%3 did not arrive within 24 hours.")
+                                  .arg(sender, missing.join(QStringLiteral(", ")))
+                                  .arg(parts));
+        announce(ctx, sender, text, id);
+    }
+    return overdue.count();
+}
 
 void endPass(AppContext& ctx) {
     EngineState& e = ctx.engine;
@@ -53,6 +169,24 @@ void continuePass(AppContext& ctx) {
             WriteActivityLog(ctx, QStringLiteral("**ERROR** The modem listed a message with the "
                                                  "storage index '%1'; it is left on the SIM card.")
                                       .arg(pass.indexes.value(i)));
+        } else if (!pass.infos.value(i).problem.isEmpty()) {
+            // A PDU the program cannot read stays on the SIM, named once per run.
+            const QString key = pass.indexes.value(i) + QChar(0x1F) + pass.texts.value(i);
+            if (!e.UnreadableMessagesLogged.contains(key)) {
+                e.UnreadableMessagesLogged.insert(key);
+                WriteActivityLog(ctx, QStringLiteral("**ERROR** The message at SIM index %1 cannot "
+                                                     "be read (%2); it is left on the SIM card. "
+                                                     "PDU: %3")
+                                          .arg(pass.indexes.value(i), pass.infos.value(i).problem,
+                                               pass.texts.value(i).left(400)));
+            }
+        } else if (pass.infos.value(i).statusReport) {
+            // A status report read from a PDU is no message for the Inbox; the program
+            // asks for none in PDU mode, so it is only deleted.
+            WriteActivityLog(ctx, QStringLiteral("A delivery report at SIM index %1 is "
+                                                 "dropped (PDU mode).")
+                                      .arg(pass.indexes.value(i)));
+            DeleteMessage(ctx, comm, index);
         } else if (!pass.reports.value(i).isEmpty()) {
             // A delivery report kept on the SIM: applied to its sent message, then deleted
             // like a message (one that cannot be read would come back at every listing).
@@ -67,21 +201,22 @@ void continuePass(AppContext& ctx) {
         } else {
             const QString sender = normaliseSender(pass.numbers.value(i));
             const QString text = pass.texts.value(i);
+            const ListedMessageInfo info = pass.infos.value(i);
             // A message stored at an earlier pass whose SIM copy could not be deleted
             // then is only deleted now.
             const QString key = QStringList{pass.indexes.value(i), pass.numbers.value(i),
                                             pass.times.value(i), text}
                                     .join(QChar(0x1F));
             if (!e.StoredNotDeleted.contains(key)) {
-                ctx.DBConnection.execute(
-                    QStringLiteral("insert into Message_InBox (SenderMobileNo,SenderId,Message,"
-                                   "InboxDateTime) values (?,0,?,?)"),
-                    {sender, text, nowText()});
-                const qint64 id = ctx.DBConnection.lastInsertId();
+                if (info.parts > 1) {
+                    // A part of a long message waits in the database for the others.
+                    if (keepPart(ctx, sender, info, text, pass.times.value(i))) ++pass.stored;
+                } else {
+                    const qint64 id = insertInbox(ctx.DBConnection, sender, text);
+                    ++pass.stored;
+                    announce(ctx, sender, text, id);
+                }
                 e.StoredNotDeleted.insert(key);
-                ++pass.stored;
-                if (e.MessageBoxOpen) emit ctx.notifier.inboxMessageStored(sender, text, id);
-                PlayWaveFile(ctx, QStringLiteral("SMSNotify.wav"), true);
             }
             DeleteMessage(ctx, comm, index);
             if (ctx.modem.CommandSucceeded) e.StoredNotDeleted.remove(key);
@@ -119,6 +254,7 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         HandleStatusReports(ctx);
 
         const ModemState& m = ctx.modem;
+        storeOverdueParts(ctx);
         if (m.SimMessageCount == 0) {
             WriteActivityLog(ctx, QStringLiteral("No new SMS found on SIM card."));
             return;
@@ -129,7 +265,7 @@ void ReceiveNewMessages(AppContext& ctx, int wait) {
         // Copies: what runs between two messages may list the SIM again.
         ctx.engine.Receive = ReceivePass{m.SimMessageCount, m.SimMessageIndex, m.SimMessageStatus,
                                          m.SimMessageNumber, m.SimMessageText, m.SimMessageTime,
-                                         0, 0, m.SimMessageReport};
+                                         m.SimMessageInfo, 0, 0, m.SimMessageReport};
         ctx.engine.ReceivePassInProgress = true;
     } catch (const std::exception& e) {
         ui::MsgBox(QString::fromStdString(e.what()));

@@ -568,6 +568,7 @@ QList<ListedMessage> parseListing(const QStringList& lines) {
             m.status = QString(fields.value(1)).remove(u'"').trimmed();
             m.number = QString(fields.value(2)).remove(u'"').trimmed();
             m.time = QString(fields.value(4)).remove(u'"').trimmed();
+            m.fields = fields;
             // A status report: its third field is the report's first octet, a bare number
             // where a message has its quoted number.
             const QString third = fields.value(2).trimmed();

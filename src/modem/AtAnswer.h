@@ -173,6 +173,8 @@ struct ListedMessage {
     QString number; // without quotes
     QString time;   // the time stamp, without quotes ("" for stored messages)
     QString text;   // the message text, exactly (inner line breaks kept)
+    QStringList fields; // the header's fields after "+CMGL: ", as listed (in PDU mode the
+                        // fourth is the PDU's length)
     // A status report kept on the SIM (listed in text mode as "+CMGL: <index>,<stat>,<fo>,
     // <mr>,...", with no text line): its fields from <fo> on; "" for a message.
     QString report;

@@ -44,7 +44,7 @@ QVariant secondLine(AppContext& ctx, SerialPort& comm, const QString& command) {
 } // namespace
 
 void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowControl,
-                     const QString& characterSet, bool enableCallerId) {
+                     const QString& characterSet, bool enableCallerId, bool pduMode) {
     const QString errorPrefix = QStringLiteral("Error occured while executing this command: ");
 
     if (flowControlNumber(flowControl) != 0) {
@@ -69,11 +69,13 @@ void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowContr
         ClosePort(ctx, comm);
         return;
     }
-    if (setupStep(ctx, comm, QStringLiteral("AT+CMGF=1"), QStringLiteral("AT+CMGF=1"),
-                  errorPrefix + QStringLiteral("AT+CMGF=1")))
+    const QString cmgf = pduMode ? QStringLiteral("AT+CMGF=0") : QStringLiteral("AT+CMGF=1");
+    if (setupStep(ctx, comm, cmgf, cmgf, errorPrefix + cmgf)) {
+        ctx.modem.PduMode = pduMode;
         ctx.modem.ModemInitialized = true;
-    else
+    } else {
         ClosePort(ctx, comm);
+    }
     ctx.modem.DeliveryReportsOn = false; // a modem starts without them
     if (ctx.modem.ModemInitialized && ctx.modem.AskDeliveryReports)
         SetDeliveryReports(ctx, comm, true);

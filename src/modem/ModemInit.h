@@ -15,13 +15,14 @@ public:
 };
 
 // Puts the open modem into the state the program relies on: AT+FLO (unless flow control
-// is "0"), ATE0, AT+CSCS, AT+CLIP=1 (with caller id), AT+CMGF=1, then, when
-// ctx.modem.AskDeliveryReports is set, delivery reports on (SetDeliveryReports; a modem
-// that refuses them is used without). Sets ModemInitialized when all the others
-// succeeded; a failed step closes the port. A flow-control text that is not a
-// number throws std::invalid_argument("Type mismatch").
+// is "0"), ATE0, AT+CSCS, AT+CLIP=1 (with caller id), AT+CMGF=1 (text mode) or AT+CMGF=0
+// (PDU mode, `pduMode`), then, when ctx.modem.AskDeliveryReports is set, delivery
+// reports on (SetDeliveryReports; a modem that refuses them is used without). Sets
+// ModemInitialized (and ctx.modem.PduMode) when all the others succeeded; a failed step
+// closes the port. A flow-control text that is not a number throws
+// std::invalid_argument("Type mismatch").
 void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowControl,
-                     const QString& characterSet, bool enableCallerId);
+                     const QString& characterSet, bool enableCallerId, bool pduMode = false);
 
 // Delivery reports on or off in the modem. On: AT+CSMP with the status-report request
 // (0x20) added to the first octet it has (its other values kept), and AT+CNMI so that

@@ -5,7 +5,10 @@
 #include "modem/CallState.h"
 #include "modem/Module1.h"
 #include "modem/SerialPort.h"
+#include "modem/SmsPdu.h"
 #include "modem/SmsText.h"
+
+#include <QRandomGenerator>
 
 #include <QStringList>
 
@@ -106,6 +109,103 @@ QString storedIndex(const at::Judgement& j) {
     return QString();
 }
 
+// The reference that ties the parts of the next concatenated message together.
+int takeConcatRef(ModemState& m) {
+    if (m.NextConcatRef < 0) m.NextConcatRef = static_cast<int>(QRandomGenerator::global()->bounded(256));
+    const int ref = m.NextConcatRef;
+    m.NextConcatRef = (ref + 1) % 256;
+    return ref;
+}
+
+// One message as it goes to the modem: per part, the command's parameter (the quoted
+// number in text mode, the PDU's length in PDU mode), what is written after the prompt,
+// and how the log names the command.
+struct WirePart {
+    QString parameter;
+    QString body;
+};
+
+// The parts of `body` (line breaks already normalised) in the modem's message format;
+// empty with LastSendFailure set when it cannot go.
+QList<WirePart> wireParts(AppContext& ctx, const QString& number, const QString& body) {
+    ModemState& m = ctx.modem;
+    QList<WirePart> parts;
+    if (m.PduMode) {
+        QString error;
+        const QList<pdu::Submit> submits =
+            pdu::encodeSubmit(number, body, takeConcatRef(m), false, &error);
+        if (submits.isEmpty()) m.LastSendFailure = error;
+        for (const pdu::Submit& s : submits)
+            parts << WirePart{QString::number(s.length), s.hex};
+        return parts;
+    }
+    const QString refused = uncarriableCharacters(body, m.CharacterSet);
+    if (!refused.isEmpty()) {
+        m.LastSendFailure = QStringLiteral("the modem's character set cannot carry ") +
+                            describeCharacters(refused);
+        return parts;
+    }
+    for (const QString& part : messageParts(ctx, body))
+        parts << WirePart{QLatin1Char('"') + number + QLatin1Char('"'),
+                          encodeSmsText(part, m.CharacterSet)};
+    return parts;
+}
+
+// Writes one part into SIM storage (AT+CMGW, the body after the prompt); the storage
+// index, or "" with LastSendFailure set.
+QString storePart(AppContext& ctx, SerialPort& comm, const WirePart& part) {
+    ModemState& m = ctx.modem;
+    const QString error = kErrorPrefix + QStringLiteral("AT+CMGW");
+    // The body goes only after the modem's prompt: a modem that refused the command
+    // would otherwise read it as commands.
+    m.LastResponse = ExecuteCommand(ctx, comm, QStringLiteral("AT+CMGW=") + part.parameter + QStringLiteral("\r"),
+                                    delayMs(ctx, 75), QStringLiteral("> "), 5, error);
+    if (!m.CommandSucceeded) {
+        m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("prompt"));
+        leaveTextEntry(ctx, comm);
+        return QString();
+    }
+    m.LastResponse = ExecuteCommand(ctx, comm, part.body + kCtrlZ, delayMs(ctx, 75), kOk, 5, error);
+    const at::Judgement j = at::lineOf(m).judge();
+    if (!m.CommandSucceeded || !m.ModemConnected) {
+        m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("storage index"));
+        return QString();
+    }
+    const QString index = storedIndex(j);
+    if (index.isEmpty()) m.LastSendFailure = QStringLiteral("the modem gave no storage index");
+    return index;
+}
+
+// Reads one listing entry of PDU mode: the PDU becomes the number, the text and the
+// time stamp; one that cannot be read keeps its hex as the text, with the reason.
+void readListedPdu(const at::ListedMessage& e, QString& status, QString& number, QString& text,
+                   QString& time, ListedMessageInfo& info) {
+    const QString word = pdu::statusWord(e.status);
+    status = word.isEmpty() ? e.status : word;
+    bool lengthOk = false;
+    const int length = e.fields.value(3).trimmed().toInt(&lengthOk);
+    const pdu::Decoded d = pdu::decode(e.text, lengthOk ? length : -1);
+    if (!lengthOk && d.ok) info.problem = QStringLiteral("the modem gave no length");
+    if (!d.ok) info.problem = d.error;
+    if (!info.problem.isEmpty()) {
+        text = e.text.trimmed();
+        return;
+    }
+    const pdu::Message& msg = d.message;
+    number = msg.number;
+    time = msg.timeStamp;
+    text = msg.text;
+    info.concatRef = msg.concat.ref;
+    info.parts = msg.concat.parts;
+    info.part = msg.concat.part;
+    if (msg.type == pdu::Type::StatusReport) {
+        info.statusReport = true;
+        info.reference = msg.reference;
+        info.reportStatus = msg.status;
+        info.dischargeTime = msg.dischargeTime;
+    }
+}
+
 } // namespace
 
 void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) {
@@ -123,9 +223,14 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
         return;
     }
 
-    const QVariant reply =
-        ExecuteCommand(ctx, comm, QStringLiteral("AT+CMGL=\"") + status + QStringLiteral("\"\r\n"),
-                       delay, kOk, 5, QString());
+    // PDU mode names the status by its number (4: all).
+    const int stat = pdu::statusNumber(status);
+    const QString command = m.PduMode ? QStringLiteral("AT+CMGL=") +
+                                            (stat < 0 ? status : QString::number(stat)) +
+                                            QStringLiteral("\r\n")
+                                      : QStringLiteral("AT+CMGL=\"") + status +
+                                            QStringLiteral("\"\r\n");
+    const QVariant reply = ExecuteCommand(ctx, comm, command, delay, kOk, 5, QString());
     m.LastResponse = reply;
     if (answerText(reply).isEmpty() || !m.CommandSucceeded) {
         m.SimMessageCount = 0;
@@ -138,9 +243,14 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
     const qsizetype n = entries.size();
     QStringList index(n + 1), state(n + 1), number(n + 1), text(n + 1), time(n + 1),
         report(n + 1);
+    QList<ListedMessageInfo> info(n + 1);
     for (qsizetype i = 0; i < n; ++i) {
         const at::ListedMessage& e = entries.at(i);
         index[i] = e.index;
+        if (m.PduMode) {
+            readListedPdu(e, state[i], number[i], text[i], time[i], info[i]);
+            continue;
+        }
         state[i] = e.status;
         number[i] = decodeSmsText(e.number, m.CharacterSet);
         text[i] = decodeSmsText(e.text, m.CharacterSet);
@@ -153,6 +263,7 @@ void ListMessages(AppContext& ctx, SerialPort& comm, QString status, int delay) 
     m.SimMessageNumber = number;
     m.SimMessageText = text;
     m.SimMessageTime = time;
+    m.SimMessageInfo = info;
     m.SimMessageReport = report;
 }
 
@@ -185,27 +296,10 @@ QVariant DeleteMessage(AppContext& ctx, SerialPort& comm, int index) {
 QVariant StoreMessage(AppContext& ctx, SerialPort& comm, const QString& number, QString& text) {
     ModemState& m = ctx.modem;
     text.replace(kCrLf, QStringLiteral("\n"));
-    const QString error = kErrorPrefix + QStringLiteral("AT+CMGW");
-    // The text goes only after the modem's prompt: a modem that refused the command
-    // would otherwise read the text as commands.
-    m.LastResponse =
-        ExecuteCommand(ctx, comm, QStringLiteral("AT+CMGW=\"") + number + QStringLiteral("\"\r"),
-                       delayMs(ctx, 75), QStringLiteral("> "), 5, error);
-    if (!m.CommandSucceeded) {
-        m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("prompt"));
-        leaveTextEntry(ctx, comm);
-        return QVariant();
-    }
-    m.LastResponse =
-        ExecuteCommand(ctx, comm, encodeSmsText(normaliseLineBreaks(text), m.CharacterSet) + kCtrlZ,
-                       delayMs(ctx, 75), kOk, 5, error);
-    const at::Judgement j = at::lineOf(m).judge();
-    if (!m.CommandSucceeded || !m.ModemConnected) {
-        m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("storage index"));
-        return QVariant();
-    }
-    const QString index = storedIndex(j);
-    if (index.isEmpty()) m.LastSendFailure = QStringLiteral("the modem gave no storage index");
+    const QString index =
+        storePart(ctx, comm,
+                  WirePart{QLatin1Char('"') + number + QLatin1Char('"'),
+                           encodeSmsText(normaliseLineBreaks(text), m.CharacterSet)});
     return index.isEmpty() ? QVariant() : QVariant(index);
 }
 
@@ -223,19 +317,15 @@ QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& num
     m.LastSendFailure.clear();
     m.LastSendReferences.clear();
     text.replace(kCrLf, QStringLiteral("\n"));
-    const QString body = normaliseLineBreaks(text);
-    if (!uncarriableCharacters(body, m.CharacterSet).isEmpty()) {
-        m.LastSendFailure = QStringLiteral("the modem's character set cannot carry ") +
-                            describeCharacters(uncarriableCharacters(body, m.CharacterSet));
-        return kError;
-    }
-    const QString cmgs = QStringLiteral("AT+CMGS=\"") + number + QStringLiteral("\"");
+    const QList<WirePart> parts = wireParts(ctx, number, normaliseLineBreaks(text));
+    if (parts.isEmpty()) return kError;
 
-    for (const QString& part : messageParts(ctx, body)) {
+    for (const WirePart& part : parts) {
         if (!isModemUsable(ctx)) {
             m.LastSendFailure = QStringLiteral("the modem was busy or not connected");
             return kError;
         }
+        const QString cmgs = QStringLiteral("AT+CMGS=") + part.parameter;
         m.LastResponse = ExecuteCommand(ctx, comm, cmgs + QStringLiteral("\r"), delayMs(ctx, 20),
                                         QStringLiteral("> "), 10, QString());
         WriteActivityLog(ctx, QStringLiteral("Response for ") + cmgs + QStringLiteral(" is '") +
@@ -246,8 +336,8 @@ QVariant SendMessageDirect(AppContext& ctx, SerialPort& comm, const QString& num
             leaveTextEntry(ctx, comm);
             return answerText(m.LastResponse).contains(kError) ? m.LastResponse : QVariant(kError);
         }
-        m.LastResponse = ExecuteCommand(ctx, comm, encodeSmsText(part, m.CharacterSet) + kCtrlZ,
-                                        delayMs(ctx, 250), kOk, 10, QString());
+        m.LastResponse = ExecuteCommand(ctx, comm, part.body + kCtrlZ, delayMs(ctx, 250), kOk, 10,
+                                        QString());
         if (!m.CommandSucceeded) {
             // Not confirmed by the network (+CMGS: n, then OK): it does not count as sent.
             m.LastSendFailure = whyNotTaken(ctx, comm, QStringLiteral("confirmation"));
@@ -264,20 +354,15 @@ QVariant SendMessageViaSim(AppContext& ctx, SerialPort& comm, const QString& num
     SendingGuard sending(ctx.engine);
     m.LastSendFailure.clear();
     m.LastSendReferences.clear();
-    const QString body = normaliseLineBreaks(text);
-    if (!uncarriableCharacters(body, m.CharacterSet).isEmpty()) {
-        m.LastSendFailure = QStringLiteral("the modem's character set cannot carry ") +
-                            describeCharacters(uncarriableCharacters(body, m.CharacterSet));
-        return kError;
-    }
+    const QList<WirePart> parts = wireParts(ctx, number, normaliseLineBreaks(text));
+    if (parts.isEmpty()) return kError;
 
-    for (const QString& part : messageParts(ctx, body)) {
+    for (const WirePart& part : parts) {
         if (!isModemUsable(ctx)) {
             m.LastSendFailure = QStringLiteral("the modem was busy or not connected");
             return kError;
         }
-        QString stored = part;
-        const QString index = trimSpaces(answerText(StoreMessage(ctx, comm, number, stored)));
+        const QString index = trimSpaces(storePart(ctx, comm, part));
         if (index.isEmpty() || !m.CommandSucceeded) return kError;
         const int slot = index.toInt();
 

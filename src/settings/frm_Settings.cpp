@@ -6,6 +6,7 @@
 #include "modem/ModemWork.h"
 #include "modem/PortLifecycle.h"
 #include "modem/SerialPort.h"
+#include "modem/SmsText.h"
 #include "settings/frm_ChekModemProgress.h"
 #include "settings/SettingsText.h"
 #include "ui/FormTopMost.h"
@@ -82,6 +83,14 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     Combo_stopBit = makeList(Frame1, "Combo_stopBit", stopBitChoices());
     Cmb_FlowControl = makeList(Frame1, "Cmb_FlowControl", flowControlChoices());
     cmb_CharSet = makeList(Frame1, "cmb_CharSet", characterSetChoices());
+    cmb_MessageFormat = makeList(Frame1, "cmb_MessageFormat",
+                                 {QStringLiteral("Text"),
+                                  QStringLiteral("PDU (Unicode and long messages)")});
+    cmb_MessageFormat->setCurrentIndex(0);
+    cmb_MessageFormat->setToolTip(QStringLiteral(
+        "Text: the modem's text mode; messages in its character set, up to 160 characters "
+        "each.\nPDU: any language and emoji, and long messages that arrive as one; the modem "
+        "must support PDU mode (nearly all do)."));
     chkEnbCallID = new QCheckBox(QStringLiteral("Yes"), Frame1);
     chkEnbCallID->setObjectName(QStringLiteral("chkEnbCallID"));
     cmbDelay = makeList(Frame1, "cmbDelay", delayFactorChoices());
@@ -111,6 +120,7 @@ frm_Settings::frm_Settings(AppContext& ctx, QWidget* parent)
     addRow(QStringLiteral("Stop Bit"), Combo_stopBit);
     addRow(QStringLiteral("Flow Control"), Cmb_FlowControl);
     addRow(QStringLiteral("Character Set"), cmb_CharSet);
+    addRow(QStringLiteral("Message format"), cmb_MessageFormat);
     addRow(QStringLiteral("Do you want to enable caller Id ?"), chkEnbCallID);
     auto* delayBox = new QWidget(Frame1);
     auto* delayRow = new QHBoxLayout(delayBox);
@@ -251,7 +261,8 @@ void frm_Settings::Form_Load() {
         const bool connected = ctx_.modem.ModemConnected;
         for (QWidget* w : std::initializer_list<QWidget*>{
                  Frame1, Combo_comportNo, Combo_BitsPerSec, Combo_DataBits, Combo_Parity,
-                 Combo_stopBit, Cmb_FlowControl, cmb_CharSet, cmdChkModem, chkEnbCallID, cmbDelay})
+                 Combo_stopBit, Cmb_FlowControl, cmb_CharSet, cmb_MessageFormat, cmdChkModem, chkEnbCallID,
+                 cmbDelay})
             w->setEnabled(!connected);
         if (connected) {
             lblAlertMsg->setText(QStringLiteral("You can not change the modem settings. Because "
@@ -286,6 +297,7 @@ void frm_Settings::loadModemSetting() {
     select(Combo_stopBit, columnText(rs, "StopBits"));
     select(Cmb_FlowControl, flowControlWord(columnText(rs, "FlowControl")));
     select(cmb_CharSet, columnText(rs, "CharacterSet"));
+    cmb_MessageFormat->setCurrentIndex(isPduFormat(columnText(rs, "MessageFormat")) ? 1 : 0);
     chkEnbCallID->setChecked(isTrue(rs, "EnabledCallerId"));
     const QVariant delay = rs.value(0, QStringLiteral("ModemDelayFactor"));
     if (!delay.isNull() && !delay.toString().trimmed().isEmpty()) {
@@ -460,7 +472,10 @@ bool frm_Settings::save() {
                                       flowControlDigit(Cmb_FlowControl->currentText()),
                                       cmb_CharSet->currentText().trimmed(),
                                       chkEnbCallID->isChecked() ? -1 : 0,
-                                      delay};
+                                      delay,
+                                      QString::fromLatin1(cmb_MessageFormat->currentIndex() == 1
+                                                              ? MessageFormatPdu
+                                                              : MessageFormatText)};
 
     double storedDelay = 0; // a new row had none
     Database& db = ctx_.DBConnection;
@@ -471,7 +486,8 @@ bool frm_Settings::save() {
             db.execute(
                 QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,"
                                "DataBits,Parity,StopBits,FlowControl,CharacterSet,"
-                               "EnabledCallerId,ModemDelayFactor) values (?,?,?,?,?,?,?,?,?)"),
+                               "EnabledCallerId,ModemDelayFactor,MessageFormat) "
+                               "values (?,?,?,?,?,?,?,?,?,?)"),
                 modemValues);
         } else {
             storedDelay = ms.value(0, QStringLiteral("ModemDelayFactor")).toDouble();
@@ -479,8 +495,8 @@ bool frm_Settings::save() {
             params << ms.value(0, QStringLiteral("rowid"));
             db.execute(QStringLiteral("update ModemSetting set CommPortNo=?,BitsPerSecond=?,"
                                       "DataBits=?,Parity=?,StopBits=?,FlowControl=?,"
-                                      "CharacterSet=?,EnabledCallerId=?,ModemDelayFactor=? "
-                                      "where rowid=?"),
+                                      "CharacterSet=?,EnabledCallerId=?,ModemDelayFactor=?,"
+                                      "MessageFormat=? where rowid=?"),
                        params);
         }
         const QueryResult ts =

@@ -66,6 +66,8 @@ public:
     QComboBox* Combo_stopBit;
     QComboBox* Cmb_FlowControl;
     QComboBox* cmb_CharSet;
+    // "Message format": "Text" (SMS text mode) or "PDU (Unicode and long messages)".
+    QComboBox* cmb_MessageFormat;
     QCheckBox* chkEnbCallID;
     QComboBox* cmbDelay;
     QPushButton* cmdChkModem;

@@ -28,6 +28,27 @@ const QString kNotCommunicating =
 
 } // namespace
 
+namespace {
+
+// A listed message's text as the list shows it: in PDU mode also which part of a long
+// message it is, a status report's content, or why the PDU cannot be read.
+QString shownText(const ModemState& m, int i) {
+    const QString text = m.SimMessageText.value(i);
+    const ListedMessageInfo info = m.SimMessageInfo.value(i);
+    if (!info.problem.isEmpty())
+        return QStringLiteral("(cannot be read: %1) %2").arg(info.problem, text);
+    if (info.statusReport)
+        return QStringLiteral("(status report for message %1: status %2, %3)")
+            .arg(info.reference)
+            .arg(info.reportStatus)
+            .arg(info.dischargeTime);
+    if (info.parts > 1)
+        return text + QStringLiteral(" (part %1 of %2)").arg(info.part).arg(info.parts);
+    return text;
+}
+
+} // namespace
+
 const QList<Frm_ManageSIMMsg::Kind>& Frm_ManageSIMMsg::kinds() {
     static const QList<Kind> k{
         {"All", "ALL", "ALL"},
@@ -254,7 +275,7 @@ void Frm_ManageSIMMsg::listKinds(QList<Kind> rest) {
         QList<QTreeWidgetItem*> rows;
         for (int i = 0; i < m.SimMessageCount; ++i) {
             auto* item = new QTreeWidgetItem;
-            item->setText(ColMessage, m.SimMessageText.value(i));
+            item->setText(ColMessage, shownText(m, i));
             item->setText(ColStatus, QLatin1String(kind.word));
             item->setText(ColNumber, m.SimMessageNumber.value(i));
             item->setText(ColIndex, m.SimMessageIndex.value(i));
