@@ -1,5 +1,7 @@
 #include "views/Frm_MessageBox.h"
 
+#include "views/MessageFolders.h"
+
 #include "core/AppContext.h"
 #include "core/DateTimeText.h"
 #include "core/FolderTotals.h"
@@ -28,137 +30,6 @@
 #include <optional>
 
 namespace {
-
-// One folder: its rows, its list columns and the columns it can be sorted by.
-struct FolderDef {
-    QString table;
-    QString filter;  // the folder's condition, "" for all rows
-    QString columns; // what a page reads
-    QString key;
-    QString dateColumn;      // the third list column
-    QStringList sortColumns; // by list column 1, 2, 3
-    // Sort columns with an index in the folder: pages continue from the rows on screen.
-    QStringList indexedColumns;
-    // A column the folder's condition keeps from being null.
-    QString neverNull = {};
-    // The folder's key in the kept day totals (by its date column).
-    char days = inboxDays;
-};
-
-const FolderDef& inboxDef() {
-    static const FolderDef d{QStringLiteral("Message_InBox"),
-                             QString(),
-                             QStringLiteral("SenderMobileNo,IsRead,Message,InboxDateTime,InBox_Id"),
-                             QStringLiteral("InBox_Id"),
-                             QStringLiteral("InboxDateTime"),
-                             {QStringLiteral("SenderMobileNo"), QStringLiteral("Message"),
-                              QStringLiteral("InboxDateTime")},
-                             {QStringLiteral("SenderMobileNo"), QStringLiteral("Message"),
-                              QStringLiteral("InboxDateTime")},
-                             QString(),
-                             inboxDays};
-    return d;
-}
-const FolderDef& outboxDef() {
-    // Rows given up on are in Failed Items, not here.
-    static const FolderDef d{
-        QStringLiteral("Message_OutBox"),
-        QStringLiteral("DeliveryDatetime is Null and (DeliveryStatus is null or "
-                       "DeliveryStatus<>'FAILED')"),
-        QStringLiteral(
-            "RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,DeliveryStatus,SendAfter"),
-        QStringLiteral("Outbox_Id"),
-        QStringLiteral("OutBoxDateTime"),
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
-         QStringLiteral("OutBoxDateTime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
-         QStringLiteral("OutBoxDateTime")},
-        QString(),
-        outboxDays};
-    return d;
-}
-const FolderDef& sentDef() {
-    static const FolderDef d{
-        QStringLiteral("Message_OutBox"),
-        QStringLiteral("DeliveryDatetime is not Null"),
-        QStringLiteral("RecipientMobileNo,Message,DeliveryDatetime,Outbox_Id,DeliveryReport,"
-                       "DeliveryReportAt,DeliveryReportStatus"),
-        QStringLiteral("Outbox_Id"),
-        QStringLiteral("DeliveryDatetime"),
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
-         QStringLiteral("DeliveryDatetime")},
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
-         QStringLiteral("DeliveryDatetime")},
-        QStringLiteral("DeliveryDatetime"),
-        sentDays};
-    return d;
-}
-
-// The rows the dispatcher gave up on, with their last error and number of tries.
-const FolderDef& failedDef() {
-    static const FolderDef d{
-        QStringLiteral("Message_OutBox"),
-        QStringLiteral("DeliveryDatetime is Null and DeliveryStatus='FAILED'"),
-        QStringLiteral("RecipientMobileNo,Message,OutBoxDateTime,Outbox_Id,SendTries,LastError"),
-        QStringLiteral("Outbox_Id"),
-        QStringLiteral("OutBoxDateTime"),
-        {QStringLiteral("RecipientMobileNo"), QStringLiteral("Message"),
-         QStringLiteral("OutBoxDateTime")},
-        {}};
-    return d;
-}
-
-// What Sent Items says of a row's delivery report.
-QString deliveryReportText(const QueryResult& rows, int r) {
-    const QString state = rows.value(r, QStringLiteral("DeliveryReport")).toString();
-    const QString at = rows.value(r, QStringLiteral("DeliveryReportAt")).toString();
-    if (state == QLatin1String("DELIVERED")) return QStringLiteral("Delivered ") + at;
-    if (state == QLatin1String("FAILED"))
-        return QStringLiteral("Not delivered (status %1)")
-            .arg(rows.value(r, QStringLiteral("DeliveryReportStatus")).toInt());
-    if (state == QLatin1String("PENDING")) return QStringLiteral("Waiting for report");
-    return QString();
-}
-
-// A sort order as the window keeps it ("InboxDateTime desc", "Message"), checked
-// against the folder's columns: only those ever reach the statement.
-struct Order {
-    QString column;
-    bool descending = false;
-};
-
-Order parseOrder(const FolderDef& def, const QString& sortOrder, bool sentFolder) {
-    const QStringList words = sortOrder.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    Order o;
-    for (const QString& c : def.sortColumns)
-        if (!words.isEmpty() && words[0].compare(c, Qt::CaseInsensitive) == 0) o.column = c;
-    if (o.column.isEmpty() || words.size() > 2 ||
-        (words.size() == 2 && words[1].compare(QLatin1String("desc"), Qt::CaseInsensitive) != 0 &&
-         words[1].compare(QLatin1String("asc"), Qt::CaseInsensitive) != 0))
-        throw DbError(QStringLiteral("The list cannot be sorted by '%1'.").arg(sortOrder));
-    o.descending =
-        words.size() == 2 && words[1].compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
-    // Sent Items by date: always the newest delivery first.
-    if (sentFolder && o.column == def.dateColumn) o.descending = true;
-    return o;
-}
-
-QString whereClause(const FolderDef& def, const QString& extra) {
-    QStringList parts;
-    if (!def.filter.isEmpty()) parts << def.filter;
-    if (!extra.isEmpty()) parts << extra;
-    return parts.isEmpty() ? QString()
-                           : QStringLiteral(" where ") + parts.join(QLatin1String(" and "));
-}
-
-// "order by column [desc], key [desc]": the key settles ties, so every row has one
-// place and pages neither repeat nor skip rows.
-QString orderClause(const FolderDef& def, const Order& o, bool reversed) {
-    const bool desc = o.descending != reversed;
-    const QString dir = desc ? QStringLiteral(" desc") : QString();
-    return QStringLiteral(" order by ") + o.column + dir + QStringLiteral(", ") + def.key + dir;
-}
-
 QString cellText(const QVariant& v) {
     return v.isNull() ? QString() : trimSpaces(v.toString());
 }
@@ -177,143 +48,6 @@ bool isDigits(const QString& text) {
 }
 
 } // namespace
-
-Frm_MessageBox::Frm_MessageBox(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
-    setObjectName(QStringLiteral("Frm_MessageBox"));
-    setWindowTitle(QStringLiteral("Message Box"));
-    setSizeGripEnabled(true);
-    // While it is loaded, the folders' changes reach it.
-    connect(&ctx_.notifier, &Notifier::messageBoxRefresh, this, &Frm_MessageBox::refreshFromEngine);
-    connect(&ctx_.notifier, &Notifier::inboxMessageStored, this, &Frm_MessageBox::showNewInboxRow);
-
-    Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"), this);
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    Toolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    toolButtonReceive =
-        Toolbar1->addAction(style()->standardIcon(QStyle::SP_ArrowDown), QStringLiteral("Receive"),
-                            this, [this] { Toolbar1_ButtonClick(1); });
-    toolButtonReceive->setToolTip(QStringLiteral("Receive SMS In InBox"));
-    toolButtonSend =
-        Toolbar1->addAction(style()->standardIcon(QStyle::SP_ArrowUp), QStringLiteral("Send"), this,
-                            [this] { Toolbar1_ButtonClick(2); });
-    toolButtonSend->setToolTip(QStringLiteral("Send SMS From OutBox"));
-    toolButtonDelete =
-        Toolbar1->addAction(style()->standardIcon(QStyle::SP_TrashIcon), QStringLiteral("Delete"),
-                            this, [this] { Toolbar1_ButtonClick(3); });
-    toolButtonDelete->setToolTip(QStringLiteral("Delete Selected SMS"));
-
-    TreeView1 = new QTreeWidget(this);
-    TreeView1->setObjectName(QStringLiteral("TreeView1"));
-    TreeView1->setHeaderHidden(true);
-    TreeView1->setColumnCount(1);
-    connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
-        for (int i = 1; i <= 5; ++i)
-            if (node(i) == item) TreeView1_NodeClick(i);
-    });
-
-    ListMessage = new QTreeWidget(this);
-    ListMessage->setObjectName(QStringLiteral("ListMessage"));
-    ListMessage->setRootIsDecorated(false);
-    ListMessage->setUniformRowHeights(true);
-    ListMessage->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListMessage->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListMessage->setSortingEnabled(false);
-    ListMessage->setAllColumnsShowFocus(true);
-    ListMessage->header()->setSectionsClickable(true);
-    ListMessage->header()->setStretchLastSection(false);
-    connect(ListMessage->header(), &QHeaderView::sectionClicked, this,
-            [this](int logical) { ListMessage_ColumnClick(logical + 1); });
-    ListMessage->installEventFilter(this);
-    ListMessage->viewport()->installEventFilter(this);
-
-    txtPages = new QLineEdit(this);
-    txtPages->setObjectName(QStringLiteral("txtPages"));
-    txtPages->setMaximumWidth(ui::twips(900));
-    connect(txtPages, &QLineEdit::textChanged, this, [this] { txtPages_Change(); });
-    connect(txtPages, &QLineEdit::returnPressed, this, [this] { txtPages_KeyPress(13); });
-    lblPages = new QLabel(QStringLiteral("Of"), this);
-    lblPages->setObjectName(QStringLiteral("lblPages"));
-    cmdPrevious = new QPushButton(QStringLiteral("<< Previous"), this);
-    cmdPrevious->setObjectName(QStringLiteral("cmdPrevious"));
-    cmdNext = new QPushButton(QStringLiteral("Next >>"), this);
-    cmdNext->setObjectName(QStringLiteral("cmdNext"));
-    for (QPushButton* b : {cmdPrevious, cmdNext}) {
-        b->setAutoDefault(false); // Enter belongs to the page box
-        b->setEnabled(false);
-    }
-    connect(cmdPrevious, &QPushButton::clicked, this, &Frm_MessageBox::cmdPrevious_Click);
-    connect(cmdNext, &QPushButton::clicked, this, &Frm_MessageBox::cmdNext_Click);
-
-    Label3 = new QLabel(QStringLiteral("Mobile Number :"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    LblNo = new QLabel(this);
-    LblNo->setObjectName(QStringLiteral("LblNo"));
-    LblNo->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QFont bold = LblNo->font();
-    bold.setBold(true);
-    LblNo->setFont(bold);
-    txtMessage = new QPlainTextEdit(this);
-    txtMessage->setObjectName(QStringLiteral("txtMessage"));
-    txtMessage->setReadOnly(true);
-    txtMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // Names for screen readers where no label stands beside the control.
-    TreeView1->setAccessibleName(QStringLiteral("Folders"));
-    ListMessage->setAccessibleName(QStringLiteral("Messages"));
-    txtMessage->setAccessibleName(QStringLiteral("Message"));
-
-    // Layout: the tree left; the list with its paging row right; the message panel below.
-    auto* paging = new QHBoxLayout;
-    auto* pageCaption = new QLabel(QStringLiteral("Page"), this);
-    ui::labelField(pageCaption, txtPages);
-    paging->addWidget(pageCaption);
-    paging->addWidget(txtPages);
-    paging->addWidget(lblPages, 1);
-    paging->addWidget(cmdPrevious);
-    paging->addWidget(cmdNext);
-    // The actions of Failed Items, shown while it is listed.
-    cmdSendAgain = new QPushButton(QStringLiteral("Send Again"), this);
-    cmdSendAgain->setObjectName(QStringLiteral("cmdSendAgain"));
-    cmdDeleteFailed = new QPushButton(QStringLiteral("Delete"), this);
-    cmdDeleteFailed->setObjectName(QStringLiteral("cmdDeleteFailed"));
-    for (QPushButton* b : {cmdSendAgain, cmdDeleteFailed}) {
-        b->setAutoDefault(false);
-        b->setVisible(false);
-    }
-    connect(cmdSendAgain, &QPushButton::clicked, this, &Frm_MessageBox::cmdSendAgain_Click);
-    connect(cmdDeleteFailed, &QPushButton::clicked, this, &Frm_MessageBox::DeleteSMS);
-    paging->addWidget(cmdSendAgain);
-    paging->addWidget(cmdDeleteFailed);
-    auto* listSide = new QWidget(this);
-    auto* listLayout = new QVBoxLayout(listSide);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->addWidget(ListMessage, 1);
-    listLayout->addLayout(paging);
-    auto* panel = new QWidget(this);
-    auto* panelLayout = new QVBoxLayout(panel);
-    panelLayout->setContentsMargins(0, 0, 0, 0);
-    auto* numberRow = new QHBoxLayout;
-    numberRow->addWidget(Label3);
-    numberRow->addWidget(LblNo, 1);
-    panelLayout->addLayout(numberRow);
-    panelLayout->addWidget(txtMessage, 1);
-    auto* right = new QSplitter(Qt::Vertical, this);
-    right->addWidget(listSide);
-    right->addWidget(panel);
-    right->setStretchFactor(0, 3);
-    right->setStretchFactor(1, 1);
-    auto* main = new QSplitter(Qt::Horizontal, this);
-    main->addWidget(TreeView1);
-    main->addWidget(right);
-    main->setStretchFactor(0, 1);
-    main->setStretchFactor(1, 4);
-    auto* v = new QVBoxLayout(this);
-    v->setMenuBar(Toolbar1);
-    v->addWidget(main, 1);
-
-    Form_Load();
-}
 
 Frm_MessageBox::~Frm_MessageBox() {
     Form_Unload();
@@ -425,8 +159,8 @@ void Frm_MessageBox::fillTreeView() {
         add(QStringLiteral("Outbox"), totals.outboxWaiting, true);
         add(QStringLiteral("Sent Items"), 0, false);
         // Failed Items: while messages are given up on, or some are there.
-        const QueryResult limit = ctx_.DBConnection.query(
-            QStringLiteral("select GiveUpAfterTries from Timer_setting"));
+        const QueryResult limit =
+            ctx_.DBConnection.query(QStringLiteral("select GiveUpAfterTries from Timer_setting"));
         if (totals.outboxFailed > 0 ||
             (!limit.isEmpty() && limit.value(0, QStringLiteral("GiveUpAfterTries")).toInt() > 0))
             add(QStringLiteral("Failed Items"), totals.outboxFailed, true);
@@ -490,40 +224,7 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
         }
 
         ListMessage->clear();
-        const int third = thirdOfList();
-        if (folder == Folder::Outbox) {
-            ListMessage->setColumnCount(5);
-            ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"),
-                                          QStringLiteral("Message"), QStringLiteral("Outbox Date"),
-                                          QString(), QStringLiteral("Status")});
-            const int widths[] = {2000, 4000, 2000, 0, 1500};
-            for (int c = 0; c < 5; ++c)
-                ListMessage->setColumnWidth(c, ui::twips(widths[c]));
-        } else if (folder == Folder::Failed) {
-            ListMessage->setColumnCount(6);
-            ListMessage->setHeaderLabels({QStringLiteral("Mobile Number"),
-                                          QStringLiteral("Message"), QStringLiteral("Outbox Date"),
-                                          QString(), QStringLiteral("Tries"),
-                                          QStringLiteral("Error")});
-            const int widths[] = {2000, 3000, 2000, 0, 700, 3500};
-            for (int c = 0; c < 6; ++c)
-                ListMessage->setColumnWidth(c, ui::twips(widths[c]));
-        } else {
-            const bool sent = folder == Folder::Sent;
-            ListMessage->setColumnCount(sent ? 5 : 4);
-            QStringList labels{QStringLiteral("Mobile Number"), QStringLiteral("Message"),
-                               sent ? QStringLiteral("Delivered On")
-                                    : QStringLiteral("Received On"),
-                               QString()};
-            if (sent) labels << QStringLiteral("Delivery Report");
-            ListMessage->setHeaderLabels(labels);
-            for (int c = 0; c < 3; ++c)
-                ListMessage->setColumnWidth(c, third);
-            ListMessage->setColumnWidth(3, 0);
-            if (sent) ListMessage->setColumnWidth(4, ui::twips(2500));
-        }
-        // The key column holds each row's key and is never shown.
-        ListMessage->setColumnHidden(3, true);
+        setListColumns(folder);
 
         const qint64 n = showTotals(folder);
         const qint64 size = pageSize();
@@ -534,91 +235,18 @@ void Frm_MessageBox::fillList(Folder folder, bool keepReading) {
             anchor_ = Anchor();
         } else {
 
-            const QString select =
-                QStringLiteral("select ") + def.columns + QStringLiteral(" from ") + def.table;
             const qint64 offset = (CurrentPage - 1) * size;
             const qint64 onPage = std::min(size, n - offset);
-            QueryResult rows;
-            bool found = false;
-
-            // The next or previous page continues from the rows on screen, on the index
-            // of the sort column, however deep in the folder they are. That needs a
-            // sort value in every row of the folder (a null would fall out of the range).
+            // The next or previous page continues from the rows on screen.
+            std::optional<PageStep> from;
             const bool sameView = anchor_.folder == folder && anchor_.order == sortOrder(folder);
-            const bool step =
-                sameView && (CurrentPage == anchor_.page + 1 || CurrentPage == anchor_.page - 1);
-            if (step && def.indexedColumns.contains(order.column) &&
-                (order.column == def.neverNull ||
-                 ctx_.DBConnection.count(
-                     QStringLiteral("select ") + def.key + QStringLiteral(" from ") + def.table +
-                     whereClause(def, order.column + QStringLiteral(" is null")) +
-                     QStringLiteral(" limit 1")) == 0)) {
+            if (sameView && (CurrentPage == anchor_.page + 1 || CurrentPage == anchor_.page - 1)) {
                 const bool forward = CurrentPage == anchor_.page + 1;
-                const QVariant value = forward ? anchor_.lastValue : anchor_.firstValue;
-                const qint64 key = forward ? anchor_.lastKey : anchor_.firstKey;
-                // Rows after (or before) the boundary row in list order.
-                const bool up = forward != order.descending;
-                const QString cmp = up ? QStringLiteral(">") : QStringLiteral("<");
-                const QString range = order.column + cmp + QStringLiteral("=? and (") +
-                                      order.column + cmp + QStringLiteral("? or ") + def.key + cmp +
-                                      QStringLiteral("?)");
-                rows = ctx_.DBConnection.query(select + whereClause(def, range) +
-                                                   orderClause(def, order, !forward) +
-                                                   QStringLiteral(" limit ?"),
-                                               {value, value, key, onPage});
-                if (!forward) std::reverse(rows.rows.begin(), rows.rows.end());
-                found = rows.count() == onPage;
+                from = PageStep{forward, forward ? anchor_.lastValue : anchor_.firstValue,
+                                forward ? anchor_.lastKey : anchor_.firstKey};
             }
-            // A jump in a folder sorted by date starts at the day the page begins in,
-            // found from the folder's day totals: only the rows of that day before the
-            // page are counted, not the whole folder before it.
-            if (!found && order.column == def.dateColumn) {
-                const QList<DayTotal> days = readDayTotals(ctx_.DBConnection, def.days);
-                qint64 all = 0;
-                for (const DayTotal& d : days)
-                    all += d.messages;
-                // Days that add up to less than the folder (a date that is no text)
-                // cannot place the page: then the rows are counted.
-                if (all == n && !days.isEmpty()) {
-                    const qsizetype last = days.size() - 1;
-                    qsizetype i = order.descending ? last : 0;
-                    const qsizetype towards = order.descending ? -1 : 1;
-                    qint64 before = 0;
-                    while (before + days[i].messages <= offset && i + towards >= 0 &&
-                           i + towards <= last) {
-                        before += days[i].messages;
-                        i += towards;
-                    }
-                    // Rows of that day and the days after it in list order. A date
-                    // begins with its day, so a row of a later day (newest first: an
-                    // earlier one) sorts past every row of an earlier day.
-                    QString range;
-                    QVariantList params;
-                    if (!order.descending) {
-                        range = order.column + QStringLiteral(">=?");
-                        params << days[i].day;
-                    } else if (i < last) {
-                        range = order.column + QStringLiteral("<?");
-                        params << days[i + 1].day;
-                    }
-                    params << onPage << offset - before;
-                    rows = ctx_.DBConnection.query(select + whereClause(def, range) +
-                                                       orderClause(def, order, false) +
-                                                       QStringLiteral(" limit ? offset ?"),
-                                                   params);
-                    found = rows.count() == onPage;
-                }
-            }
-            if (!found) {
-                // Counted in from the nearer end of the folder.
-                const qint64 fromEnd = n - offset - onPage;
-                const bool reversed = fromEnd < offset;
-                rows = ctx_.DBConnection.query(select + whereClause(def, QString()) +
-                                                   orderClause(def, order, reversed) +
-                                                   QStringLiteral(" limit ? offset ?"),
-                                               {onPage, reversed ? fromEnd : offset});
-                if (reversed) std::reverse(rows.rows.begin(), rows.rows.end());
-            }
+            const QueryResult rows =
+                readFolderPage(ctx_.DBConnection, def, order, n, offset, onPage, from);
 
             QList<QTreeWidgetItem*> items;
             items.reserve(rows.count());
@@ -706,9 +334,9 @@ qint64 Frm_MessageBox::showTotals(Folder folder) {
         lblPages->setText(QStringLiteral("of 0 Pages. Total records: 0"));
     } else {
         TotalPages = n % size == 0 ? n / size : n / size + 1;
-        lblPages->setText(n % size != 0
-                              ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
-                              : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
+        lblPages->setText(
+            n % size != 0 ? QStringLiteral("of %1 Pages. Total records: %2").arg(TotalPages).arg(n)
+                          : QStringLiteral("of %1 Total records: %2").arg(TotalPages).arg(n));
     }
     return n;
 }
@@ -725,7 +353,7 @@ QString Frm_MessageBox::listText(const QVariant& value) {
 
 void Frm_MessageBox::TreeView1_NodeClick(int index) {
     try {
-        CurrentPage = 1; // for every node, the root too
+        CurrentPage = 1;        // for every node, the root too
         if (index == 1) return; // the root: the list keeps what it shows
         if (index == 2)
             fillListInbox();

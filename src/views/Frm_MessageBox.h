@@ -122,6 +122,8 @@ private:
     void Form_Unload();
     Folder listedFolder() const;
     void fillList(Folder folder, bool keepReading = false);
+    // The list's headers and widths for `folder`.
+    void setListColumns(Folder folder);
     void refillListedFolder(bool keepReading = false);
     void selectNode(int index);
     void readRow(QTreeWidgetItem* item);
