@@ -9,6 +9,8 @@
 #include "engine/Startup.h"
 #include "engine/Receiver.h"
 #include "modem/AtAnswer.h"
+#include "modem/ModemInit.h"
+#include "modem/SmsPdu.h"
 #include "modem/StatusReport.h"
 #include "support/ScriptedSerialPort.h"
 #include "support/TestEnv.h"
@@ -76,6 +78,16 @@ QString cds(int ref, const QString& number, int status, const QString& dt = "26/
         .arg(status);
 }
 
+// A PDU-mode status report for +4477009000<last2>: service centre time 10:00:00,
+// discharged at 10:00:07, TP-Status `status`; its TPDU is 25 octets.
+QString reportPdu(int ref, const char* last2, int status) {
+    const auto octet = [](int v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')); };
+    const QString last = QString::fromLatin1(last2, 2);
+    return (QStringLiteral("0006") + octet(ref) + QStringLiteral("0C914477000900") + last[1] +
+            last[0] + QStringLiteral("62218001000000" "62218001007000") + octet(status))
+        .toUpper();
+}
+
 } // namespace
 
 class TestDeliveryControl : public QObject {
@@ -89,6 +101,7 @@ private slots:
     void lateReportAfterARestartIsMatched();
     void unmatchedOrUnreadableReportsAreDropped();
     void reportsInsideAListingAndOnTheSim();
+    void pduModeAsksInEachMessageAndReadsReportPdus();
 };
 
 void TestDeliveryControl::failedTriesAreCountedAndTheLimitGivesUp() {
@@ -438,6 +451,48 @@ void TestDeliveryControl::reportsInsideAListingAndOnTheSim() {
     QCOMPARE(b.field(c, "DeliveryReportAt").toString(), QStringLiteral("2026-12-08 10:00:07"));
     for (const char* del : {"AT+CMGD=1\r", "AT+CMGD=2\r", "AT+CMGD=3\r"})
         QVERIFY2(b.port->written.contains(QLatin1String(del)), del);
+}
+
+void TestDeliveryControl::pduModeAsksInEachMessageAndReadsReportPdus() {
+    Bench b;
+    b.ctx().modem.PduMode = true;
+    // Turned on, the modem is only told where reports go (AT+CSMP is text mode's).
+    b.port->answerAlways(QStringLiteral("AT+CNMI"), ok);
+    QVERIFY(SetDeliveryReports(b.ctx(), *b.port, true));
+    QVERIFY(b.ctx().modem.DeliveryReportsOn);
+    QVERIFY(!b.port->written.join(QString()).contains(QLatin1String("CSMP")));
+    const qint64 a = b.queue(QStringLiteral("+447700900001"), QStringLiteral("a"));
+    const qint64 c = b.queue(QStringLiteral("+447700900003"), QStringLiteral("c"));
+    b.takes(12);
+    b.takes(14);
+    b.pass();
+    const QStringList pdus = b.port->written.filter(QRegularExpression(QStringLiteral("^00")));
+    QCOMPARE(pdus.size(), 2);
+    for (const QString& hex : pdus)
+        QVERIFY(pdu::decode(hex.chopped(1)).message.statusReportRequested);
+
+    // As it comes (+CDS: <length> and the PDU), and cut or mistyped ones dropped.
+    b.reportArrives(QStringLiteral("\r\n+CDS: 24\r\n") + reportPdu(12, "01", 0) +
+                    QStringLiteral("\r\n")); // the length is wrong
+    QCOMPARE(b.field(a, "DeliveryReport").toString(), QStringLiteral("PENDING"));
+    QCOMPARE(b.log().count(QLatin1String("A delivery report the program cannot read")), 1);
+    b.reportArrives(QStringLiteral("\r\n+CDS: 25\r\n") + reportPdu(12, "01", 0) +
+                    QStringLiteral("\r\n"));
+    QCOMPARE(b.field(a, "DeliveryReport").toString(), QStringLiteral("DELIVERED"));
+    QCOMPARE(b.field(a, "DeliveryReportAt").toString(), QStringLiteral("2026-12-08 10:00:07"));
+
+    // Kept on the SIM, listed among messages: applied and deleted.
+    b.port->answer(ok, QStringLiteral("AT+CLCC"));
+    b.port->answer(QStringLiteral("\r\n+CMGL: 3,0,,25\r\n") + reportPdu(14, "03", 0x45) +
+                       QStringLiteral("\r\n\r\nOK\r\n"),
+                   QStringLiteral("AT+CMGL"));
+    b.port->answerAlways(QStringLiteral("AT+CMGD"), ok);
+    ReceiveNewMessages(b.ctx(), 400);
+    QVERIFY(b.env.settle());
+    QCOMPARE(b.field(c, "DeliveryReport").toString(), QStringLiteral("FAILED"));
+    QCOMPARE(b.field(c, "DeliveryReportStatus").toInt(), 0x45);
+    QVERIFY(b.port->written.contains(QStringLiteral("AT+CMGD=3\r")));
+    QCOMPARE(b.db().count(QStringLiteral("select * from Message_InBox")), 0);
 }
 
 QTEST_MAIN(TestDeliveryControl)

@@ -20,6 +20,7 @@ class TestDeliveryEndToEnd : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void batchWithScheduledRowsAndReports_data();
     void batchWithScheduledRowsAndReports();
 };
 
@@ -27,14 +28,25 @@ void TestDeliveryEndToEnd::initTestCase() {
     if (SimProcess::executable().isEmpty()) QFAIL("the simulator was not built");
 }
 
+// In text mode the modem asks for reports (AT+CSMP); in PDU mode each message does
+// (TP-SRR), and reports come as PDUs.
+void TestDeliveryEndToEnd::batchWithScheduledRowsAndReports_data() {
+    QTest::addColumn<QString>("format");
+    QTest::newRow("text mode") << QStringLiteral("TEXT");
+    QTest::newRow("PDU mode") << QStringLiteral("PDU");
+}
+
 void TestDeliveryEndToEnd::batchWithScheduledRowsAndReports() {
+    QFETCH(QString, format);
     TestEnv env;
     SimProcess sim(SimProcess::portLink(env.folder(), 1));
     AppContext& ctx = env.ctx();
     Database& db = ctx.DBConnection;
     db.execute(QStringLiteral("insert into ModemSetting (CommPortNo,BitsPerSecond,Parity,DataBits,"
                               "StopBits,FlowControl,CharacterSet,EnabledCallerId,"
-                              "ModemDelayFactor) values (1,'9600','n','8','1','0','GSM',1,1)"));
+                              "ModemDelayFactor,MessageFormat) values "
+                              "(1,'9600','n','8','1','0','GSM',1,1,?)"),
+               {format});
     db.execute(QStringLiteral("update Timer_setting set ReceiveAllMessagesTime=1, "
                               "SendAllMessagesTime=1, SMSDelevaryMode='DIRECT DELIVER', "
                               "GiveUpAfterTries=3, AskDeliveryReports=-1"));
@@ -87,7 +99,8 @@ void TestDeliveryEndToEnd::batchWithScheduledRowsAndReports() {
     QVERIFY(ctx.modem.ModemConnected && ctx.modem.ModemInitialized);
     QVERIFY(ctx.modem.DeliveryReportsOn);
     const QJsonObject st = sim.status();
-    QVERIFY(st[QStringLiteral("csmpFo")].toInt() & 0x20);
+    QCOMPARE(ctx.modem.PduMode, format == QLatin1String("PDU"));
+    if (!ctx.modem.PduMode) QVERIFY(st[QStringLiteral("csmpFo")].toInt() & 0x20);
     QCOMPARE(st[QStringLiteral("cnmi")].toString(), QStringLiteral("2,1,0,1,0"));
 
     // Every row is sent and has its report.

@@ -78,6 +78,7 @@ private slots:
     void receivedMessageIsNeverDeletedUnstoredNorStoredTwice();
     void ringDuringASendIsOneCall();
     void backToBackMissedCallsEachGetAReply();
+    void clickDuringATimersPassIsThePersons();
 };
 
 void TestUnattended::errorBoxHoldsNothingAndDoesNotPileUp() {
@@ -236,6 +237,45 @@ void TestUnattended::backToBackMissedCallsEachGetAReply() {
     for (int i = 0; i < callers.size(); ++i)
         QCOMPARE(replies.value(i, "RecipientMobileNo").toString(), callers[i]);
     QCOMPARE(b.db().count(QStringLiteral("select * from MissedCallStatistics")), 3);
+}
+
+// A click that comes while a timer's pass waits for the network is the person's: its
+// question is asked, not answered No unseen. The pass's later rows stay the timer's work.
+void TestUnattended::clickDuringATimersPassIsThePersons() {
+    Bench b;
+    MDI_Frmmanage w(b.ctx());
+    w.timerRefreshHomePage->setEnabled(false);
+    b.port().answerAlways(QStringLiteral("AT+CLCC"), kOk);
+    for (const char* number : {"+447700900011", "+447700900012"}) {
+        b.queue(QString::fromLatin1(number), QStringLiteral("row"));
+        b.port().answer(kPrompt, QStringLiteral("AT+CMGS"));
+        b.port().answerAfterPolls(QStringLiteral("\r\n+CMGS: 5\r\n\r\nOK\r\n"), 40,
+                                  QStringLiteral("row"));
+    }
+    QStringList asked;
+    ui::setMsgBoxHandler([&](const QString& text, ui::Buttons, const QString&) {
+        asked << text;
+        return ui::Answer::No;
+    });
+    QList<bool> rowsInBackground; // at the pause after each recorded send
+    b.ctx().sleep = [&](int ms) {
+        if (ms == 100) rowsInBackground << ui::inBackground();
+        b.port().onSleep();
+    };
+    const auto wait = b.ctx().wait;
+    bool clicked = false;
+    b.ctx().wait = [&](int ms) {
+        if (!std::exchange(clicked, true))
+            QTimer::singleShot(0, &w, [] {
+                ui::ask(nullptr, QStringLiteral("Are you sure?"), [](ui::Answer) {});
+            });
+        wait(ms);
+    };
+    w.Timer2_Timer();
+    QVERIFY(b.env.settle());
+    ui::setMsgBoxHandler({});
+    QCOMPARE(asked, QStringList{QStringLiteral("Are you sure?")});
+    QCOMPARE(rowsInBackground, (QList<bool>{true, true}));
 }
 
 QTEST_MAIN(TestUnattended)

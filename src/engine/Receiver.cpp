@@ -180,17 +180,16 @@ void continuePass(AppContext& ctx) {
                                           .arg(pass.indexes.value(i), pass.infos.value(i).problem,
                                                pass.texts.value(i).left(400)));
             }
-        } else if (pass.infos.value(i).statusReport) {
-            // A status report read from a PDU is no message for the Inbox; the program
-            // asks for none in PDU mode, so it is only deleted.
-            WriteActivityLog(ctx, QStringLiteral("A delivery report at SIM index %1 is "
-                                                 "dropped (PDU mode).")
-                                      .arg(pass.indexes.value(i)));
-            DeleteMessage(ctx, comm, index);
-        } else if (!pass.reports.value(i).isEmpty()) {
-            // A delivery report kept on the SIM: applied to its sent message, then deleted
-            // like a message (one that cannot be read would come back at every listing).
-            const StatusReport r = parseStatusReportFields(pass.reports.value(i));
+        } else if (pass.infos.value(i).statusReport || !pass.reports.value(i).isEmpty()) {
+            // A delivery report kept on the SIM (its PDU read by the listing, or the
+            // fields of text mode): applied to its sent message, then deleted like a
+            // message (one that cannot be read would come back at every listing).
+            const ListedMessageInfo info = pass.infos.value(i);
+            const StatusReport r =
+                info.statusReport
+                    ? statusReportOf(info.reference, pass.numbers.value(i), pass.times.value(i),
+                                     info.dischargeTime, info.reportStatus)
+                    : parseStatusReportFields(pass.reports.value(i));
             if (r.valid)
                 RecordStatusReport(ctx, r);
             else

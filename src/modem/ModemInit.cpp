@@ -81,8 +81,36 @@ void InitializeModem(AppContext& ctx, SerialPort& comm, const QString& flowContr
         SetDeliveryReports(ctx, comm, true);
 }
 
+namespace {
+
+// Reports are shown as they come (+CDS), or kept on the SIM (+CDSI) by a modem that
+// cannot show them.
+bool routeReports(AppContext& ctx, SerialPort& comm) {
+    return setupStep(ctx, comm, QStringLiteral("AT+CNMI=2,1,0,1,0"),
+                     QStringLiteral("AT+CNMI=2,1,0,1,0"), QString()) ||
+           setupStep(ctx, comm, QStringLiteral("AT+CNMI=2,1,0,2,0"),
+                     QStringLiteral("AT+CNMI=2,1,0,2,0"), QString());
+}
+
+void refusedReports(AppContext& ctx, bool on) {
+    WriteActivityLog(ctx, on ? QStringLiteral("**ERROR** The modem refused to ask for delivery "
+                                              "reports; messages are sent without them.")
+                             : QStringLiteral("**ERROR** The modem refused to stop asking for "
+                                              "delivery reports."));
+}
+
+} // namespace
+
 bool SetDeliveryReports(AppContext& ctx, SerialPort& comm, bool on) {
     ModemState& m = ctx.modem;
+    // PDU mode asks in each message's own first octet (TP-SRR): only where reports go
+    // is set here.
+    if (m.PduMode) {
+        const bool taken = !on || routeReports(ctx, comm);
+        if (!taken) refusedReports(ctx, on);
+        m.DeliveryReportsOn = on && taken;
+        return taken;
+    }
     // The values the modem sends with now; the power-up ones when it does not say.
     QStringList values{QStringLiteral("17"), QStringLiteral("167"), QStringLiteral("0"),
                        QStringLiteral("0")};
@@ -105,18 +133,9 @@ bool SetDeliveryReports(AppContext& ctx, SerialPort& comm, bool on) {
     values[0] = QString::number(fo);
     const QString csmp = QStringLiteral("AT+CSMP=") + values.join(QLatin1Char(','));
     bool taken = setupStep(ctx, comm, csmp, csmp, QString());
-    if (taken && on) {
-        taken = setupStep(ctx, comm, QStringLiteral("AT+CNMI=2,1,0,1,0"),
-                          QStringLiteral("AT+CNMI=2,1,0,1,0"), QString()) ||
-                setupStep(ctx, comm, QStringLiteral("AT+CNMI=2,1,0,2,0"),
-                          QStringLiteral("AT+CNMI=2,1,0,2,0"), QString());
-    }
+    if (taken && on) taken = routeReports(ctx, comm);
     if (!taken) {
-        WriteActivityLog(ctx, on ? QStringLiteral("**ERROR** The modem refused to ask for "
-                                                  "delivery reports; messages are sent without "
-                                                  "them.")
-                                 : QStringLiteral("**ERROR** The modem refused to stop asking "
-                                                  "for delivery reports."));
+        refusedReports(ctx, on);
         m.DeliveryReportsOn = !on && m.DeliveryReportsOn;
         return false;
     }

@@ -1,9 +1,11 @@
 #include "modem/ModemWork.h"
 
 #include "core/AppContext.h"
+#include "ui/Ui.h"
 
 #include <QPointer>
 #include <QTimer>
+#include <optional>
 #include <utility>
 
 void whenModemFree(AppContext& ctx, QObject* owner, std::function<void()> work) {
@@ -26,7 +28,14 @@ void exchangeEnded(ModemState& modem) {
 }
 
 void nextStep(AppContext& ctx, QObject* owner, std::function<void()> step) {
-    QTimer::singleShot(0, owner, [&ctx, owner, step = std::move(step)]() mutable {
-        whenModemFree(ctx, owner, std::move(step));
+    // The next step is the same work: in the background when this one is (a pass a timer
+    // began tells nobody of its errors with a box that waits for a click).
+    const bool background = ui::inBackground();
+    QTimer::singleShot(0, owner, [&ctx, owner, background, step = std::move(step)]() mutable {
+        whenModemFree(ctx, owner, [background, step = std::move(step)] {
+            std::optional<ui::BackgroundScope> scope;
+            if (background) scope.emplace();
+            step();
+        });
     });
 }

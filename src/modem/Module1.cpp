@@ -126,6 +126,7 @@ void awaitAnswer(AppContext& ctx, SerialPort& comm, int delay) {
 constexpr int confirmStepMs = 20;
 
 void responsiveWait(AppContext& ctx, int ms) {
+    const ui::OthersTurn others;
     if (ctx.wait)
         ctx.wait(ms);
     else

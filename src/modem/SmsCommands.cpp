@@ -133,7 +133,7 @@ QList<WirePart> wireParts(AppContext& ctx, const QString& number, const QString&
     if (m.PduMode) {
         QString error;
         const QList<pdu::Submit> submits =
-            pdu::encodeSubmit(number, body, takeConcatRef(m), false, &error);
+            pdu::encodeSubmit(number, body, takeConcatRef(m), m.DeliveryReportsOn, &error);
         if (submits.isEmpty()) m.LastSendFailure = error;
         for (const pdu::Submit& s : submits)
             parts << WirePart{QString::number(s.length), s.hex};

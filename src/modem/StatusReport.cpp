@@ -1,6 +1,7 @@
 #include "modem/StatusReport.h"
 
 #include "modem/AtAnswer.h"
+#include "modem/SmsPdu.h"
 
 #include <QRegularExpression>
 
@@ -52,10 +53,32 @@ StatusReport parseStatusReportFields(const QString& fields) {
     return r;
 }
 
+StatusReport statusReportOf(int reference, const QString& recipient, const QString& centreTime,
+                            const QString& dischargeTime, int status) {
+    StatusReport r;
+    if (reference < 0 || reference > 255 || status < 0 || status > 255) return r;
+    r.reference = reference;
+    r.recipient = recipient;
+    r.centreTime = centreTime;
+    r.dischargeTime = dischargeTime;
+    r.status = status;
+    r.valid = true;
+    return r;
+}
+
 StatusReport parseStatusReportLine(const QString& line) {
     const QString t = line.trimmed();
     if (!t.startsWith(QLatin1String("+CDS:"))) return StatusReport{};
-    return parseStatusReportFields(t.mid(5).trimmed());
+    const qsizetype lineBreak = t.indexOf(QLatin1Char('\n'));
+    if (lineBreak < 0) return parseStatusReportFields(t.mid(5).trimmed());
+    // PDU mode: the header gives the TPDU's length, the next line the PDU.
+    bool lengthOk = false;
+    const int length = t.mid(5, lineBreak - 5).trimmed().toInt(&lengthOk);
+    if (!lengthOk) return StatusReport{};
+    const pdu::Decoded d = pdu::decode(t.mid(lineBreak + 1), length);
+    if (!d.ok || d.message.type != pdu::Type::StatusReport) return StatusReport{};
+    const pdu::Message& m = d.message;
+    return statusReportOf(m.reference, m.number, m.timeStamp, m.dischargeTime, m.status);
 }
 
 QDateTime networkTime(const QString& stamp) {

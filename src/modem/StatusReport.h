@@ -24,8 +24,12 @@ DeliveryOutcome outcomeOf(int status);
 // (as +CDS: shows it, and as AT+CMGL lists a stored one from <fo> on). Not valid when a
 // field is missing or out of range, or the first octet is not a status report's.
 StatusReport parseStatusReportFields(const QString& fields);
-// A "+CDS: ..." line in text mode.
+// A "+CDS: ..." report: the line of text mode, or in PDU mode "+CDS: <length>", a line
+// break and the report's PDU in hex (the length must be the PDU's).
 StatusReport parseStatusReportLine(const QString& line);
+// A report read from an SMS-STATUS-REPORT PDU (its fields as the PDU reader gives them).
+StatusReport statusReportOf(int reference, const QString& recipient, const QString& centreTime,
+                            const QString& dischargeTime, int status);
 
 // A network time stamp "yy/MM/dd,hh:mm:ss+zz" (zz in quarter hours) as a moment; invalid
 // when malformed.

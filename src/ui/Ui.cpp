@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
+#include <utility>
 
 namespace ui {
 
@@ -72,6 +73,11 @@ BackgroundScope::~BackgroundScope() {
 }
 bool inBackground() {
     return backgroundDepth > 0;
+}
+
+OthersTurn::OthersTurn() : depth_(std::exchange(backgroundDepth, 0)) {}
+OthersTurn::~OthersTurn() {
+    backgroundDepth = depth_;
 }
 
 int openNotices() {
@@ -249,6 +255,7 @@ void labelField(QLabel* label, QWidget* field) {
 }
 
 void pumpEvents() {
+    const OthersTurn others;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

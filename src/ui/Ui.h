@@ -49,6 +49,18 @@ public:
     BackgroundScope& operator=(const BackgroundScope&) = delete;
 };
 bool inBackground();
+// While background work lets the event loop turn (a pause in an exchange), what runs then
+// is not that work: a click, and the window or question it opens, are the person's own.
+class OthersTurn {
+public:
+    OthersTurn();
+    ~OthersTurn();
+    OthersTurn(const OthersTurn&) = delete;
+    OthersTurn& operator=(const OthersTurn&) = delete;
+
+private:
+    int depth_;
+};
 // Notices shown and not yet closed.
 int openNotices();
 
