@@ -43,11 +43,12 @@ struct Bench {
     }
     AppContext& ctx() { return env.ctx(); }
 
-    bool connect() {
+    bool connect(bool pduMode = false) {
         if (!sim.start()) return false;
         ConfigurePort(ctx(), ctx().MSComm1(), 1, QStringLiteral("115200,n,8,1"));
         OpenPort(ctx(), ctx().MSComm1());
-        InitializeModem(ctx(), ctx().MSComm1(), QStringLiteral("0"), QStringLiteral("GSM"), true);
+        InitializeModem(ctx(), ctx().MSComm1(), QStringLiteral("0"), QStringLiteral("GSM"), true,
+                        pduMode);
         return ctx().modem.ModemInitialized;
     }
     // A window as the main window shows it.
@@ -96,6 +97,7 @@ private slots:
     void deletingTickedRowsReopensTheWindowEmpty();
     void aPlaceThatChangedSinceTheListingIsNotDeleted();
     void fiftyMessageSimListsCompletely();
+    void pduModeListsDecodedTextsAndStatuses();
 };
 
 void TestSimManager::initTestCase() {
@@ -308,6 +310,35 @@ void TestSimManager::fiftyMessageSimListsCompletely() {
                  QStringLiteral("Text number %1, full-length body").arg(i + 1));
     }
     QCOMPARE(numbers, expected);
+    w->close();
+}
+
+// In PDU mode the kinds are listed by number and each PDU is shown as its text: any
+// alphabet, and which part of a long message it is.
+void TestSimManager::pduModeListsDecodedTextsAndStatuses() {
+    Bench b;
+    QVERIFY(b.connect(true));
+    const QString cyrillic = QStringLiteral("Привет, мир € 😀");
+    const QString longText = QStringLiteral("long ").repeated(40).trimmed(); // 2 parts
+    QVERIFY(b.sim.deliverSms("+15550001", cyrillic, {}, "read") > 0);
+    QVERIFY(b.sim.ok(QStringLiteral("sms +15550002 ") + longText)); // "OK <slot>,<slot>"
+    QVERIFY(b.sim.deliverSms("+15550003", "sent one", {}, "sent") > 0);
+
+    Frm_ManageSIMMsg* w = b.open();
+    w->Chkshowread->setChecked(true);
+    w->Chkshowunread->setChecked(true);
+    w->Chkshowsent->setChecked(true);
+    w->CmdShow_Click();
+    QTRY_COMPARE(w->Listmessage->topLevelItemCount(), 4);
+    QTRY_VERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(b.sim.commands().filter("AT+CMGL"),
+             (QStringList{"AT+CMGL=1", "AT+CMGL=0", "AT+CMGL=3"}));
+    const QStringList shown = rows(w);
+    QCOMPARE(shown.at(0), cyrillic + "|READ|+15550001");
+    QCOMPARE(shown.at(1), longText.left(153) + " (part 1 of 2)|UNREAD|+15550002");
+    QCOMPARE(shown.at(2), longText.mid(153) + " (part 2 of 2)|UNREAD|+15550002");
+    QCOMPARE(shown.at(3), "sent one|SENT|+15550003");
+    QVERIFY(b.env.messages.isEmpty());
     w->close();
 }
 
