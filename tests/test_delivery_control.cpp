@@ -84,7 +84,7 @@ QString reportPdu(int ref, const char* last2, int status) {
     const auto octet = [](int v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')); };
     const QString last = QString::fromLatin1(last2, 2);
     return (QStringLiteral("0006") + octet(ref) + QStringLiteral("0C914477000900") + last[1] +
-            last[0] + QStringLiteral("62218001000000" "62218001007000") + octet(status))
+            last[0] + QStringLiteral("6221800100000062218001007000") + octet(status))
         .toUpper();
 }
 
