@@ -288,10 +288,14 @@ void TestDatabase::firstLayoutGetsExactTotalsAndCheapUpkeep() {
     QString why;
     QVERIFY2(keptTotalsExact(db, &why), qPrintable(why));
     QCOMPARE(env.scalar(QStringLiteral("select InboxTotal from MessageFolderTotals")), 3);
+    // Every trigger that keeps a total does so without a statement journal.
     QCOMPARE(env.scalar(QStringLiteral(
                  "select count(*) from sqlite_master where type='trigger' and "
                  "sql like '%UPDATE OR FAIL MessageFolderTotals%'")),
-             6);
+             9);
+    QCOMPARE(env.scalar(QStringLiteral("select count(*) from sqlite_master where type='trigger' "
+                                       "and sql like '%UPDATE MessageFolderTotals%'")),
+             0);
     QCOMPARE(env.scalar(QStringLiteral(
                  "select count(*) from sqlite_master where type='index' and name in "
                  "('Message_InBox_Message','Message_OutBox_WaitingMessage',"
@@ -394,4 +398,20 @@ void TestDatabase::olderDatabaseGetsDeliveryControl() {
     db.execute(QStringLiteral("update Message_OutBox set DeliveryStatus='FAILED' where "
                               "RecipientMobileNo='+1'"));
     QCOMPARE(env.scalar("select OutboxFailed from MessageFolderTotals"), 1);
+
+    // Read afresh: the tries keep their default without a NOT NULL (which made every
+    // insert keep a statement journal), and the file is sound.
+    db.close();
+    db.open(env.dbPath(), databasePassword());
+    const QueryResult columns = db.query(QStringLiteral("PRAGMA table_info(Message_OutBox)"));
+    int tries = -1;
+    for (int i = 0; i < columns.count(); ++i)
+        if (columns.value(i, "name").toString() == QLatin1String("SendTries")) tries = i;
+    QVERIFY(tries >= 0);
+    QCOMPARE(columns.value(tries, "notnull").toInt(), 0);
+    QCOMPARE(columns.value(tries, "dflt_value").toString(), QStringLiteral("0"));
+    QCOMPARE(db.query(QStringLiteral("PRAGMA integrity_check")).rows.value(0).value(0).toString(),
+             QStringLiteral("ok"));
+    db.execute(QStringLiteral("insert into Message_OutBox (RecipientMobileNo) values ('+3')"));
+    QCOMPARE(env.scalar("select SendTries from Message_OutBox where RecipientMobileNo='+3'"), 0);
 }

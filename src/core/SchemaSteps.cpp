@@ -224,6 +224,36 @@ const QList<SchemaStep>& steps() {
                          " SentAt TEXT,"
                          " ReceivedAt TEXT NOT NULL,"
                          " PRIMARY KEY (Sender, Ref, Parts, Part))")}},
+        // Outbox writes without a statement journal again (see totalsTrigger). The
+        // NOT NULL of SendTries let every insert into the Outbox abort, so that with
+        // the triggers each one kept a statement journal (an insert cost ten times a
+        // bare one): the constraint goes, the default stays (the program never writes a
+        // null there). Taking a NOT NULL away leaves every stored record as it is, so
+        // the table's text is changed in place; the trigger statements after it make
+        // the schema read again by every connection. The failed rows' triggers become
+        // "update or fail" like the other totals'.
+        {7,
+         "Outbox writes without a statement journal",
+         {QStringLiteral("PRAGMA writable_schema = ON; "
+                         "UPDATE sqlite_master SET sql = replace(sql, 'SendTries INTEGER NOT "
+                         "NULL DEFAULT 0', 'SendTries INTEGER DEFAULT 0') WHERE type = 'table' "
+                         "AND name = 'Message_OutBox'; "
+                         "PRAGMA writable_schema = OFF;"),
+          totalsTrigger("Message_OutBox_FailedInserted",
+                        "AFTER INSERT ON Message_OutBox WHEN NEW.DeliveryDatetime IS NULL AND "
+                        "NEW.DeliveryStatus = 'FAILED'",
+                        "OutboxFailed = OutboxFailed + 1"),
+          totalsTrigger("Message_OutBox_FailedDeleted",
+                        "AFTER DELETE ON Message_OutBox WHEN OLD.DeliveryDatetime IS NULL AND "
+                        "OLD.DeliveryStatus = 'FAILED'",
+                        "OutboxFailed = OutboxFailed - 1"),
+          totalsTrigger("Message_OutBox_FailedChanged",
+                        "AFTER UPDATE OF DeliveryStatus, DeliveryDatetime ON Message_OutBox WHEN "
+                        "(OLD.DeliveryDatetime IS NULL AND OLD.DeliveryStatus IS 'FAILED') <> "
+                        "(NEW.DeliveryDatetime IS NULL AND NEW.DeliveryStatus IS 'FAILED')",
+                        "OutboxFailed = OutboxFailed - (OLD.DeliveryDatetime IS NULL AND "
+                        "OLD.DeliveryStatus IS 'FAILED') + (NEW.DeliveryDatetime IS NULL AND "
+                        "NEW.DeliveryStatus IS 'FAILED')")}},
     };
     return all;
 }
