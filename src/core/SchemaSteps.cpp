@@ -229,8 +229,9 @@ const QList<SchemaStep>& steps() {
         // the triggers each one kept a statement journal (an insert cost ten times a
         // bare one): the constraint goes, the default stays (the program never writes a
         // null there). Taking a NOT NULL away leaves every stored record as it is, so
-        // the table's text is changed in place; the trigger statements after it make
-        // the schema read again by every connection. The failed rows' triggers become
+        // the table's text is changed in place (the trigger statements after it change
+        // the schema's version, so other connections read it again; this one keeps the
+        // constraint until it is opened again). The failed rows' triggers become
         // "update or fail" like the other totals'.
         {7,
          "Outbox writes without a statement journal",
